@@ -1,0 +1,50 @@
+// The process entry: reads the command line and runs one mode.
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/fail.h"
+#include "cutout/cutout.h"
+#include "platform/models.h"
+#include "poster/poster_pieces.h"
+#include "video/run_video.h"
+
+namespace {
+
+template <typename... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+
+// A bound of zero or less would draw images of no size: refuse it before anything is written.
+void requirePositive(int64_t maxSide) {
+  if (maxSide <= 0) plumvane::fail("--max must be a positive number of pixels");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace plumvane;
+  const std::vector<std::string> args(argv, argv + argc);
+  const Command command = parseCommand(args, subjectModelInstalled());
+  std::visit(Overloaded{
+                 [](const UsageRequest&) { fail(usageLine); },
+                 [](const CutoutRequest& request) { cutout(request.picture, request.target); },
+                 [](const PosterRequest& request) {
+                   requirePositive(request.maxSide);
+                   posterPieces(request.picture, request.outDir, request.maxSide);
+                 },
+                 [](const RunSettings& settings) {
+                   requirePositive(settings.maxSide);
+                   // A failure shows up later as the matte writer's "can't write " message.
+                   std::error_code ignored;
+                   std::filesystem::create_directories(settings.outDir, ignored);
+                   runVideo(settings);
+                 },
+             },
+             command);
+  return 0;
+}

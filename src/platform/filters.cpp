@@ -1,0 +1,200 @@
+#include "platform/filters.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+namespace plumvane {
+namespace {
+
+static_assert(sizeof(Pixel) == 4 * sizeof(float), "Pixel must be four packed floats");
+
+// An OpenCV view of an image's pixels (no copy).
+cv::Mat viewOf(Image& image) {
+  return cv::Mat(image.height, image.width, CV_32FC4, image.pixels.data());
+}
+cv::Mat viewOf(const Image& image) {
+  return viewOf(const_cast<Image&>(image));
+}
+
+// An image of the given extent, every pixel transparent black.
+Image blankImage(int x, int y, int width, int height) {
+  Image image;
+  image.x = x;
+  image.y = y;
+  image.width = std::max(width, 0);
+  image.height = std::max(height, 0);
+  image.pixels.assign(size_t(image.width) * size_t(image.height), clearColour);
+  return image;
+}
+
+// Reads the pixels of one frame row of an image by frame column, transparent outside.
+class RowReader {
+ public:
+  void seek(const Image& image, int frameY) {
+    const int row = image.y + image.height - 1 - frameY;
+    row_ =
+        row >= 0 && row < image.height ? &image.pixels[size_t(row) * size_t(image.width)] : nullptr;
+    x0_ = image.x;
+    width_ = image.width;
+  }
+  Pixel at(int frameX) const {
+    const int column = frameX - x0_;
+    return row_ && column >= 0 && column < width_ ? row_[column] : clearColour;
+  }
+
+ private:
+  const Pixel* row_ = nullptr;
+  int x0_ = 0;
+  int width_ = 0;
+};
+
+// Applies f to the pixels of the images at each place of the union of their extents.
+template <size_t N, typename F>
+Image combine(const std::array<const Image*, N>& images, F f) {
+  int x0 = INT_MAX, y0 = INT_MAX, x1 = INT_MIN, y1 = INT_MIN;
+  for (const Image* image : images) {
+    if (image->isEmpty()) continue;
+    x0 = std::min(x0, image->x);
+    y0 = std::min(y0, image->y);
+    x1 = std::max(x1, image->x + image->width);
+    y1 = std::max(y1, image->y + image->height);
+  }
+  if (x0 > x1) return blankImage(0, 0, 0, 0);
+  Image out = blankImage(x0, y0, x1 - x0, y1 - y0);
+  std::array<RowReader, N> readers;
+  std::array<Pixel, N> in;
+  for (int row = 0; row < out.height; ++row) {
+    const int frameY = out.y + out.height - 1 - row;
+    for (size_t i = 0; i < N; ++i) readers[i].seek(*images[i], frameY);
+    Pixel* outRow = &out.at(0, row);
+    for (int column = 0; column < out.width; ++column) {
+      for (size_t i = 0; i < N; ++i) in[i] = readers[i].at(out.x + column);
+      outRow[column] = f(in);
+    }
+  }
+  return out;
+}
+
+float clamp01(float v) {
+  return std::clamp(v, 0.0f, 1.0f);
+}
+
+float dot(const std::array<float, 4>& v, float r, float g, float b, float a) {
+  return v[0] * r + v[1] * g + v[2] * b + v[3] * a;
+}
+
+// Un-premultiplies a pixel's colour, applies f to (r, g, b, a) and premultiplies the result.
+template <typename F>
+Image mapStraight(const Image& image, F f) {
+  Image out = image;
+  for (Pixel& p : out.pixels) {
+    const float inverse = p.a > 0 ? 1.0f / p.a : 0.0f;
+    Pixel straight = f(Pixel{p.r * inverse, p.g * inverse, p.b * inverse, p.a});
+    const float a = clamp01(straight.a);
+    p = Pixel{clamp01(straight.r) * a, clamp01(straight.g) * a, clamp01(straight.b) * a, a};
+  }
+  return out;
+}
+
+}  // namespace
+
+Image colourMatrix(const Image& image, const ColourMatrix& m) {
+  return mapStraight(image, [&m](Pixel s) {
+    return Pixel{dot(m.r, s.r, s.g, s.b, s.a) + m.bias[0], dot(m.g, s.r, s.g, s.b, s.a) + m.bias[1],
+                 dot(m.b, s.r, s.g, s.b, s.a) + m.bias[2],
+                 dot(m.a, s.r, s.g, s.b, s.a) + m.bias[3]};
+  });
+}
+
+Image colourInvert(const Image& image) {
+  return mapStraight(image, [](Pixel s) { return Pixel{1 - s.r, 1 - s.g, 1 - s.b, s.a}; });
+}
+
+Image blendWithMask(const Image& input, const Image& background, const Image& mask) {
+  return combine<3>({&input, &background, &mask}, [](const std::array<Pixel, 3>& p) {
+    const float m = clamp01(p[2].r);
+    const float k = 1 - m;
+    return Pixel{p[0].r * m + p[1].r * k, p[0].g * m + p[1].g * k, p[0].b * m + p[1].b * k,
+                 p[0].a * m + p[1].a * k};
+  });
+}
+
+Image maximumCompositing(const Image& input, const Image& background) {
+  return combine<2>({&input, &background}, [](const std::array<Pixel, 2>& p) {
+    return Pixel{std::max(p[0].r, p[1].r), std::max(p[0].g, p[1].g), std::max(p[0].b, p[1].b),
+                 std::max(p[0].a, p[1].a)};
+  });
+}
+
+Image sourceOver(const Image& input, const Image& background) {
+  return combine<2>({&input, &background}, [](const std::array<Pixel, 2>& p) {
+    const float k = 1 - p[0].a;
+    return Pixel{p[0].r + p[1].r * k, p[0].g + p[1].g * k, p[0].b + p[1].b * k,
+                 p[0].a + p[1].a * k};
+  });
+}
+
+Image morphologyMaximum(const Image& image, int radius) {
+  if (radius <= 0 || image.isEmpty()) return image;
+  // A disk: the offsets (dx, dy) with dx^2 + dy^2 <= radius^2.
+  cv::Mat disk(2 * radius + 1, 2 * radius + 1, CV_8U);
+  for (int dy = -radius; dy <= radius; ++dy) {
+    for (int dx = -radius; dx <= radius; ++dx) {
+      disk.at<uint8_t>(dy + radius, dx + radius) = dx * dx + dy * dy <= radius * radius ? 1 : 0;
+    }
+  }
+  Image out = image;
+  cv::Mat view = viewOf(out);
+  // Outside the image the default border of dilate never wins, which equals transparent black
+  // for values that are never negative.
+  cv::dilate(viewOf(image), view, disk);
+  return out;
+}
+
+Pixel areaAverage(const Image& image, const Rect& rect) {
+  const Rect r = integral(rect);
+  const double area = r.width * r.height;
+  if (!(area > 0)) return clearColour;
+  const Rect inside = intersection(r, image.extent());
+  double sum[4] = {0, 0, 0, 0};
+  const int top = image.y + image.height - int(inside.maxY());
+  for (int row = top; row < top + int(inside.height); ++row) {
+    const Pixel* p = &image.at(int(inside.x) - image.x, row);
+    for (int column = 0; column < int(inside.width); ++column) {
+      sum[0] += p[column].r;
+      sum[1] += p[column].g;
+      sum[2] += p[column].b;
+      sum[3] += p[column].a;
+    }
+  }
+  return Pixel{float(sum[0] / area), float(sum[1] / area), float(sum[2] / area),
+               float(sum[3] / area)};
+}
+
+Image crop(const Image& image, const Rect& rect) {
+  const Rect r = intersection(integral(rect), image.extent());
+  Image out = blankImage(int(r.x), int(r.y), int(r.width), int(r.height));
+  if (out.isEmpty()) return out;
+  const int top = image.y + image.height - int(r.maxY());
+  for (int row = 0; row < out.height; ++row) {
+    const Pixel* from = &image.at(out.x - image.x, top + row);
+    std::copy(from, from + out.width, &out.at(0, row));
+  }
+  return out;
+}
+
+Image scaled(const Image& image, int width, int height) {
+  if (width <= 0 || height <= 0 || image.isEmpty()) return blankImage(0, 0, 0, 0);
+  const double sx = double(width) / image.width;
+  const double sy = double(height) / image.height;
+  Image out =
+      blankImage(int(std::lround(image.x * sx)), int(std::lround(image.y * sy)), width, height);
+  cv::Mat view = viewOf(out);
+  const int interpolation = sx <= 1 && sy <= 1 ? cv::INTER_AREA : cv::INTER_LINEAR;
+  cv::resize(viewOf(image), view, view.size(), 0, 0, interpolation);
+  return out;
+}
+
+}  // namespace plumvane

@@ -1,0 +1,89 @@
+#include "platform/image.h"
+
+#include <cmath>
+
+namespace plumvane {
+
+Image solidImage(Pixel colour, const Rect& rect) {
+  const Rect r = integral(rect);
+  Image image;
+  image.x = int(r.x);
+  image.y = int(r.y);
+  image.width = int(r.width);
+  image.height = int(r.height);
+  image.pixels.assign(size_t(image.width) * size_t(image.height), colour);
+  return image;
+}
+
+Image imageFromBytes(const uint8_t* bytes, int width, int height, int channels) {
+  Image image;
+  image.width = width;
+  image.height = height;
+  image.pixels.resize(size_t(width) * size_t(height));
+  constexpr float scale = 1.0f / 255.0f;
+  for (size_t i = 0; i < image.pixels.size(); ++i) {
+    const uint8_t* p = bytes + i * size_t(channels);
+    Pixel& out = image.pixels[i];
+    if (channels == 1) {
+      out = Pixel{p[0] * scale, p[0] * scale, p[0] * scale, 1.0f};
+    } else {
+      const float a = channels == 4 ? p[3] * scale : 1.0f;
+      out = Pixel{p[0] * scale * a, p[1] * scale * a, p[2] * scale * a, a};
+    }
+  }
+  return image;
+}
+
+std::vector<uint8_t> renderRgba8(const Image& image, const Rect& region) {
+  const Rect r = integral(region);
+  const int w = int(r.width);
+  const int h = int(r.height);
+  std::vector<uint8_t> bytes(size_t(w) * size_t(h) * 4, 0);
+  // Row 0 of the region is its top edge, maxY; the image's row for frame y is y0 + height - 1 - y.
+  const int top = int(r.maxY()) - 1;
+  for (int row = 0; row < h; ++row) {
+    const int imageRow = image.y + image.height - 1 - (top - row);
+    if (imageRow < 0 || imageRow >= image.height) continue;
+    for (int column = 0; column < w; ++column) {
+      const int imageColumn = int(r.x) + column - image.x;
+      if (imageColumn < 0 || imageColumn >= image.width) continue;
+      const Pixel& p = image.at(imageColumn, imageRow);
+      uint8_t* out = &bytes[(size_t(row) * size_t(w) + size_t(column)) * 4];
+      out[0] = toByte(p.r);
+      out[1] = toByte(p.g);
+      out[2] = toByte(p.b);
+      out[3] = toByte(p.a);
+    }
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> renderStraightRgba8(const Image& image) {
+  std::vector<uint8_t> bytes(image.pixels.size() * 4);
+  for (size_t i = 0; i < image.pixels.size(); ++i) {
+    const Pixel& p = image.pixels[i];
+    uint8_t* out = &bytes[i * 4];
+    const uint8_t alpha = toByte(p.a);
+    if (alpha == 0) {
+      out[0] = out[1] = out[2] = out[3] = 0;
+      continue;
+    }
+    const float unpremultiply = 1.0f / p.a;
+    out[0] = toByte(p.r * unpremultiply);
+    out[1] = toByte(p.g * unpremultiply);
+    out[2] = toByte(p.b * unpremultiply);
+    out[3] = alpha;
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> renderGrey8(const Image& image) {
+  std::vector<uint8_t> bytes(image.pixels.size());
+  for (size_t i = 0; i < image.pixels.size(); ++i) {
+    const Pixel& p = image.pixels[i];
+    bytes[i] = toByte(0.2126f * p.r + 0.7152f * p.g + 0.0722f * p.b);
+  }
+  return bytes;
+}
+
+}  // namespace plumvane

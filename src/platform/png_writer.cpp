@@ -1,0 +1,112 @@
+#include "platform/png_writer.h"
+
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace plumvane {
+namespace {
+
+// libpng reports errors by long-jumping out of png_* calls; this holds its message.
+struct ErrorState {
+  char message[256] = {};
+};
+
+void onPngError(png_structp png, png_const_charp message) {
+  auto* state = static_cast<ErrorState*>(png_get_error_ptr(png));
+  std::snprintf(state->message, sizeof state->message, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void onPngWarning(png_structp, png_const_charp) {}
+
+// Encodes the pixels into an open file. Returns false with a message in state on failure.
+// Only C calls and plain data live between setjmp and the jumps, so no destructor is skipped.
+bool encode(FILE* file, const PngPixels& pixels, const PngOptions& options, png_bytep* rows,
+            ErrorState& state) {
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, onPngError, onPngWarning);
+  if (!png) {
+    std::snprintf(state.message, sizeof state.message, "out of memory");
+    return false;
+  }
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    if (!state.message[0]) std::snprintf(state.message, sizeof state.message, "out of memory");
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_compression_level(png, options.compressionLevel);
+  png_set_IHDR(png, info, png_uint_32(pixels.width), png_uint_32(pixels.height), 8,
+               pixels.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (options.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+  png_write_info(png, info);
+  png_write_image(png, rows);
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+mode_t creationMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+std::optional<std::string> writePng(const std::string& path, const PngPixels& pixels,
+                                    const PngOptions& options) {
+  if (pixels.width <= 0 || pixels.height <= 0 || (pixels.channels != 1 && pixels.channels != 4)) {
+    return std::string(std::strerror(EINVAL));
+  }
+  const std::filesystem::path target(path);
+  const std::filesystem::path directory =
+      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  std::string hidden = ".";
+  hidden += target.filename().string();
+  hidden += ".XXXXXX";
+  std::string temporary = (directory / hidden).string();
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return std::string(std::strerror(errno));
+  fchmod(fd, creationMode());
+  FILE* file = fdopen(fd, "wb");
+  if (!file) {
+    const int error = errno;
+    close(fd);
+    unlink(temporary.c_str());
+    return std::string(std::strerror(error));
+  }
+
+  std::vector<png_bytep> rows(size_t(pixels.height));
+  const size_t stride = size_t(pixels.width) * size_t(pixels.channels);
+  for (size_t row = 0; row < rows.size(); ++row) {
+    rows[row] = const_cast<png_bytep>(pixels.data + row * stride);
+  }
+  ErrorState state;
+  errno = 0;
+  const bool encoded = encode(file, pixels, options, rows.data(), state);
+  int error = encoded ? 0 : errno;
+  if (std::fclose(file) != 0 && error == 0) error = errno;  // a late write error, such as ENOSPC
+  if (!encoded || error != 0) {
+    unlink(temporary.c_str());
+    return std::string(error ? std::strerror(error) : state.message);
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
+    unlink(temporary.c_str());
+    return std::string(std::strerror(error));
+  }
+  return std::nullopt;
+}
+
+}  // namespace plumvane

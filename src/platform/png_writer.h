@@ -1,0 +1,30 @@
+// Writing PNG files, complete or not at all.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace plumvane {
+
+// 8-bit pixels to write: channels is 1 (grey) or 4 (RGBA, straight alpha); rows are
+// width * channels bytes without gaps, top row first.
+struct PngPixels {
+  const uint8_t* data = nullptr;
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+};
+
+struct PngOptions {
+  bool srgb = true;          // add an sRGB chunk (perceptual intent)
+  int compressionLevel = 6;  // zlib level, 0 (none, fastest) to 9 (smallest)
+};
+
+// Writes the pixels to path as a PNG. The file is written under a temporary name in the same
+// directory and renamed into place, so a file under its final name is always complete. Returns
+// nothing on success, else the system's description of the error (as strerror gives it).
+std::optional<std::string> writePng(const std::string& path, const PngPixels& pixels,
+                                    const PngOptions& options = {});
+
+}  // namespace plumvane
