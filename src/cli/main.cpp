@@ -9,6 +9,7 @@
 #include "cli/fail.h"
 #include "cutout/cutout.h"
 #include "platform/models.h"
+#include "platform/vision.h"
 #include "poster/poster_pieces.h"
 #include "video/run_video.h"
 
@@ -32,7 +33,9 @@ int main(int argc, char** argv) {
   const Command command = parseCommand(args, subjectModelInstalled());
   std::visit(Overloaded{
                  [](const UsageRequest&) { fail(usageLine); },
-                 [](const CutoutRequest& request) { cutout(request.picture, request.target); },
+                 [](const CutoutRequest& request) {
+                   cutout(request.picture, request.target, *installedVision());
+                 },
                  [](const PosterRequest& request) {
                    requirePositive(request.maxSide);
                    posterPieces(request.picture, request.outDir, request.maxSide);

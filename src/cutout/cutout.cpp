@@ -1,11 +1,45 @@
 #include "cutout/cutout.h"
 
+#include <cstdio>
+#include <optional>
+
 #include "cli/fail.h"
+#include "platform/image_file.h"
+#include "platform/png_writer.h"
+#include "poster/mask_conversions.h"
 
 namespace plumvane {
+namespace {
 
-void cutout(const std::string&, const std::string&) {
-  fail("cutout mode is not built yet");
+// The subjects of the picture as one mask at its size, or nothing.
+std::optional<Mask> subjectMask(const Image& picture, Vision& vision) {
+  Bitmap bitmap{picture.width, picture.height, renderRgba8(picture, picture.extent())};
+  if (SubjectSegmenter* subjects = vision.subjects()) return subjects->allInstances(bitmap.view());
+  std::optional<Mask> people = vision.people().personMask(bitmap.view());
+  if (!people || people->isEmpty()) return std::nullopt;
+  // The person mask comes at the model's size: stretch each axis to the picture.
+  return resizedMask(*people, picture.width, picture.height);
+}
+
+}  // namespace
+
+void cutout(const std::string& picturePath, const std::string& target, Vision& vision) {
+  std::optional<Image> picture = decodePicture(picturePath);
+  if (!picture) fail("can't read the picture");
+  const Rect pictureRect = picture->extent();
+
+  std::optional<Mask> mask = subjectMask(*picture, vision);
+  const bool found = mask.has_value();
+  Image result =
+      found ? withAlpha(std::move(*picture), grey(maskImage(*mask), pictureRect), pictureRect)
+            : std::move(*picture);
+  mask.reset();
+
+  const std::vector<uint8_t> bytes = renderStraightRgba8(result);
+  if (auto error = writePng(target, {bytes.data(), result.width, result.height, 4})) {
+    fail("can't write " + target + ": " + *error);
+  }
+  std::puts(found ? "cut" : "none");
 }
 
 }  // namespace plumvane

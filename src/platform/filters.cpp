@@ -50,9 +50,31 @@ class RowReader {
   int width_ = 0;
 };
 
-// Applies f to the pixels of the images at each place of the union of their extents.
+bool sameExtent(const Image& a, const Image& b) {
+  return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+
+// Applies f to the pixels of the images at each place of the union of their extents. When the
+// other images share the first one's extent, or are empty (transparent everywhere), the result
+// is written over the first image, which is taken by value so that a caller who no longer needs
+// it can hand its memory over.
 template <size_t N, typename F>
-Image combine(const std::array<const Image*, N>& images, F f) {
+Image combine(Image first, const std::array<const Image*, N - 1>& others, F f) {
+  std::array<Pixel, N> in;
+  if (std::all_of(others.begin(), others.end(),
+                  [&](const Image* o) { return o->isEmpty() || sameExtent(first, *o); })) {
+    for (size_t p = 0; p < first.pixels.size(); ++p) {
+      in[0] = first.pixels[p];
+      for (size_t i = 1; i < N; ++i) {
+        in[i] = others[i - 1]->isEmpty() ? clearColour : others[i - 1]->pixels[p];
+      }
+      first.pixels[p] = f(in);
+    }
+    return first;
+  }
+  std::array<const Image*, N> images;
+  images[0] = &first;
+  std::copy(others.begin(), others.end(), images.begin() + 1);
   int x0 = INT_MAX, y0 = INT_MAX, x1 = INT_MIN, y1 = INT_MIN;
   for (const Image* image : images) {
     if (image->isEmpty()) continue;
@@ -64,7 +86,6 @@ Image combine(const std::array<const Image*, N>& images, F f) {
   if (x0 > x1) return blankImage(0, 0, 0, 0);
   Image out = blankImage(x0, y0, x1 - x0, y1 - y0);
   std::array<RowReader, N> readers;
-  std::array<Pixel, N> in;
   for (int row = 0; row < out.height; ++row) {
     const int frameY = out.y + out.height - 1 - row;
     for (size_t i = 0; i < N; ++i) readers[i].seek(*images[i], frameY);
@@ -87,8 +108,7 @@ float dot(const std::array<float, 4>& v, float r, float g, float b, float a) {
 
 // Un-premultiplies a pixel's colour, applies f to (r, g, b, a) and premultiplies the result.
 template <typename F>
-Image mapStraight(const Image& image, F f) {
-  Image out = image;
+Image mapStraight(Image out, F f) {
   for (Pixel& p : out.pixels) {
     const float inverse = p.a > 0 ? 1.0f / p.a : 0.0f;
     Pixel straight = f(Pixel{p.r * inverse, p.g * inverse, p.b * inverse, p.a});
@@ -100,20 +120,22 @@ Image mapStraight(const Image& image, F f) {
 
 }  // namespace
 
-Image colourMatrix(const Image& image, const ColourMatrix& m) {
-  return mapStraight(image, [&m](Pixel s) {
+Image colourMatrix(Image image, const ColourMatrix& m) {
+  return mapStraight(std::move(image), [&m](Pixel s) {
     return Pixel{dot(m.r, s.r, s.g, s.b, s.a) + m.bias[0], dot(m.g, s.r, s.g, s.b, s.a) + m.bias[1],
                  dot(m.b, s.r, s.g, s.b, s.a) + m.bias[2],
                  dot(m.a, s.r, s.g, s.b, s.a) + m.bias[3]};
   });
 }
 
-Image colourInvert(const Image& image) {
-  return mapStraight(image, [](Pixel s) { return Pixel{1 - s.r, 1 - s.g, 1 - s.b, s.a}; });
+Image colourInvert(Image image) {
+  return mapStraight(std::move(image), [](Pixel s) {
+    return Pixel{1 - s.r, 1 - s.g, 1 - s.b, s.a};
+  });
 }
 
-Image blendWithMask(const Image& input, const Image& background, const Image& mask) {
-  return combine<3>({&input, &background, &mask}, [](const std::array<Pixel, 3>& p) {
+Image blendWithMask(Image input, const Image& background, const Image& mask) {
+  return combine<3>(std::move(input), {&background, &mask}, [](const std::array<Pixel, 3>& p) {
     const float m = clamp01(p[2].r);
     const float k = 1 - m;
     return Pixel{p[0].r * m + p[1].r * k, p[0].g * m + p[1].g * k, p[0].b * m + p[1].b * k,
@@ -121,15 +143,15 @@ Image blendWithMask(const Image& input, const Image& background, const Image& ma
   });
 }
 
-Image maximumCompositing(const Image& input, const Image& background) {
-  return combine<2>({&input, &background}, [](const std::array<Pixel, 2>& p) {
+Image maximumCompositing(Image input, const Image& background) {
+  return combine<2>(std::move(input), {&background}, [](const std::array<Pixel, 2>& p) {
     return Pixel{std::max(p[0].r, p[1].r), std::max(p[0].g, p[1].g), std::max(p[0].b, p[1].b),
                  std::max(p[0].a, p[1].a)};
   });
 }
 
-Image sourceOver(const Image& input, const Image& background) {
-  return combine<2>({&input, &background}, [](const std::array<Pixel, 2>& p) {
+Image sourceOver(Image input, const Image& background) {
+  return combine<2>(std::move(input), {&background}, [](const std::array<Pixel, 2>& p) {
     const float k = 1 - p[0].a;
     return Pixel{p[0].r + p[1].r * k, p[0].g + p[1].g * k, p[0].b + p[1].b * k,
                  p[0].a + p[1].a * k};

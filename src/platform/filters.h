@@ -1,6 +1,7 @@
-// Image operations of the modes. Each returns a new image and leaves its inputs unchanged.
-// Operations on two or more images work over the union of their extents, where an image counts
-// as transparent black outside its own extent.
+// Image operations of the modes. Each returns a new image. Operations that take their first
+// image by value reuse its memory for the result where they can: pass it with std::move when it
+// is no longer needed. Operations on two or more images work over the union of their extents,
+// where an image counts as transparent black outside its own extent.
 #pragma once
 
 #include <array>
@@ -18,20 +19,20 @@ struct ColourMatrix {
   std::array<float, 4> a{0, 0, 0, 1};
   std::array<float, 4> bias{0, 0, 0, 0};
 };
-Image colourMatrix(const Image& image, const ColourMatrix& matrix);
+Image colourMatrix(Image image, const ColourMatrix& matrix);
 
 // input * m + background * (1 - m) per premultiplied channel, m being the mask's red channel
 // (0 outside the mask's extent).
-Image blendWithMask(const Image& input, const Image& background, const Image& mask);
+Image blendWithMask(Image input, const Image& background, const Image& mask);
 
 // The per-channel maximum of the two images.
-Image maximumCompositing(const Image& input, const Image& background);
+Image maximumCompositing(Image input, const Image& background);
 
 // input laid over background: input + background * (1 - input alpha).
-Image sourceOver(const Image& input, const Image& background);
+Image sourceOver(Image input, const Image& background);
 
 // 1 - colour on un-premultiplied colour; alpha is kept.
-Image colourInvert(const Image& image);
+Image colourInvert(Image image);
 
 // The maximum over a disk of the given radius around each pixel (light areas grow by radius).
 // The result keeps the input's extent.

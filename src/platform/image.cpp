@@ -34,6 +34,18 @@ Image imageFromBytes(const uint8_t* bytes, int width, int height, int channels) 
   return image;
 }
 
+Image maskImage(const Mask& mask) {
+  Image image;
+  image.width = mask.width;
+  image.height = mask.height;
+  image.pixels.resize(mask.values.size());
+  for (size_t i = 0; i < mask.values.size(); ++i) {
+    const float v = mask.values[i];
+    image.pixels[i] = Pixel{v, v, v, 1};
+  }
+  return image;
+}
+
 std::vector<uint8_t> renderRgba8(const Image& image, const Rect& region) {
   const Rect r = integral(region);
   const int w = int(r.width);

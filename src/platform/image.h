@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/bitmap.h"
 #include "platform/geometry.h"
 
 namespace plumvane {
@@ -44,6 +45,9 @@ inline constexpr Pixel whiteColour{1, 1, 1, 1};
 // An image at (0, 0) from 8-bit pixels with straight (not premultiplied) alpha. channels is 1
 // (grey), 3 (RGB) or 4 (RGBA); rows are width * channels bytes without gaps, top row first.
 Image imageFromBytes(const uint8_t* bytes, int width, int height, int channels);
+
+// A mask as an opaque grey image at (0, 0): each colour channel holds the coverage, alpha is 1.
+Image maskImage(const Mask& mask);
 
 // The region's pixels as 8-bit RGBA, premultiplied, rounded to nearest and clamped, row 0 at the
 // top of the region. The region is widened to whole pixels; pixels outside the image are 0.

@@ -30,7 +30,7 @@ std::filesystem::path modelsDirectory() {
 }
 
 bool subjectModelInstalled() {
-  return access((modelsDirectory() / "u2netp.onnx").c_str(), R_OK) == 0;
+  return access((modelsDirectory() / "subject.json").c_str(), R_OK) == 0;
 }
 
 }  // namespace plumvane

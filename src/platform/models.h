@@ -10,8 +10,8 @@ namespace plumvane {
 // ../share/plumvane (the install tree). Falls back to "models" beside the executable.
 std::filesystem::path modelsDirectory();
 
-// Whether the subject model is installed and readable: the one question behind "instance masks
-// are available".
+// Whether a subject model is installed (its description, subject.json, is readable): the one
+// question behind "instance masks are available".
 bool subjectModelInstalled();
 
 }  // namespace plumvane

@@ -1,0 +1,34 @@
+#include "platform/models.h"
+#include "platform/onnx_vision.h"
+
+namespace plumvane {
+namespace {
+
+class InstalledVision : public Vision {
+ public:
+  SubjectSegmenter* subjects() override {
+    if (!subjects_ && subjectModelInstalled()) subjects_ = onnxSubjects(loadDescription("subject"));
+    return subjects_.get();
+  }
+  PersonSegmenter& people() override {
+    if (!people_) people_ = onnxPeople(loadDescription("person"));
+    return *people_;
+  }
+  TextRecognizer& text() override {
+    if (!text_) text_ = onnxText(loadTextModels());
+    return *text_;
+  }
+
+ private:
+  std::unique_ptr<SubjectSegmenter> subjects_;
+  std::unique_ptr<PersonSegmenter> people_;
+  std::unique_ptr<TextRecognizer> text_;
+};
+
+}  // namespace
+
+std::unique_ptr<Vision> installedVision() {
+  return std::make_unique<InstalledVision>();
+}
+
+}  // namespace plumvane

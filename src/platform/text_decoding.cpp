@@ -1,0 +1,73 @@
+#include "platform/text_decoding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <numeric>
+
+namespace plumvane {
+
+Size2 detectionInputSize(int width, int height, int maxSide, int multiple) {
+  const int longer = std::max(width, height);
+  const double ratio = longer > maxSide ? double(maxSide) / longer : 1.0;
+  auto fit = [&](int side) {
+    const double scaled = std::floor(side * ratio);
+    return std::max(int(std::lround(scaled / multiple)) * multiple, multiple);
+  };
+  return Size2{fit(width), fit(height)};
+}
+
+std::vector<std::string> recognitionClasses(const std::filesystem::path& keysFile) {
+  std::vector<std::string> classes = {""};
+  std::ifstream in(keysFile);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    classes.push_back(line);
+  }
+  classes.push_back(" ");
+  return classes;
+}
+
+DecodedText ctcGreedyDecode(const float* probabilities, int steps, int classes,
+                            const std::vector<std::string>& characters) {
+  DecodedText out;
+  int previous = -1;
+  double sum = 0;
+  int kept = 0;
+  for (int t = 0; t < steps; ++t) {
+    const float* row = probabilities + size_t(t) * size_t(classes);
+    const int best = int(std::max_element(row, row + classes) - row);
+    if (best != previous && best != 0 && size_t(best) < characters.size()) {
+      out.text += characters[size_t(best)];
+      sum += row[best];
+      ++kept;
+    }
+    previous = best;
+  }
+  out.confidence = kept ? float(sum / kept) : 0.0f;
+  return out;
+}
+
+std::vector<size_t> readingOrder(const std::vector<Rect>& boxes, double sameLine) {
+  std::vector<size_t> order(boxes.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    if (boxes[a].y != boxes[b].y) return boxes[a].y < boxes[b].y;
+    return boxes[a].x < boxes[b].x;
+  });
+  // Within a line, tops differ a little: bubble left-hand boxes forward past them.
+  for (size_t i = 1; i < order.size(); ++i) {
+    for (size_t j = i; j > 0; --j) {
+      const Rect& left = boxes[order[j]];
+      const Rect& right = boxes[order[j - 1]];
+      if (std::abs(left.y - right.y) < sameLine && left.x < right.x) {
+        std::swap(order[j], order[j - 1]);
+      } else {
+        break;
+      }
+    }
+  }
+  return order;
+}
+
+}  // namespace plumvane

@@ -1,0 +1,40 @@
+// The arithmetic around the text models: detection input size, the recogniser's characters and
+// its CTC decoding, and the reading order of lines.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/geometry.h"
+
+namespace plumvane {
+
+// The detection input size for a width x height picture: scaled so that the longer side is at
+// most maxSide (never enlarged), then each side rounded to the nearest multiple of `multiple`,
+// at least one multiple.
+struct Size2 {
+  int width;
+  int height;
+};
+Size2 detectionInputSize(int width, int height, int maxSide, int multiple);
+
+// The recogniser's classes: index 0 is the CTC blank, then one per line of the keys file, then
+// a space.
+std::vector<std::string> recognitionClasses(const std::filesystem::path& keysFile);
+
+struct DecodedText {
+  std::string text;
+  float confidence = 0;  // mean probability of the kept characters; 0 when none is kept
+};
+
+// Greedy CTC decoding of steps x classes probabilities: the most likely class per step, repeats
+// collapsed, blanks dropped.
+DecodedText ctcGreedyDecode(const float* probabilities, int steps, int classes,
+                            const std::vector<std::string>& characters);
+
+// Sorts boxes, given in a top-left frame (y down), into reading order: top to bottom, and left
+// to right among boxes whose tops lie within `sameLine` pixels of each other. Returns indexes.
+std::vector<size_t> readingOrder(const std::vector<Rect>& topLeftBoxes, double sameLine);
+
+}  // namespace plumvane

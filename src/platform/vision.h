@@ -1,0 +1,62 @@
+// The vision services every mode asks: subjects, people and lines of text. Each sits behind a
+// small interface so that a mode can be tested with scripted masks and text. A failed inference
+// is never an error: it yields no mask or no text.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/bitmap.h"
+#include "platform/geometry.h"
+
+namespace plumvane {
+
+class SubjectSegmenter {
+ public:
+  virtual ~SubjectSegmenter() = default;
+  // One mask per foreground instance, at the picture's size, largest first; empty when there is
+  // no subject or inference failed.
+  virtual std::vector<Mask> instanceMasks(const BitmapView& picture) = 0;
+  // All instances in one mask at the picture's size; nothing when there is no subject.
+  virtual std::optional<Mask> allInstances(const BitmapView& picture) = 0;
+};
+
+class PersonSegmenter {
+ public:
+  virtual ~PersonSegmenter() = default;
+  // The people of the picture in one mask at the model's own size (callers stretch it); nothing
+  // when inference failed.
+  virtual std::optional<Mask> personMask(const BitmapView& picture) = 0;
+};
+
+struct TextLine {
+  Rect box;          // normalised to 0..1 of the picture, origin at the lower left
+  float confidence;  // 0 to 1
+  std::string text;  // UTF-8
+};
+
+class TextRecognizer {
+ public:
+  virtual ~TextRecognizer() = default;
+  // The lines of text of the picture in reading order (top to bottom, then left to right);
+  // empty when there are none or inference failed.
+  virtual std::vector<TextLine> textLines(const BitmapView& picture) = 0;
+};
+
+// The services of one run. The installed models are loaded on first use.
+class Vision {
+ public:
+  virtual ~Vision() = default;
+  // Nothing when no subject model is installed: instance masks are not available then.
+  virtual SubjectSegmenter* subjects() = 0;
+  virtual PersonSegmenter& people() = 0;
+  virtual TextRecognizer& text() = 0;
+};
+
+// The services on the installed models (see platform/models.h). A model that is missing when it
+// is first used ends the run through fail.
+std::unique_ptr<Vision> installedVision();
+
+}  // namespace plumvane

@@ -1,0 +1,58 @@
+#include "platform/text_decoding.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "fresh_directory.h"
+
+namespace plumvane {
+namespace {
+
+TEST(TextDecoding, DetectionInputSizeFitsAndRoundsToMultiples) {
+  auto size = detectionInputSize(3000, 2000, 960, 32);  // 960 x 640
+  EXPECT_EQ(size.width, 960);
+  EXPECT_EQ(size.height, 640);
+  size = detectionInputSize(500, 300, 960, 32);  // never enlarged: 500 -> 16 x 32, 300 -> 9 x 32
+  EXPECT_EQ(size.width, 512);
+  EXPECT_EQ(size.height, 288);
+  size = detectionInputSize(10, 1000, 960, 32);  // at least one multiple
+  EXPECT_EQ(size.width, 32);
+  EXPECT_EQ(size.height, 960);
+}
+
+TEST(TextDecoding, ClassesFromTheKeysFile) {
+  const std::string path = testing::freshDirectory() + "/keys.txt";
+  std::ofstream(path) << "a\nb\r\n\xe4\xb8\xad\n";
+  EXPECT_EQ(recognitionClasses(path),
+            (std::vector<std::string>{"", "a", "b", "\xe4\xb8\xad", " "}));
+}
+
+TEST(TextDecoding, GreedyCtcCollapsesRepeatsAndDropsBlanks) {
+  const std::vector<std::string> classes = {"", "a", "b", " "};
+  // Steps: a a blank a b b blank space
+  const std::vector<std::vector<float>> steps = {
+      {0.1f, 0.8f, 0.1f, 0.0f}, {0.2f, 0.6f, 0.1f, 0.1f}, {0.9f, 0.1f, 0.0f, 0.0f},
+      {0.0f, 1.0f, 0.0f, 0.0f}, {0.1f, 0.1f, 0.7f, 0.1f}, {0.0f, 0.0f, 0.9f, 0.1f},
+      {0.7f, 0.1f, 0.1f, 0.1f}, {0.1f, 0.0f, 0.0f, 0.9f}};
+  std::vector<float> flat;
+  for (const auto& s : steps) flat.insert(flat.end(), s.begin(), s.end());
+  const DecodedText decoded = ctcGreedyDecode(flat.data(), 8, 4, classes);
+  EXPECT_EQ(decoded.text, "aab ");
+  // The first step of each kept run counts: 0.8, 1.0, 0.7, 0.9.
+  EXPECT_NEAR(decoded.confidence, (0.8f + 1.0f + 0.7f + 0.9f) / 4, 1e-6);
+
+  const std::vector<float> blanks = {1, 0, 0, 0, 1, 0, 0, 0};
+  EXPECT_EQ(ctcGreedyDecode(blanks.data(), 2, 4, classes).text, "");
+  EXPECT_EQ(ctcGreedyDecode(blanks.data(), 2, 4, classes).confidence, 0.0f);
+}
+
+TEST(TextDecoding, ReadingOrderIsRowsThenColumns) {
+  // Boxes in a top-left frame: a row of two whose tops differ by a few pixels, then a lower one.
+  const std::vector<Rect> boxes = {
+      {300, 104, 100, 30}, {10, 200, 100, 30}, {20, 100, 100, 30}, {500, 98, 80, 30}};
+  EXPECT_EQ(readingOrder(boxes, 10), (std::vector<size_t>{2, 0, 3, 1}));
+}
+
+}  // namespace
+}  // namespace plumvane

@@ -1,0 +1,122 @@
+// The vision services on the installed models, checked loosely on real and drawn pictures.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <random>
+
+#include "platform/vision.h"
+
+namespace plumvane {
+namespace {
+
+Bitmap bitmapOf(const cv::Mat& bgr) {
+  cv::Mat rgba;
+  cv::cvtColor(bgr, rgba, cv::COLOR_BGR2RGBA);
+  return Bitmap{rgba.cols, rgba.rows, std::vector<uint8_t>(rgba.datastart, rgba.dataend)};
+}
+
+Bitmap photo(const std::string& name) {
+  const cv::Mat bgr = cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + name);
+  EXPECT_FALSE(bgr.empty()) << name;
+  return bitmapOf(bgr);
+}
+
+// The mean of a mask over a rectangle given in pixels, top-left frame.
+double meanOver(const Mask& mask, cv::Rect r) {
+  const cv::Mat m(mask.height, mask.width, CV_32F, const_cast<float*>(mask.values.data()));
+  return cv::mean(m(r))[0];
+}
+
+// Levenshtein distance over bytes (the test sentences are ASCII).
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+class VisionModels : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { vision = installedVision().release(); }
+  static void TearDownTestSuite() {
+    delete vision;
+    vision = nullptr;
+  }
+  static Vision* vision;
+};
+Vision* VisionModels::vision = nullptr;
+
+TEST_F(VisionModels, SubjectsOnAPhotoAndNoneOnFlatOrNoise) {
+  SubjectSegmenter* subjects = vision->subjects();
+  ASSERT_NE(subjects, nullptr);
+  const Bitmap astronaut = photo("astronaut.png");  // 512 x 512
+  const auto all = subjects->allInstances(astronaut.view());
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->width, 512);
+  EXPECT_EQ(all->height, 512);
+  EXPECT_GT(meanOver(*all, cv::Rect(190, 80, 60, 70)), 0.9);   // face
+  EXPECT_GT(meanOver(*all, cv::Rect(60, 330, 80, 120)), 0.9);  // suit
+  EXPECT_LT(meanOver(*all, cv::Rect(0, 0, 60, 60)), 0.1);      // background, top left
+  const auto instances = subjects->instanceMasks(astronaut.view());
+  ASSERT_FALSE(instances.empty());
+  EXPECT_EQ(instances[0].width, 512);
+
+  const Bitmap flat = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(128, 128, 128)));
+  EXPECT_FALSE(subjects->allInstances(flat.view()));
+  EXPECT_TRUE(subjects->instanceMasks(flat.view()).empty());
+  const Bitmap black = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(0, 0, 0)));
+  EXPECT_FALSE(subjects->allInstances(black.view()));
+  cv::Mat noise(300, 400, CV_8UC3);
+  cv::randu(noise, 0, 256);
+  EXPECT_FALSE(subjects->allInstances(bitmapOf(noise).view()));
+}
+
+TEST_F(VisionModels, ReadsDrawnSentencesInOrder) {
+  const std::vector<std::string> sentences = {"The quick brown fox jumps", "over the lazy dog 42",
+                                              "Pack my box with five jugs"};
+  cv::Mat page(480, 900, CV_8UC3, cv::Scalar(235, 240, 245));
+  std::vector<cv::Rect> drawn;
+  for (size_t i = 0; i < sentences.size(); ++i) {
+    const cv::Point origin(60 + 40 * int(i), 120 + 130 * int(i));
+    int baseline = 0;
+    const cv::Size size =
+        cv::getTextSize(sentences[i], cv::FONT_HERSHEY_SIMPLEX, 1.6, 3, &baseline);
+    cv::putText(page, sentences[i], origin, cv::FONT_HERSHEY_SIMPLEX, 1.6, cv::Scalar(40, 30, 20),
+                3, cv::LINE_AA);
+    drawn.emplace_back(origin.x, origin.y - size.height, size.width, size.height + baseline);
+  }
+  const auto lines = vision->text().textLines(bitmapOf(page).view());
+  ASSERT_EQ(lines.size(), sentences.size());
+  size_t errors = 0, characters = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    errors += editDistance(lines[i].text, sentences[i]);
+    characters += sentences[i].size();
+    EXPECT_GT(lines[i].confidence, 0.5f);
+    EXPECT_LE(lines[i].confidence, 1.0f);
+    // The box, turned into top-left pixels, lies around the drawn text.
+    const Rect& b = lines[i].box;
+    const cv::Rect2d box(b.x * page.cols, (1 - b.maxY()) * page.rows, b.width * page.cols,
+                         b.height * page.rows);
+    const cv::Rect2d text(drawn[i]);
+    EXPECT_GT((box & text).area(), 0.9 * text.area()) << lines[i].text;
+    EXPECT_LT(box.area(), 2.5 * text.area()) << lines[i].text;
+  }
+  EXPECT_LE(double(errors) / double(characters), 0.05);
+}
+
+TEST_F(VisionModels, NoTextOnAFlatPicture) {
+  const Bitmap flat = bitmapOf(cv::Mat(200, 300, CV_8UC3, cv::Scalar(200, 200, 200)));
+  EXPECT_TRUE(vision->text().textLines(flat.view()).empty());
+}
+
+}  // namespace
+}  // namespace plumvane
