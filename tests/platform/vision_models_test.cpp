@@ -113,6 +113,23 @@ TEST_F(VisionModels, ReadsDrawnSentencesInOrder) {
   EXPECT_LE(double(errors) / double(characters), 0.05);
 }
 
+TEST_F(VisionModels, PersonOnThePhotoAndNoneOnAFlatPicture) {
+  const auto astronaut = vision->people().personMask(photo("astronaut.png").view());
+  ASSERT_TRUE(astronaut);
+  ASSERT_EQ(astronaut->width, 256);  // the model's own size
+  ASSERT_EQ(astronaut->height, 256);
+  EXPECT_GT(meanOver(*astronaut, cv::Rect(95, 40, 30, 35)), 0.8);  // the face, at half scale
+  EXPECT_LT(meanOver(*astronaut, cv::Rect(0, 0, 30, 30)), 0.2);
+
+  const Bitmap flat = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(128, 128, 128)));
+  const auto none = vision->people().personMask(flat.view());
+  ASSERT_TRUE(none);
+  double largest = 0;
+  cv::minMaxLoc(cv::Mat(none->height, none->width, CV_32F, const_cast<float*>(none->values.data())),
+                nullptr, &largest);
+  EXPECT_LT(largest, 0.5);
+}
+
 TEST_F(VisionModels, NoTextOnAFlatPicture) {
   const Bitmap flat = bitmapOf(cv::Mat(200, 300, CV_8UC3, cv::Scalar(200, 200, 200)));
   EXPECT_TRUE(vision->text().textLines(flat.view()).empty());
