@@ -9,7 +9,7 @@ export CMAKE_ARGS
 .PHONY: setup demo test unit-sanitized bench clean
 
 setup:
-	BUILD_DIR=$(BUILD) scripts/setup
+	BUILD_DIR=$(BUILD) MODELS=$(MODELS) scripts/setup
 
 demo: setup
 	scripts/demo $(BUILD)/plumvane out
@@ -25,6 +25,7 @@ unit-sanitized: setup
 
 bench: setup
 	$(BUILD)/plumvane_bench
+	$(BUILD)/plumvane_cutout_bench $(BUILD)/plumvane testdata/astronaut.png
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) out

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 namespace plumvane {
 namespace {
@@ -61,7 +60,7 @@ std::optional<Image> decodePicture(const std::string& path) {
   });
   if (failed || decoded.empty() || reportsPrematureEnd(messages)) return std::nullopt;
 
-  // To 4-channel float RGBA with straight alpha, 0..1.
+  // Straight into the float RGBA image, row by row, so that no second full-size copy is made.
   double scale = 1.0;
   switch (decoded.depth()) {
     case CV_8U:
@@ -76,34 +75,26 @@ std::optional<Image> decodePicture(const std::string& path) {
     default:
       return std::nullopt;
   }
-  cv::Mat values;
-  decoded.convertTo(values, CV_32F, scale);
-  cv::Mat rgba;
-  switch (values.channels()) {
-    case 1:
-      cv::cvtColor(values, rgba, cv::COLOR_GRAY2RGBA);
-      break;
-    case 3:
-      cv::cvtColor(values, rgba, cv::COLOR_BGR2RGBA);
-      break;
-    case 4:
-      cv::cvtColor(values, rgba, cv::COLOR_BGRA2RGBA);
-      break;
-    default:
-      return std::nullopt;
-  }
-
+  const int channels = decoded.channels();
+  if (channels != 1 && channels != 3 && channels != 4) return std::nullopt;
   Image image;
-  image.width = rgba.cols;
-  image.height = rgba.rows;
-  image.pixels.resize(size_t(rgba.cols) * size_t(rgba.rows));
-  for (int row = 0; row < rgba.rows; ++row) {
-    const cv::Vec4f* from = rgba.ptr<cv::Vec4f>(row);
-    for (int column = 0; column < rgba.cols; ++column) {
-      const float a = std::clamp(from[column][3], 0.0f, 1.0f);
-      image.at(column, row) = Pixel{std::clamp(from[column][0], 0.0f, 1.0f) * a,
-                                    std::clamp(from[column][1], 0.0f, 1.0f) * a,
-                                    std::clamp(from[column][2], 0.0f, 1.0f) * a, a};
+  image.width = decoded.cols;
+  image.height = decoded.rows;
+  image.pixels.resize(size_t(decoded.cols) * size_t(decoded.rows));
+  cv::Mat row;
+  for (int y = 0; y < decoded.rows; ++y) {
+    decoded.row(y).convertTo(row, CV_32F, scale);
+    const float* v = row.ptr<float>();
+    Pixel* out = &image.at(0, y);
+    for (int x = 0; x < decoded.cols; ++x, v += channels) {
+      auto unit = [](float f) { return std::clamp(f, 0.0f, 1.0f); };
+      if (channels == 1) {
+        out[x] = Pixel{unit(v[0]), unit(v[0]), unit(v[0]), 1};
+      } else {
+        // OpenCV orders colour as blue, green, red.
+        const float a = channels == 4 ? unit(v[3]) : 1.0f;
+        out[x] = Pixel{unit(v[2]) * a, unit(v[1]) * a, unit(v[0]) * a, a};
+      }
     }
   }
   return image;

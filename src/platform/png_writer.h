@@ -17,8 +17,10 @@ struct PngPixels {
 };
 
 struct PngOptions {
-  bool srgb = true;          // add an sRGB chunk (perceptual intent)
-  int compressionLevel = 6;  // zlib level, 0 (none, fastest) to 9 (smallest)
+  bool srgb = true;  // add an sRGB chunk (perceptual intent)
+  // zlib level, 0 (none, fastest) to 9 (smallest). 3 writes a 24-megapixel photo in two thirds
+  // of the time of zlib's default 6, for files about a tenth larger.
+  int compressionLevel = 3;
 };
 
 // Writes the pixels to path as a PNG. The file is written under a temporary name in the same

@@ -10,13 +10,15 @@ Image grey(Image mask, const Rect& rect) {
   matrix.a = {0, 0, 0, 0};
   matrix.bias = {0, 0, 0, 1};
   Image result = colourMatrix(std::move(mask), matrix);
-  return result.extent() == integral(rect) ? result : crop(result, rect);
+  if (result.extent() == integral(rect)) return result;
+  return crop(result, rect);
 }
 
 Image withAlpha(Image image, const Image& mask, const Rect& rect) {
   // An empty image is transparent everywhere: the clear background without its memory.
   Image result = blendWithMask(std::move(image), Image{}, mask);
-  return result.extent() == integral(rect) ? result : crop(result, rect);
+  if (result.extent() == integral(rect)) return result;
+  return crop(result, rect);
 }
 
 }  // namespace plumvane
