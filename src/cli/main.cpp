@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
                    // A failure shows up later as the matte writer's "can't write " message.
                    std::error_code ignored;
                    std::filesystem::create_directories(settings.outDir, ignored);
-                   runVideo(settings);
+                   runVideo(settings, *installedVision());
                  },
              },
              command);

@@ -29,7 +29,6 @@ OnnxModel::OnnxModel(const std::filesystem::path& file) : session_(std::make_uni
     Ort::SessionOptions options;
     options.SetIntraOpNumThreads(int(std::max(1u, std::thread::hardware_concurrency())));
     options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-    options.DisableCpuMemArena();
     session_->session = Ort::Session(environment(), file.c_str(), options);
     Ort::AllocatorWithDefaultOptions allocator;
     for (size_t i = 0; i < session_->session.GetInputCount(); ++i) {

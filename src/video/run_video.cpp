@@ -1,11 +1,103 @@
 #include "video/run_video.h"
 
+#include <cstdio>
+#include <opencv2/core.hpp>
+
 #include "cli/fail.h"
+#include "platform/video_reader.h"
+#include "video/matte_writer.h"
+#include "video/progress.h"
+#include "video/video_geometry.h"
 
 namespace plumvane {
+namespace {
 
-void runVideo(const RunSettings&) {
-  fail("video mode is not built yet");
+// The values of one video run. Set up once before the first frame; only n and last change.
+struct VideoState {
+  std::unique_ptr<VideoReader> reader;
+  AffineTransform t;
+  VideoGeometry geometry;  // natural, W0, H0, k, W, H
+  float fps = 30;
+  int64_t total = 0;
+  int orientation = 1;
+  int64_t n = 0;             // mattes written so far, and the index of the next one
+  std::optional<Mask> last;  // the last mask segmentation produced
+};
+
+// The frame turned upright by the orientation, so that the mask comes back as displayed.
+cv::Mat upright(const VideoFrame& frame, int orientation) {
+  const cv::Mat stored(frame.height, frame.width, CV_8UC4, const_cast<uint8_t*>(frame.bgra.data()),
+                       frame.rowBytes);
+  cv::Mat turned;
+  switch (orientation) {
+    case 6:
+      cv::rotate(stored, turned, cv::ROTATE_90_CLOCKWISE);
+      return turned;
+    case 8:
+      cv::rotate(stored, turned, cv::ROTATE_90_COUNTERCLOCKWISE);
+      return turned;
+    case 3:
+      cv::rotate(stored, turned, cv::ROTATE_180);
+      return turned;
+    default:
+      return stored;
+  }
+}
+
+// The frame's mask, or nothing when segmentation found nothing or failed.
+std::optional<Mask> segment(const VideoFrame& frame, int orientation, bool usePerson,
+                            Vision& vision) {
+  const cv::Mat pixels = upright(frame, orientation);
+  const BitmapView view{pixels.data, pixels.cols, pixels.rows, pixels.step,
+                        BitmapView::Order::bgra};
+  if (usePerson) return vision.people().personMask(view);
+  SubjectSegmenter* subjects = vision.subjects();
+  return subjects ? subjects->allInstances(view) : std::nullopt;
+}
+
+}  // namespace
+
+void runVideo(const RunSettings& settings, Vision& vision) {
+  VideoState v;
+  auto opened = VideoReader::open(settings.input.string());
+  if (std::holds_alternative<VideoReader::NoVideo>(opened)) fail("no video track");
+  if (auto* error = std::get_if<VideoReader::CannotRead>(&opened)) {
+    fail("can't read the video: " + error->text);
+  }
+  v.reader = std::move(std::get<std::unique_ptr<VideoReader>>(opened));
+  const VideoTrackInfo& info = v.reader->info();
+
+  v.t = info.preferredTransform;
+  v.geometry = videoGeometry(v.t, info.naturalWidth, info.naturalHeight, settings.maxSide);
+  v.fps = framesPerSecond(info.nominalFrameRate);
+  v.total = frameTotal(v.fps, info.durationSeconds);
+  std::printf("frames %lld %s %lld %lld\n", static_cast<long long>(v.total),
+              shortestFloat(v.fps).c_str(), static_cast<long long>(v.geometry.W),
+              static_cast<long long>(v.geometry.H));
+  std::fflush(stdout);
+  v.orientation = orientationOf(v.t);
+
+  ProgressDisplay progress(v.total);
+  VideoFrame frame;
+  VideoReader::Status status;
+  while ((status = v.reader->next(frame)) == VideoReader::Status::frame) {
+    if (std::optional<Mask> mask = segment(frame, v.orientation, settings.usePerson, vision)) {
+      v.last = std::move(mask);
+    }
+    // The new mask, else the last one again, else (none yet) the black matte.
+    const Mask* matte = v.last ? &*v.last : nullptr;
+    if (auto error = writeMatte(matte, v.n, v.geometry.W, v.geometry.H, settings.outDir)) {
+      progress.clear();
+      fail(*error);
+    }
+    ++v.n;
+    std::printf("p %lld\n", static_cast<long long>(v.n));
+    std::fflush(stdout);
+    progress.update(v.n);
+  }
+  progress.clear();
+  if (status == VideoReader::Status::failed) fail("reading stopped: " + v.reader->failure());
+  std::printf("done %lld\n", static_cast<long long>(v.n));
 }
 
 }  // namespace plumvane

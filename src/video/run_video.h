@@ -2,11 +2,14 @@
 #pragma once
 
 #include "cli/arguments.h"
+#include "platform/vision.h"
 
 namespace plumvane {
 
-// Reads the video of settings.input frame by frame and writes one matte per frame into
-// settings.outDir, printing progress on standard output. Ends the run through fail on an error.
-void runVideo(const RunSettings& settings);
+// Reads the video of settings.input frame by frame, segments each upright frame with the person
+// model (settings.usePerson) or the subject model, and writes one matte per frame into
+// settings.outDir. Prints "frames total fps W H" before the first frame, "p n" after each and
+// "done n" at the end. Ends the run through fail on an error.
+void runVideo(const RunSettings& settings, Vision& vision);
 
 }  // namespace plumvane
