@@ -26,6 +26,7 @@ unit-sanitized: setup
 bench: setup
 	$(BUILD)/plumvane_bench
 	$(BUILD)/plumvane_cutout_bench $(BUILD)/plumvane testdata/astronaut.png
+	bench/video_bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) out

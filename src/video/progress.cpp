@@ -15,6 +15,7 @@ ProgressDisplay::ProgressDisplay(int64_t total)
 void ProgressDisplay::update(int64_t done) {
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
+  // Redrawn at most five times a second, and whenever it was cleared for other output.
   if (drawn_ && now - lastDrawn_ < std::chrono::milliseconds(200)) return;
   lastDrawn_ = now;
   const double elapsed = std::chrono::duration<double>(now - start_).count();

@@ -12,7 +12,8 @@ class ProgressDisplay {
   explicit ProgressDisplay(int64_t total);
   // Redraws the line after `done` frames, at most a few times a second.
   void update(int64_t done);
-  // Removes the line, so that what follows on standard error starts on a clean line.
+  // Removes the line, so that what is written next to the terminal starts on a clean line; the
+  // next update draws it again.
   void clear();
 
  private:

@@ -91,6 +91,7 @@ void runVideo(const RunSettings& settings, Vision& vision) {
       fail(*error);
     }
     ++v.n;
+    progress.clear();  // standard output may go to the same terminal
     std::printf("p %lld\n", static_cast<long long>(v.n));
     std::fflush(stdout);
     progress.update(v.n);
