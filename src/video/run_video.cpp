@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "cli/fail.h"
+#include "cli/number_text.h"
 #include "platform/video_reader.h"
 #include "video/matte_writer.h"
 #include "video/progress.h"

@@ -1,6 +1,5 @@
 #include "video/video_geometry.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -12,15 +11,6 @@ int64_t roundAway(double v) {
   const double r = std::round(v);
   if (!std::isfinite(r) || r >= 9.2e18 || r <= -9.2e18) return 0;
   return int64_t(r);
-}
-
-template <typename T>
-std::string shortest(T value) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  std::string s(text, result.ptr);
-  if (s.find_first_of(".en") == std::string::npos) s += ".0";  // not 1e+20, inf or nan
-  return s;
 }
 
 }  // namespace
@@ -53,13 +43,6 @@ int orientationOf(const AffineTransform& t) {
   if (t.a == 0 && t.b == -1 && t.c == 1 && t.d == 0) return 8;
   if (t.a == -1 && t.d == -1) return 3;
   return 1;
-}
-
-std::string shortestFloat(float value) {
-  return shortest(value);
-}
-std::string shortestDouble(double value) {
-  return shortest(value);
 }
 
 }  // namespace plumvane

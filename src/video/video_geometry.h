@@ -1,9 +1,7 @@
-// The arithmetic of a video run: matte size, frame rate, frame total, orientation, and the
-// text of the numbers it prints.
+// The arithmetic of a video run: matte size, frame rate, frame total and orientation.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "platform/video_reader.h"
 
@@ -34,12 +32,5 @@ int64_t frameTotal(float fps, double durationSeconds);
 // upright: 6 for a quarter turn clockwise, 8 for a quarter turn anticlockwise, 3 for a half turn,
 // 1 for anything else.
 int orientationOf(const AffineTransform& t);
-
-// The shortest decimal text that reads back as the same float, with ".0" after a whole number
-// (30 -> "30.0", 12.5 -> "12.5").
-std::string shortestFloat(float value);
-
-// The shortest decimal text that reads back as the same double, with ".0" after a whole number.
-std::string shortestDouble(double value);
 
 }  // namespace plumvane
