@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
                  },
                  [](const PosterRequest& request) {
                    requirePositive(request.maxSide);
-                   posterPieces(request.picture, request.outDir, request.maxSide);
+                   posterPieces(request.picture, request.outDir, request.maxSide,
+                                *installedVision());
                  },
                  [](const RunSettings& settings) {
                    requirePositive(settings.maxSide);

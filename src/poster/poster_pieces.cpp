@@ -1,11 +1,69 @@
 #include "poster/poster_pieces.h"
 
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
 #include "cli/fail.h"
+#include "platform/filters.h"
+#include "platform/image_file.h"
+#include "poster/mask_conversions.h"
+#include "poster/piece_files.h"
+#include "poster/subject_masks.h"
+#include "poster/subject_pieces.h"
 
 namespace plumvane {
 
-void posterPieces(const std::string&, const std::string&, int64_t) {
-  fail("poster mode is not built yet");
+WorkingSize workingSize(double width, double height, int64_t maxSide) {
+  WorkingSize size;
+  const double longer = width <= height ? height : width;
+  size.s = double(maxSide) / longer;
+  size.scaled = size.s < 1;
+  const double factor = size.scaled ? size.s : 1.0;
+  size.W = int64_t(std::round(width * factor));
+  size.H = int64_t(std::round(height * factor));
+  return size;
+}
+
+Image PosterRun::grey(Image mask) const {
+  return plumvane::grey(std::move(mask), workingRect);
+}
+
+Image PosterRun::withAlpha(Image image, const Image& mask) const {
+  return plumvane::withAlpha(std::move(image), mask, workingRect);
+}
+
+void posterPieces(const std::string& picturePath, const std::string& outDir, int64_t maxSide,
+                  Vision& vision) {
+  PosterRun run;
+  run.outDir = outDir;
+  std::error_code ignored;  // a directory that can't be made shows up in the first save
+  std::filesystem::create_directories(run.outDir, ignored);
+
+  std::optional<Image> picture = decodePicture(picturePath);
+  if (!picture) fail("can't read the picture");
+  const WorkingSize size = workingSize(picture->width, picture->height, maxSide);
+  run.W = size.W;
+  run.H = size.H;
+  run.workingRect = Rect{0, 0, double(size.W), double(size.H)};
+  // The picture is resampled to exactly W x H, so that every pixel of the working image is
+  // covered whole.
+  run.working = size.scaled ? scaled(*picture, int(size.W), int(size.H)) : std::move(*picture);
+  picture.reset();
+  if (run.working.isEmpty()) fail("can't draw the picture");
+  const Bitmap workingBitmap{run.working.width, run.working.height,
+                             renderRgba8(run.working, run.workingRect)};
+  printLine("size " + std::to_string(run.W) + " " + std::to_string(run.H));
+
+  // Subjects.
+  const SubjectMasks subjects = findSubjectMasks(vision, workingBitmap.view(), run);
+
+  // The plate: with nothing removed yet it is the working image itself.
+  run.save(run.working, run.workingRect, "plate.png");
+  printLine(plateLine(run.W, run.H));
+
+  writeSubjectPieces(run, subjects.masks);
+  printLine("done");
 }
 
 }  // namespace plumvane

@@ -4,11 +4,24 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/vision.h"
+
 namespace plumvane {
 
+// The working image's size: the picture scaled by s = maxSide / its longer side when s < 1
+// (never enlarged), each side rounded with halves away from zero.
+struct WorkingSize {
+  double s = 1;
+  bool scaled = false;
+  int64_t W = 0;
+  int64_t H = 0;
+};
+WorkingSize workingSize(double width, double height, int64_t maxSide);
+
 // Decomposes the picture at picturePath, scaled to at most maxSide pixels on its longer side,
-// into pieces written to outDir, with one manifest line per piece on standard output. Ends the
-// run through fail on an error.
-void posterPieces(const std::string& picturePath, const std::string& outDir, int64_t maxSide);
+// into pieces written to outDir, with one manifest line per piece on standard output: "size W H",
+// the plate, the subjects, the lines of text, then "done". Ends the run through fail on an error.
+void posterPieces(const std::string& picturePath, const std::string& outDir, int64_t maxSide,
+                  Vision& vision);
 
 }  // namespace plumvane

@@ -1,0 +1,51 @@
+#include "poster/piece_files.h"
+
+#include <algorithm>
+
+#include "cli/fail.h"
+#include "cli/number_text.h"
+#include "platform/filters.h"
+#include "platform/png_writer.h"
+#include "poster/poster_run.h"
+
+namespace plumvane {
+
+std::string box(const Rect& rect, double H) {
+  const auto whole = [](double v) { return std::to_string(static_cast<int64_t>(v)); };
+  return whole(rect.minX()) + " " + whole(H - rect.maxY()) + " " + whole(rect.width) + " " +
+         whole(rect.height);
+}
+
+std::string describeRect(const Rect& r) {
+  return "(" + shortestDouble(r.x) + ", " + shortestDouble(r.y) + ", " + shortestDouble(r.width) +
+         ", " + shortestDouble(r.height) + ")";
+}
+
+std::string plateLine(int64_t W, int64_t H) {
+  return "piece plate 0 0 " + std::to_string(W) + " " + std::to_string(H) + " plate.png";
+}
+
+std::string subjectLine(const std::string& box, int64_t n) {
+  return "piece subject " + box + " subject-" + std::to_string(n) + ".png";
+}
+
+std::string textLine(const std::string& box, int64_t n, const std::string& text) {
+  std::string oneLine = text;
+  std::replace(oneLine.begin(), oneLine.end(), '\n', ' ');
+  return "piece text " + box + " text-" + std::to_string(n) + ".png " + oneLine;
+}
+
+std::string PosterRun::box(const Rect& rect) const {
+  return plumvane::box(rect, double(H));
+}
+
+void PosterRun::save(const Image& image, const Rect& rect, const std::string& name) const {
+  const Image piece = crop(image, rect);
+  const std::vector<uint8_t> bytes = renderStraightRgba8(piece);
+  const std::string path = (outDir / name).string();
+  const auto error = piece.isEmpty() ? std::optional<std::string>("the piece is empty")
+                                     : writePng(path, {bytes.data(), piece.width, piece.height, 4});
+  if (error) fail("can't write " + name + ": " + *error);
+}
+
+}  // namespace plumvane

@@ -1,0 +1,48 @@
+#include "poster/subject_pieces.h"
+
+#include <cstdio>
+#include <string>
+
+#include "platform/filters.h"
+#include "poster/piece_files.h"
+
+namespace plumvane {
+
+void printLine(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+bool largeEnough(const Rect& extent, double W, double H) {
+  const double minimumArea = H * W * 0.01;
+  return extent.width * extent.height > minimumArea;
+}
+
+void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks) {
+  if (debugSwitch()) {
+    for (size_t i = 0; i < masks.size(); ++i) {
+      std::fputs(("mask " + std::to_string(i) + " extent " + describeRect(masks[i].extent()) + "\n")
+                     .c_str(),
+                 stderr);
+      run.save(masks[i], run.workingRect, "mask-" + std::to_string(i) + ".png");
+    }
+  }
+  int64_t n = 0;
+  for (const Image& mask : masks) {
+    const std::optional<Rect> e = run.extentOf(mask);
+    if (!e || !largeEnough(*e, double(run.W), double(run.H))) {
+      // The second measurement repeats the first; the message shows the rejected extent.
+      const std::optional<Rect> again = run.extentOf(mask);
+      const std::string description = again ? "Optional(" + describeRect(*again) + ")" : "nil";
+      std::fputs(("skipped a subject: " + description + "\n").c_str(), stderr);
+      continue;
+    }
+    ++n;
+    // Cropped first, so that only the extent is blended and written.
+    const Image cutout = run.withAlpha(crop(run.working, *e), crop(mask, *e));
+    run.save(cutout, *e, "subject-" + std::to_string(n) + ".png");
+    printLine(subjectLine(run.box(*e), n));
+  }
+}
+
+}  // namespace plumvane
