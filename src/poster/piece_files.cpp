@@ -17,8 +17,14 @@ std::string box(const Rect& rect, double H) {
 }
 
 std::string describeRect(const Rect& r) {
-  return "(" + shortestDouble(r.x) + ", " + shortestDouble(r.y) + ", " + shortestDouble(r.width) +
-         ", " + shortestDouble(r.height) + ")";
+  std::string text = "(";
+  text += shortestDouble(r.x);
+  for (double v : {r.y, r.width, r.height}) {
+    text += ", ";
+    text += shortestDouble(v);
+  }
+  text += ")";
+  return text;
 }
 
 std::string plateLine(int64_t W, int64_t H) {
