@@ -6,15 +6,25 @@ namespace plumvane {
 
 SubjectMasks findSubjectMasks(Vision& vision, const BitmapView& workingBitmap,
                               const PosterRun& run) {
-  SubjectMasks found;
   if (SubjectSegmenter* subjects = vision.subjects()) {
-    for (const Mask& instance : subjects->instanceMasks(workingBitmap)) {
-      found.masks.push_back(run.grey(crop(maskImage(instance), run.workingRect)));
+    return subjectMasksFrom(subjects->instanceMasks(workingBitmap), run);
+  }
+  std::optional<Mask> people = vision.people().personMask(workingBitmap);
+  return subjectMasksFrom(people ? std::vector<Mask>{std::move(*people)} : std::vector<Mask>{},
+                          run);
+}
+
+SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& run) {
+  SubjectMasks found;
+  for (const Mask& mask : masks) {
+    if (mask.isEmpty()) continue;
+    // Instance masks come at the working image's size, the person mask at the model's: either
+    // is stretched, each axis by its own factor, to cover the working image exactly.
+    Image image = maskImage(mask);
+    if (image.width != run.W || image.height != run.H) {
+      image = scaled(image, int(run.W), int(run.H));
     }
-  } else if (std::optional<Mask> people = vision.people().personMask(workingBitmap);
-             people && !people->isEmpty()) {
-    // The person mask comes at the model's size: each axis is stretched to the working image.
-    found.masks.push_back(run.grey(scaled(maskImage(*people), int(run.W), int(run.H))));
+    found.masks.push_back(run.grey(std::move(image)));
   }
   found.subjectUnion = solidImage(blackColour, run.workingRect);
   for (const Image& mask : found.masks) {

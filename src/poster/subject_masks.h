@@ -19,4 +19,7 @@ struct SubjectMasks {
 SubjectMasks findSubjectMasks(Vision& vision, const BitmapView& workingBitmap,
                               const PosterRun& run);
 
+// The grey masks and their union from masks of any size, each stretched to the working image.
+SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& run);
+
 }  // namespace plumvane

@@ -1,0 +1,73 @@
+// Poster mode's time on one picture, phase by phase, in one run.
+//
+//   plumvane_poster_bench PICTURE
+//
+// Runs the same building blocks as posterPieces, in its order, and prints the seconds of each:
+// decoding, the working image, the subject model, masks and extents, and writing the pieces.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/filters.h"
+#include "platform/image_file.h"
+#include "poster/poster_pieces.h"
+#include "poster/poster_run.h"
+#include "poster/subject_masks.h"
+
+using namespace plumvane;
+using Clock = std::chrono::steady_clock;
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: plumvane_poster_bench PICTURE\n");
+    return 2;
+  }
+  auto vision = installedVision();
+  vision->subjects();  // load the model before the clock starts, as a run's start-up
+  std::vector<std::pair<const char*, double>> phases;
+  auto mark = [&, last = Clock::now()](const char* phase) mutable {
+    const auto now = Clock::now();
+    phases.emplace_back(phase, std::chrono::duration<double>(now - last).count());
+    last = now;
+  };
+
+  std::optional<Image> picture = decodePicture(argv[1]);
+  if (!picture) return 1;
+  mark("decode");
+  PosterRun run;
+  run.outDir = std::filesystem::temp_directory_path() / "plumvane-poster-bench";
+  std::filesystem::create_directories(run.outDir);
+  const WorkingSize size = workingSize(picture->width, picture->height, 3000);
+  run.W = size.W;
+  run.H = size.H;
+  run.workingRect = Rect{0, 0, double(size.W), double(size.H)};
+  run.working = size.scaled ? scaled(*picture, int(size.W), int(size.H)) : std::move(*picture);
+  const Bitmap bitmap{run.working.width, run.working.height,
+                      renderRgba8(run.working, run.workingRect)};
+  mark("working image");
+  const std::vector<Mask> instances = vision->subjects()->instanceMasks(bitmap.view());
+  mark("subject model");
+  const SubjectMasks masks = subjectMasksFrom(instances, run);
+  std::vector<std::optional<Rect>> extents;
+  for (const Image& mask : masks.masks) extents.push_back(run.extentOf(mask));
+  mark("masks and extents");
+  run.save(run.working, run.workingRect, "plate.png");
+  for (size_t i = 0; i < masks.masks.size(); ++i) {
+    if (!extents[i]) continue;
+    const Image cutout =
+        run.withAlpha(crop(run.working, *extents[i]), crop(masks.masks[i], *extents[i]));
+    run.save(cutout, *extents[i], "subject-" + std::to_string(i + 1) + ".png");
+  }
+  mark("writing");
+  std::filesystem::remove_all(run.outDir);
+
+  double total = 0;
+  for (const auto& [name, seconds] : phases) total += seconds;
+  std::printf("working image %lld x %lld, %zu subjects\n", static_cast<long long>(run.W),
+              static_cast<long long>(run.H), masks.masks.size());
+  for (const auto& [name, seconds] : phases) {
+    std::printf("%-18s %6.3f s  %4.1f%%\n", name, seconds, 100 * seconds / total);
+  }
+  std::printf("%-18s %6.3f s\n", "total", total);
+  return 0;
+}
