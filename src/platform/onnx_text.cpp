@@ -17,12 +17,55 @@ constexpr double sameLinePixels = 10;
 constexpr float leastSide = 3;
 constexpr size_t mostCandidates = 1000;
 
+// Words whose top edge slopes less than this (in radians) may join others on their line.
+constexpr double mostSlope = 0.09;  // about 5 degrees
+
 // A detected line: its rotated rectangle's corners in picture pixels, clockwise from the top
 // left, and its upright bounding box in the top-left frame.
 struct DetectedLine {
   std::array<cv::Point2f, 4> corners;
   Rect box;
+  bool level() const {
+    return std::abs(std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x)) <
+           mostSlope;
+  }
 };
+
+// Level words on one line become one line along their common upright box; slanted lines stay as
+// the detector found them, cut along their rotated rectangles.
+std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
+  std::vector<DetectedLine> lines;
+  std::vector<Rect> levelBoxes;
+  std::vector<size_t> levelIndex;
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (found[i].level()) {
+      levelBoxes.push_back(found[i].box);
+      levelIndex.push_back(i);
+    } else {
+      lines.push_back(found[i]);
+    }
+  }
+  for (const auto& group : groupIntoLines(levelBoxes)) {
+    if (group.size() == 1) {
+      lines.push_back(found[levelIndex[group[0]]]);
+      continue;
+    }
+    Rect box = levelBoxes[group[0]];
+    for (size_t g : group) {
+      const Rect& b = levelBoxes[g];
+      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
+      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
+    }
+    DetectedLine line;
+    line.box = box;
+    const float x0 = float(box.minX()), y0 = float(box.minY());
+    const float x1 = float(box.maxX()), y1 = float(box.maxY());
+    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
+                    cv::Point2f(x0, y1)};
+    lines.push_back(line);
+  }
+  return lines;
+}
 
 // The corners of a rotated rectangle, clockwise from the top left.
 std::array<cv::Point2f, 4> orderedCorners(const cv::RotatedRect& rect) {
@@ -63,7 +106,7 @@ class OnnxText : public TextRecognizer {
     if (picture.width <= 0 || picture.height <= 0) return {};
     const cv::Mat pixels(picture.height, picture.width, CV_8UC4,
                          const_cast<uint8_t*>(picture.pixels), picture.rowBytes);
-    std::vector<DetectedLine> lines = detect(picture);
+    std::vector<DetectedLine> lines = joinedWords(detect(picture));
 
     std::vector<Rect> boxes;
     for (const auto& line : lines) boxes.push_back(line.box);

@@ -48,6 +48,38 @@ DecodedText ctcGreedyDecode(const float* probabilities, int steps, int classes,
   return out;
 }
 
+std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& boxes) {
+  // Union-find over the pairs that belong together.
+  std::vector<size_t> parent(boxes.size());
+  std::iota(parent.begin(), parent.end(), 0);
+  const auto root = [&](size_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    for (size_t j = i + 1; j < boxes.size(); ++j) {
+      const Rect& a = boxes[i];
+      const Rect& b = boxes[j];
+      const double overlap = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
+      const double gap = std::max(a.minX(), b.minX()) - std::min(a.maxX(), b.maxX());
+      if (overlap >= 0.6 * std::min(a.height, b.height) && gap <= (a.height + b.height) / 2) {
+        parent[root(i)] = root(j);
+      }
+    }
+  }
+  std::vector<std::vector<size_t>> groups;
+  std::vector<long> groupOf(boxes.size(), -1);
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    const size_t r = root(i);
+    if (groupOf[r] < 0) {
+      groupOf[r] = long(groups.size());
+      groups.emplace_back();
+    }
+    groups[size_t(groupOf[r])].push_back(i);
+  }
+  return groups;
+}
+
 std::vector<size_t> readingOrder(const std::vector<Rect>& boxes, double sameLine) {
   std::vector<size_t> order(boxes.size());
   std::iota(order.begin(), order.end(), 0);

@@ -9,8 +9,11 @@
 #include "platform/image_file.h"
 #include "poster/mask_conversions.h"
 #include "poster/piece_files.h"
+#include "poster/plate.h"
 #include "poster/subject_masks.h"
 #include "poster/subject_pieces.h"
+#include "poster/text_pieces.h"
+#include "poster/text_regions.h"
 
 namespace plumvane {
 
@@ -55,14 +58,16 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
                              renderRgba8(run.working, run.workingRect)};
   printLine("size " + std::to_string(run.W) + " " + std::to_string(run.H));
 
-  // Subjects.
   const SubjectMasks subjects = findSubjectMasks(vision, workingBitmap.view(), run);
+  const TextRegions text = findTextRegions(vision, workingBitmap.view(), run);
 
-  // The plate: with nothing removed yet it is the working image itself.
-  run.save(run.working, run.workingRect, "plate.png");
+  Plate plate = reconstructPlate(run, subjects.subjectUnion, text.textMask);
+  run.save(plate.plate, run.workingRect, "plate.png");
   printLine(plateLine(run.W, run.H));
+  plate.plate = Image{};  // the fill stays: the text pieces read it
 
   writeSubjectPieces(run, subjects.masks);
+  writeTextPieces(run, text.regions, subjects.subjectUnion, plate.fillImage);
   printLine("done");
 }
 
