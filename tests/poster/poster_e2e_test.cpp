@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "fresh_directory.h"
+#include "platform/vision.h"
 #include "run_binary.h"
 
 namespace plumvane {
@@ -110,6 +111,85 @@ TEST(PosterMode, TheAstronautPieceIsTheAstronaut) {
   cv::Mat alpha;
   cv::extractChannel(piece(face), alpha, 3);
   EXPECT_GT(cv::mean(alpha)[0], 0.9 * 255);
+}
+
+// Levenshtein distance over bytes (the test lines are ASCII).
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// The lines of text that the installed recogniser reads in a BGRA picture.
+std::vector<TextLine> read(const cv::Mat& bgra) {
+  static std::unique_ptr<Vision> vision = installedVision();
+  const BitmapView view{bgra.data, bgra.cols, bgra.rows, bgra.step, BitmapView::Order::bgra};
+  return vision->text().textLines(view);
+}
+
+TEST(PosterMode, TextIsTakenOffThePlateAndGivenPiecesOfItsOwn) {
+  const std::string dir = testing::freshDirectory();
+  const std::string data = PLUMVANE_TESTDATA;
+  // The poster: a photo, the astronaut cut out and pasted in, and two lines on a light band.
+  ASSERT_EQ(runPlumvane({"--cutout", data + "/astronaut.png", dir + "/astronaut.png"}).status, 0);
+  cv::Mat poster;
+  cv::resize(cv::imread(data + "/coffee.png"), poster, cv::Size(1200, 800));
+  cv::Mat astronaut;
+  cv::resize(cv::imread(dir + "/astronaut.png", cv::IMREAD_UNCHANGED), astronaut, {400, 400});
+  cv::cvtColor(poster, poster, cv::COLOR_BGR2BGRA);
+  layOver(poster, astronaut, cv::Rect(760, 380, 400, 400));
+  poster(cv::Rect(0, 0, 1200, 220)).setTo(cv::Scalar(235, 240, 245, 255));
+  const std::vector<std::string> lines = {"Morning Coffee Club", "Saturday at nine"};
+  cv::putText(poster, lines[0], {60, 90}, cv::FONT_HERSHEY_SIMPLEX, 2.4, {40, 30, 20, 255}, 6,
+              cv::LINE_AA);
+  cv::putText(poster, lines[1], {60, 180}, cv::FONT_HERSHEY_SIMPLEX, 2.0, {40, 30, 20, 255}, 5,
+              cv::LINE_AA);
+  ASSERT_TRUE(cv::imwrite(dir + "/poster.png", poster));
+
+  const auto result = runPlumvane({"--image", dir + "/poster.png", dir + "/pieces"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out.substr(0, 14), "size 1200 800\n");
+  EXPECT_EQ(result.out.substr(result.out.size() - 5), "done\n");
+  const auto pieces = manifest(result.out);
+  ASSERT_GE(pieces.size(), 4u);
+  EXPECT_EQ(pieces[0].kind, "plate");
+  std::vector<Piece> texts;
+  size_t subjects = 0;
+  for (const Piece& p : pieces) {
+    if (p.kind == "text") texts.push_back(p);
+    if (p.kind == "subject") ++subjects;
+    EXPECT_TRUE(texts.empty() || p.kind == "text") << "text pieces come last";
+  }
+  EXPECT_GE(subjects, 1u);
+  ASSERT_EQ(texts.size(), 2u);
+  size_t errors = 0;
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(texts[i].file, "text-" + std::to_string(i + 1) + ".png");
+    errors += editDistance(texts[i].text, lines[i]);
+  }
+  EXPECT_LE(double(errors) / double(lines[0].size() + lines[1].size()), 0.05)
+      << texts[0].text << " / " << texts[1].text;
+
+  // The plate shows neither line.
+  cv::Mat plate = cv::imread(dir + "/pieces/plate.png", cv::IMREAD_UNCHANGED);
+  for (const TextLine& line : read(plate)) {
+    EXPECT_LE(line.confidence, 0.3f) << "still on the plate: " << line.text;
+  }
+  // Laid over the plate, the text pieces bring both lines back.
+  for (const Piece& p : texts)
+    layOver(plate, cv::imread(dir + "/pieces/" + p.file, cv::IMREAD_UNCHANGED), p.rect);
+  const auto again = read(plate);
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_LE(editDistance(again[0].text, lines[0]) + editDistance(again[1].text, lines[1]), 2u);
 }
 
 TEST(PosterMode, FailuresSayWhatWentWrong) {
