@@ -14,6 +14,7 @@
 
 #include "platform/filters.h"
 #include "platform/image_file.h"
+#include "platform/memory.h"
 #include "poster/plate.h"
 #include "poster/poster_pieces.h"
 #include "poster/poster_run.h"
@@ -25,6 +26,7 @@ using namespace plumvane;
 using Clock = std::chrono::steady_clock;
 
 int main(int argc, char** argv) {
+  keepFreedMemory();
   if (argc != 2) {
     std::fprintf(stderr, "usage: plumvane_poster_bench PICTURE\n");
     return 2;

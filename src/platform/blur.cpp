@@ -213,11 +213,7 @@ Image sampledKernelBlur(const Image& image, double sigma, Edges edges) {
   return out;
 }
 
-}  // namespace
-
-Image gaussianBlur(const Image& image, double radius, Edges edges) {
-  if (!(radius > 0) || image.isEmpty()) return image;
-  if (radius < 2) return sampledKernelBlur(image, radius, edges);
+Image recursiveBlur(const Image& image, double radius, Edges edges) {
   const DericheFilter f = dericheFilter(radius);
   Image out = image;
   float* data = &out.pixels[0].r;
@@ -231,6 +227,119 @@ Image gaussianBlur(const Image& image, double radius, Edges edges) {
   filterAlongLines(transposed.ptr<float>(), w, h * 4, f, edges);
   cv::transpose(transposed, view);
   return out;
+}
+
+// The image shrunk by block averages of factor x factor pixels, over the image continued by `pad`
+// pixels on every side as the edges say, and rounded up to whole blocks.
+Image shrunk(const Image& image, int factor, int pad, Edges edges) {
+  Image small;
+  small.width = (image.width + 2 * pad + factor - 1) / factor;
+  small.height = (image.height + 2 * pad + factor - 1) / factor;
+  small.pixels.assign(size_t(small.width) * size_t(small.height), clearColour);
+  const bool clamp = edges == Edges::clampToExtent;
+  // Where column x of the continued image reads from: a column of the image, or nothing.
+  std::vector<int> source(size_t(small.width) * size_t(factor));
+  for (size_t x = 0; x < source.size(); ++x) {
+    const int inImage = int(x) - pad;
+    source[x] = clamp ? std::clamp(inImage, 0, image.width - 1)
+                      : (inImage >= 0 && inImage < image.width ? inImage : -1);
+  }
+  const float area = 1.0f / float(factor * factor);
+  std::vector<Pixel> sums(size_t(small.width));
+  for (int r = 0; r < small.height; ++r) {
+    std::fill(sums.begin(), sums.end(), clearColour);
+    for (int k = 0; k < factor; ++k) {
+      int row = r * factor + k - pad;
+      if (clamp) row = std::clamp(row, 0, image.height - 1);
+      if (row < 0 || row >= image.height) continue;
+      const Pixel* line = &image.at(0, row);
+      for (size_t x = 0; x < source.size(); ++x) {
+        if (source[x] < 0) continue;
+        const Pixel& p = line[source[x]];
+        Pixel& sum = sums[x / size_t(factor)];
+        sum.r += p.r;
+        sum.g += p.g;
+        sum.b += p.b;
+        sum.a += p.a;
+      }
+    }
+    for (int c = 0; c < small.width; ++c) {
+      const Pixel& sum = sums[size_t(c)];
+      small.at(c, r) = Pixel{sum.r * area, sum.g * area, sum.b * area, sum.a * area};
+    }
+  }
+  return small;
+}
+
+// Where each pixel of a side of `size` pixels falls between the block centres of a shrunk side
+// that starts `pad` pixels before it: the lower block and the weight of the upper one.
+void blockPositions(int size, int factor, int pad, int blocks, std::vector<int>& lower,
+                    std::vector<float>& weight) {
+  lower.resize(size_t(size));
+  weight.resize(size_t(size));
+  for (int i = 0; i < size; ++i) {
+    const double at = (double(i + pad) + 0.5) / factor - 0.5;
+    const int below = std::clamp(int(std::floor(at)), 0, blocks - 2);
+    lower[size_t(i)] = below;
+    weight[size_t(i)] = float(std::clamp(at - below, 0.0, 1.0));
+  }
+}
+
+// A wide blur computed on the image shrunk by `factor`: block averages down, the recursive blur
+// at the smaller radius that makes up the same spread, bilinear interpolation back up. The edges
+// are continued by two blocks before shrinking, so that the border is interpolated between
+// blocks that hold what the blur sees there.
+Image decimatedBlur(const Image& image, double radius, Edges edges, int factor) {
+  const int pad = 2 * factor;
+  // Shrinking by blocks adds the spread of a box of `factor` pixels (variance factor^2 / 12) and
+  // growing back bilinearly that of a triangle (factor^2 / 6): the blur supplies the rest.
+  const double smallRadius = std::sqrt(radius * radius / (double(factor) * factor) - 0.25);
+  const Image small = recursiveBlur(shrunk(image, factor, pad, edges), smallRadius, edges);
+
+  std::vector<int> column, row;
+  std::vector<float> columnWeight, rowWeight;
+  blockPositions(image.width, factor, pad, small.width, column, columnWeight);
+  blockPositions(image.height, factor, pad, small.height, row, rowWeight);
+  Image out;
+  out.x = image.x;
+  out.y = image.y;
+  out.width = image.width;
+  out.height = image.height;
+  out.pixels.resize(image.pixels.size());
+  std::vector<Pixel> blended(size_t(small.width));
+  for (int y = 0; y < out.height; ++y) {
+    // The two shrunk rows around this row, blended, then the two columns around each pixel.
+    const Pixel* upper = &small.at(0, row[size_t(y)]);
+    const Pixel* lower = upper + small.width;
+    const float v = rowWeight[size_t(y)], u = 1 - v;
+    for (int c = 0; c < small.width; ++c) {
+      blended[size_t(c)] = Pixel{upper[c].r * u + lower[c].r * v, upper[c].g * u + lower[c].g * v,
+                                 upper[c].b * u + lower[c].b * v, upper[c].a * u + lower[c].a * v};
+    }
+    Pixel* line = &out.at(0, y);
+    for (int x = 0; x < out.width; ++x) {
+      const Pixel& left = blended[size_t(column[size_t(x)])];
+      const Pixel& right = blended[size_t(column[size_t(x)]) + 1];
+      const float h = columnWeight[size_t(x)], g = 1 - h;
+      line[x] = Pixel{left.r * g + right.r * h, left.g * g + right.g * h, left.b * g + right.b * h,
+                      left.a * g + right.a * h};
+    }
+  }
+  return out;
+}
+
+// The recursive filter keeps its accuracy on the shrunk image while the radius there is at
+// least this; wider blurs are shrunk by radius / this.
+constexpr double shrunkRadius = 5;
+
+}  // namespace
+
+Image gaussianBlur(const Image& image, double radius, Edges edges) {
+  if (!(radius > 0) || image.isEmpty()) return image;
+  if (radius < 2) return sampledKernelBlur(image, radius, edges);
+  const int factor = int(radius / shrunkRadius);
+  if (factor >= 2) return decimatedBlur(image, radius, edges, factor);
+  return recursiveBlur(image, radius, edges);
 }
 
 }  // namespace plumvane

@@ -7,13 +7,16 @@ namespace plumvane {
 
 Plate reconstructPlate(const PosterRun& run, const Image& subjectUnion, const Image& textMask) {
   const Rect& rect = run.workingRect;
-  // Hole mask: the grown subjects and the softened text, white where the picture goes.
-  const Image softText = crop(gaussianBlur(textMask, 3, Edges::transparent), rect);
-  Image holeMask = maximumCompositing(morphologyMaximum(subjectUnion, 8), softText);
-  const Image keepMask = colourInvert(std::move(holeMask));
-
-  // The kept pixels over transparency; every blur continues its edges outwards.
-  const Image known = run.withAlpha(run.working, keepMask);
+  // Hole mask: the grown subjects and the softened text, white where the picture goes; its
+  // inverse keeps the rest. The kept pixels over transparency form the known image. Each
+  // intermediate is let go as soon as it is used: these are full-size images.
+  const Image known = [&] {
+    Image holeMask = maximumCompositing(morphologyMaximum(subjectUnion, 8),
+                                        crop(gaussianBlur(textMask, 3, Edges::transparent), rect));
+    const Image keepMask = colourInvert(std::move(holeMask));
+    return run.withAlpha(run.working, keepMask);
+  }();
+  // Every blur continues the known image's edges outwards.
   auto blurred = [&](double radius) {
     return crop(gaussianBlur(known, radius, Edges::clampToExtent), rect);
   };

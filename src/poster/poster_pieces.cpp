@@ -7,6 +7,7 @@
 #include "cli/fail.h"
 #include "platform/filters.h"
 #include "platform/image_file.h"
+#include "platform/memory.h"
 #include "poster/mask_conversions.h"
 #include "poster/piece_files.h"
 #include "poster/plate.h"
@@ -38,6 +39,8 @@ Image PosterRun::withAlpha(Image image, const Image& mask) const {
 
 void posterPieces(const std::string& picturePath, const std::string& outDir, int64_t maxSide,
                   Vision& vision) {
+  // Poster mode makes and drops many full-size images: their memory is better reused.
+  keepFreedMemory();
   PosterRun run;
   run.outDir = outDir;
   std::error_code ignored;  // a directory that can't be made shows up in the first save
@@ -59,9 +62,10 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   printLine("size " + std::to_string(run.W) + " " + std::to_string(run.H));
 
   const SubjectMasks subjects = findSubjectMasks(vision, workingBitmap.view(), run);
-  const TextRegions text = findTextRegions(vision, workingBitmap.view(), run);
+  TextRegions text = findTextRegions(vision, workingBitmap.view(), run);
 
   Plate plate = reconstructPlate(run, subjects.subjectUnion, text.textMask);
+  text.textMask = Image{};  // not needed after the plate
   run.save(plate.plate, run.workingRect, "plate.png");
   printLine(plateLine(run.W, run.H));
   plate.plate = Image{};  // the fill stays: the text pieces read it

@@ -42,9 +42,10 @@ TEST(GaussianBlur, MatchesAnExactGaussianAtEveryRadius) {
     double sigma;
     int width, height;
   };
-  // 1.5 takes the sampled-kernel path, the others the recursive filter; 300 is the plate's.
-  for (const Case c : {Case{1.5, 40, 30}, Case{3, 60, 50}, Case{5, 90, 70}, Case{20, 300, 260},
-                       Case{300, 1000, 800}}) {
+  // 1.5 takes the sampled-kernel path, 3 and 5 the recursive filter, the wider ones the
+  // recursive filter on a shrunk image (37 shrinks by an uneven 7); 300 is the plate's.
+  for (const Case c : {Case{1.5, 40, 30}, Case{3, 60, 50}, Case{5, 90, 70}, Case{10, 150, 130},
+                       Case{20, 300, 260}, Case{37, 500, 400}, Case{300, 1000, 800}}) {
     const int x0 = c.width / 3, x1 = 2 * c.width / 3, r0 = c.height / 4, r1 = c.height / 2;
     const Image blurred = gaussianBlur(whiteRectangle(c.width, c.height, x0, x1, r0, r1), c.sigma,
                                        Edges::transparent);

@@ -103,6 +103,17 @@ TEST(Morphology, MaximumOverADisk) {
   }
 }
 
+TEST(Morphology, EachChannelOfAColourImageGrowsOnItsOwn) {
+  Image image = solidImage(clearColour, Rect{0, 0, 7, 7});
+  image.at(3, 3) = Pixel{0.5f, 0, 0, 0.5f};
+  image.at(4, 3) = Pixel{0, 0.25f, 0, 0.25f};
+  const Image grown = morphologyMaximum(image, 1);
+  expectPixel(grown.at(3, 2), Pixel{0.5f, 0, 0, 0.5f});      // above the first: only it reaches
+  expectPixel(grown.at(4, 4), Pixel{0, 0.25f, 0, 0.25f});    // below the second
+  expectPixel(grown.at(4, 3), Pixel{0.5f, 0.25f, 0, 0.5f});  // both reach here
+  expectPixel(grown.at(0, 0), clearColour);
+}
+
 TEST(AreaAverage, CountsOutsideAsTransparent) {
   const Image white = solidImage(whiteColour, Rect{0, 0, 2, 2});
   expectPixel(areaAverage(white, Rect{0, 0, 2, 2}), whiteColour);
