@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
+#include "edit_distance.h"
 #include "platform/vision.h"
 
 namespace plumvane {
@@ -28,21 +29,7 @@ double meanOver(const Mask& mask, cv::Rect r) {
   return cv::mean(m(r))[0];
 }
 
-// Levenshtein distance over bytes (the test sentences are ASCII).
-size_t editDistance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
-}
+using testing::editDistance;
 
 class VisionModels : public ::testing::Test {
  protected:

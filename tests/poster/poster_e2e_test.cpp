@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 #include <sstream>
 
+#include "edit_distance.h"
 #include "fresh_directory.h"
 #include "platform/vision.h"
 #include "run_binary.h"
@@ -113,21 +114,7 @@ TEST(PosterMode, TheAstronautPieceIsTheAstronaut) {
   EXPECT_GT(cv::mean(alpha)[0], 0.9 * 255);
 }
 
-// Levenshtein distance over bytes (the test lines are ASCII).
-size_t editDistance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
-}
+using testing::editDistance;
 
 // The lines of text that the installed recogniser reads in a BGRA picture.
 std::vector<TextLine> read(const cv::Mat& bgra) {
