@@ -216,9 +216,13 @@ Pixel areaAverage(const Image& image, const Rect& rect) {
                float(sum[3] / area)};
 }
 
-Image crop(Image image, const Rect& rect) {
+Image crop(Image&& image, const Rect& rect) {
+  if (intersection(integral(rect), image.extent()) == image.extent()) return std::move(image);
+  return crop(static_cast<const Image&>(image), rect);
+}
+
+Image crop(const Image& image, const Rect& rect) {
   const Rect r = intersection(integral(rect), image.extent());
-  if (r == image.extent()) return image;
   Image out = blankImage(int(r.x), int(r.y), int(r.width), int(r.height));
   if (out.isEmpty()) return out;
   const int top = image.y + image.height - int(r.maxY());

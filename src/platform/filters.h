@@ -43,8 +43,9 @@ Image morphologyMaximum(const Image& image, int radius);
 Pixel areaAverage(const Image& image, const Rect& rect);
 
 // The part of the image inside rect (widened to whole pixels); empty when they don't overlap.
-// An image already inside rect is returned as it is.
-Image crop(Image image, const Rect& rect);
+Image crop(const Image& image, const Rect& rect);
+// The same for an image that is no longer needed: one already inside rect is returned as it is.
+Image crop(Image&& image, const Rect& rect);
 
 // The image resampled to width x height pixels, each axis by its own factor: area averaging
 // where it shrinks, bilinear where it grows. The extent's origin is scaled likewise.
