@@ -213,19 +213,46 @@ Image sampledKernelBlur(const Image& image, double sigma, Edges edges) {
   return out;
 }
 
+// Filters a matrix of interleaved float channels in place: down its columns, then along its rows
+// (as the columns of its transpose).
+void filterImage(cv::Mat& pixels, const DericheFilter& f, Edges edges) {
+  const size_t rows = size_t(pixels.rows), cols = size_t(pixels.cols);
+  const size_t channels = size_t(pixels.channels());
+  filterAlongLines(pixels.ptr<float>(), rows, cols * channels, f, edges);
+  cv::Mat transposed;
+  cv::transpose(pixels, transposed);
+  filterAlongLines(transposed.ptr<float>(), cols, rows * channels, f, edges);
+  cv::transpose(transposed, pixels);
+}
+
+bool isGreyAndOpaque(const Image& image) {
+  return std::all_of(image.pixels.begin(), image.pixels.end(),
+                     [](const Pixel& p) { return p.g == p.r && p.b == p.r && p.a == 1.0f; });
+}
+
 Image recursiveBlur(const Image& image, double radius, Edges edges) {
   const DericheFilter f = dericheFilter(radius);
   Image out = image;
-  float* data = &out.pixels[0].r;
-  const size_t w = size_t(out.width), h = size_t(out.height);
-  // Vertically: each row is one line, each float of it one lane.
-  filterAlongLines(data, h, w * 4, f, edges);
-  // Horizontally: the same on the transposed image.
-  cv::Mat view(out.height, out.width, CV_32FC4, data);
-  cv::Mat transposed;
-  cv::transpose(view, transposed);
-  filterAlongLines(transposed.ptr<float>(), w, h * 4, f, edges);
-  cv::transpose(transposed, view);
+  if (!isGreyAndOpaque(image)) {
+    cv::Mat view(out.height, out.width, CV_32FC4, out.pixels.data());
+    filterImage(view, f, edges);
+    return out;
+  }
+  // A grey opaque mask: its grey and its alpha are all there is to blur, half the work.
+  cv::Mat greyAlpha(image.height, image.width, CV_32FC2);
+  for (int row = 0; row < image.height; ++row) {
+    cv::Vec2f* to = greyAlpha.ptr<cv::Vec2f>(row);
+    const Pixel* from = &image.at(0, row);
+    for (int column = 0; column < image.width; ++column) to[column] = {from[column].r, 1.0f};
+  }
+  filterImage(greyAlpha, f, edges);
+  for (int row = 0; row < image.height; ++row) {
+    const cv::Vec2f* from = greyAlpha.ptr<cv::Vec2f>(row);
+    Pixel* to = &out.at(0, row);
+    for (int column = 0; column < image.width; ++column) {
+      to[column] = Pixel{from[column][0], from[column][0], from[column][0], from[column][1]};
+    }
+  }
   return out;
 }
 
@@ -337,8 +364,9 @@ constexpr double shrunkRadius = 5;
 Image gaussianBlur(const Image& image, double radius, Edges edges) {
   if (!(radius > 0) || image.isEmpty()) return image;
   if (radius < 2) return sampledKernelBlur(image, radius, edges);
+  // Shrinking by 2 costs more in resampling than it saves in filtering.
   const int factor = int(radius / shrunkRadius);
-  if (factor >= 2) return decimatedBlur(image, radius, edges, factor);
+  if (factor >= 3) return decimatedBlur(image, radius, edges, factor);
   return recursiveBlur(image, radius, edges);
 }
 

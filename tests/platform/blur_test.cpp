@@ -42,7 +42,7 @@ TEST(GaussianBlur, MatchesAnExactGaussianAtEveryRadius) {
     double sigma;
     int width, height;
   };
-  // 1.5 takes the sampled-kernel path, 3 and 5 the recursive filter, the wider ones the
+  // 1.5 takes the sampled-kernel path, 3 to 10 the recursive filter, the wider ones the
   // recursive filter on a shrunk image (37 shrinks by an uneven 7); 300 is the plate's.
   for (const Case c : {Case{1.5, 40, 30}, Case{3, 60, 50}, Case{5, 90, 70}, Case{10, 150, 130},
                        Case{20, 300, 260}, Case{37, 500, 400}, Case{300, 1000, 800}}) {
