@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +11,8 @@
 namespace plumvane::testing {
 
 RunResult runPlumvane(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::vector<std::pair<std::string, std::string>>& env) {
+                      const std::vector<std::pair<std::string, std::string>>& env,
+                      size_t memoryLimit) {
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
   const pid_t pid = fork();
@@ -23,6 +25,10 @@ RunResult runPlumvane(const std::vector<std::string>& args, const std::string& c
     close(errPipe[0]);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    if (memoryLimit > 0) {
+      const rlimit limit{memoryLimit, memoryLimit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(PLUMVANE_BINARY));
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

@@ -1,6 +1,9 @@
 // The process entry: reads the command line and runs one mode.
+#include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -25,12 +28,9 @@ void requirePositive(int64_t maxSide) {
   if (maxSide <= 0) plumvane::fail("--max must be a positive number of pixels");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Runs the mode the command line chose.
+void run(const plumvane::Command& command) {
   using namespace plumvane;
-  const std::vector<std::string> args(argv, argv + argc);
-  const Command command = parseCommand(args, subjectModelInstalled());
   std::visit(Overloaded{
                  [](const UsageRequest&) { fail(usageLine); },
                  [](const CutoutRequest& request) {
@@ -50,5 +50,22 @@ int main(int argc, char** argv) {
                  },
              },
              command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace plumvane;
+  const std::vector<std::string> args(argv, argv + argc);
+  // Whatever goes wrong ends as one line and status 1, never as an abort.
+  try {
+    run(parseCommand(args, subjectModelInstalled()));
+  } catch (const std::bad_alloc&) {
+    fail("not enough memory for this picture");
+  } catch (const std::exception& error) {
+    std::string text = error.what();
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    fail("internal error: " + text);
+  }
   return 0;
 }

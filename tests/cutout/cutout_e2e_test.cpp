@@ -68,6 +68,20 @@ TEST(CutoutMode, FailuresSayWhatWentWrongOnOneLine) {
   EXPECT_FALSE(std::filesystem::exists(dir + "/out.png"));
 }
 
+TEST(CutoutMode, APictureTooLargeForMemoryIsRefusedOnOneLine) {
+  // 144 megapixels of one colour: a small file, but 2.3 GB as a float image.
+  const std::string dir = testing::freshDirectory();
+  ASSERT_TRUE(cv::imwrite(dir + "/huge.png", cv::Mat(12000, 12000, CV_8UC3, cv::Scalar(9, 9, 9))));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--cutout", dir + "/huge.png", dir + "/out.png"},
+        {"--image", dir + "/huge.png", dir + "/pieces"}}) {
+    const auto result = runPlumvane(args, "", {}, size_t(2) << 30);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "not enough memory for this picture\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/out.png"));
+}
+
 TEST(CutoutMode, AMissingModelNamesTheFileAndTheCure) {
   const std::string dir = testing::freshDirectory();
   const auto result =
