@@ -16,15 +16,4 @@ Mask resizedMask(const Mask& mask, int width, int height) {
   return out;
 }
 
-Mask maskUnion(const std::vector<Mask>& masks) {
-  if (masks.empty()) return Mask{};
-  Mask out = masks.front();
-  for (size_t i = 1; i < masks.size(); ++i) {
-    for (size_t p = 0; p < out.values.size(); ++p) {
-      out.values[p] = std::max(out.values[p], masks[i].values[p]);
-    }
-  }
-  return out;
-}
-
 }  // namespace plumvane

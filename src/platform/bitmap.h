@@ -41,7 +41,4 @@ struct Mask {
 // The mask resampled to width x height, each axis by its own factor (bilinear).
 Mask resizedMask(const Mask& mask, int width, int height);
 
-// The per-pixel maximum of masks of one size; an empty mask when there are none.
-Mask maskUnion(const std::vector<Mask>& masks);
-
 }  // namespace plumvane

@@ -15,25 +15,6 @@ Image solidImage(Pixel colour, const Rect& rect) {
   return image;
 }
 
-Image imageFromBytes(const uint8_t* bytes, int width, int height, int channels) {
-  Image image;
-  image.width = width;
-  image.height = height;
-  image.pixels.resize(size_t(width) * size_t(height));
-  constexpr float scale = 1.0f / 255.0f;
-  for (size_t i = 0; i < image.pixels.size(); ++i) {
-    const uint8_t* p = bytes + i * size_t(channels);
-    Pixel& out = image.pixels[i];
-    if (channels == 1) {
-      out = Pixel{p[0] * scale, p[0] * scale, p[0] * scale, 1.0f};
-    } else {
-      const float a = channels == 4 ? p[3] * scale : 1.0f;
-      out = Pixel{p[0] * scale * a, p[1] * scale * a, p[2] * scale * a, a};
-    }
-  }
-  return image;
-}
-
 Image maskImage(const Mask& mask) {
   Image image;
   image.width = mask.width;

@@ -42,10 +42,6 @@ inline constexpr Pixel clearColour{0, 0, 0, 0};
 inline constexpr Pixel blackColour{0, 0, 0, 1};
 inline constexpr Pixel whiteColour{1, 1, 1, 1};
 
-// An image at (0, 0) from 8-bit pixels with straight (not premultiplied) alpha. channels is 1
-// (grey), 3 (RGB) or 4 (RGBA); rows are width * channels bytes without gaps, top row first.
-Image imageFromBytes(const uint8_t* bytes, int width, int height, int channels);
-
 // A mask as an opaque grey image at (0, 0): each colour channel holds the coverage, alpha is 1.
 Image maskImage(const Mask& mask);
 

@@ -17,14 +17,14 @@ extern "C" {
 }
 
 namespace plumvane {
+namespace {
 
+// FFmpeg's text for an error code.
 std::string ffmpegErrorText(int error) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(error, text, sizeof text);
   return text;
 }
-
-namespace {
 
 // FFmpeg's demuxers notice a file cut short but only say so in their log ("File ended
 // prematurely", "partial file"), then end the stream as if it were complete. The log goes here

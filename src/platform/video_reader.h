@@ -66,7 +66,4 @@ class VideoReader {
   std::string failure_;
 };
 
-// FFmpeg's text for an error code.
-std::string ffmpegErrorText(int error);
-
 }  // namespace plumvane

@@ -187,15 +187,5 @@ TEST(Render, RoundsClampsAndPutsTheTopRowFirst) {
   EXPECT_EQ(renderGrey8(grey), (std::vector<uint8_t>{128}));
 }
 
-TEST(Render, BytesInPremultiplyStraightAlpha) {
-  const uint8_t rgba[] = {200, 100, 50, 51, 10, 20, 30, 255};
-  const Image image = imageFromBytes(rgba, 2, 1, 4);
-  expectPixel(image.at(0, 0),
-              Pixel{200 / 255.f * 0.2f, 100 / 255.f * 0.2f, 50 / 255.f * 0.2f, 0.2f});
-  EXPECT_EQ(renderStraightRgba8(image), (std::vector<uint8_t>(rgba, rgba + 8)));
-  const uint8_t grey[] = {0, 255};
-  expectPixel(imageFromBytes(grey, 1, 2, 1).at(0, 1), whiteColour);
-}
-
 }  // namespace
 }  // namespace plumvane
