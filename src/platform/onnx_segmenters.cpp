@@ -9,25 +9,33 @@
 namespace plumvane {
 namespace {
 
-// Runs a segmentation model on the picture and returns its map at the model's resolution.
-std::optional<Mask> segmentationMap(OnnxModel& model, const ModelDescription& description,
-                                    const BitmapView& picture) {
-  if (picture.width <= 0 || picture.height <= 0) return std::nullopt;
-  const InputFormat& format = description.input;
-  auto outputs = model.run(modelInput(picture, format, format.width, format.height));
-  if (!outputs || size_t(description.output) >= outputs->size()) return std::nullopt;
-  Tensor& map = (*outputs)[size_t(description.output)];
-  const size_t expected = size_t(format.width) * size_t(format.height);
-  if (map.values.size() != expected) return std::nullopt;
-  Mask mask{format.width, format.height, std::move(map.values)};
-  for (float& v : mask.values) v = std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
-  return mask;
-}
+// A model that maps a picture to a 0..1 map, with its description.
+class SegmentationModel {
+ public:
+  explicit SegmentationModel(const ModelDescription& description)
+      : description_(description), model_(description.file) {}
+
+  // The picture's map at the model's resolution; nothing when inference fails.
+  std::optional<Mask> map(const BitmapView& picture) {
+    if (picture.width <= 0 || picture.height <= 0) return std::nullopt;
+    const InputFormat& format = description_.input;
+    auto outputs = model_.run(modelInput(picture, format, format.width, format.height));
+    if (!outputs || size_t(description_.output) >= outputs->size()) return std::nullopt;
+    Tensor& map = (*outputs)[size_t(description_.output)];
+    if (map.values.size() != size_t(format.width) * size_t(format.height)) return std::nullopt;
+    Mask mask{format.width, format.height, std::move(map.values)};
+    for (float& v : mask.values) v = std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
+    return mask;
+  }
+
+ private:
+  ModelDescription description_;
+  OnnxModel model_;
+};
 
 class OnnxSubjects : public SubjectSegmenter {
  public:
-  explicit OnnxSubjects(const ModelDescription& description)
-      : description_(description), model_(description.file) {}
+  explicit OnnxSubjects(const ModelDescription& description) : model_(description) {}
 
   std::vector<Mask> instanceMasks(const BitmapView& picture) override {
     const SubjectInstances instances = find(picture);
@@ -47,28 +55,23 @@ class OnnxSubjects : public SubjectSegmenter {
   static constexpr double growShare = 2.0 / 320;
 
   SubjectInstances find(const BitmapView& picture) {
-    std::optional<Mask> map = segmentationMap(model_, description_, picture);
+    std::optional<Mask> map = model_.map(picture);
     if (!map) return {};
     const int grow = int(std::lround(growShare * std::max(map->width, map->height)));
     return findInstances(std::move(*map), grow);
   }
 
-  ModelDescription description_;
-  OnnxModel model_;
+  SegmentationModel model_;
 };
 
 class OnnxPeople : public PersonSegmenter {
  public:
-  explicit OnnxPeople(const ModelDescription& description)
-      : description_(description), model_(description.file) {}
+  explicit OnnxPeople(const ModelDescription& description) : model_(description) {}
 
-  std::optional<Mask> personMask(const BitmapView& picture) override {
-    return segmentationMap(model_, description_, picture);
-  }
+  std::optional<Mask> personMask(const BitmapView& picture) override { return model_.map(picture); }
 
  private:
-  ModelDescription description_;
-  OnnxModel model_;
+  SegmentationModel model_;
 };
 
 }  // namespace
