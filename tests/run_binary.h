@@ -9,13 +9,28 @@ namespace plumvane::testing {
 
 struct RunResult {
   int status = -1;  // exit status; -1 when the process did not exit normally
+  int signal = 0;   // the signal that ended the process, if one did
   std::string out;  // standard output
   std::string err;  // standard error
 };
 
-// Runs the binary with the given arguments (not counting the command name), in directory cwd
-// when it is not empty, with extra environment variables set and, when memoryLimit is not 0,
-// its address space limited to that many bytes. Standard input is empty.
+struct RunOptions {
+  std::string cwd;                                       // the working directory, when not empty
+  std::vector<std::pair<std::string, std::string>> env;  // extra environment variables
+  size_t memoryLimit = 0;  // a limit on the address space in bytes, when not 0
+  std::string stdoutPath;  // a file to open as standard output instead of a pipe, when not empty
+  bool stdoutClosedByReader = false;  // standard output is a pipe nobody reads from
+  // When not 0: this signal is sent once standard output holds signalAfter lines.
+  int signal = 0;
+  int signalAfter = 0;
+};
+
+// Runs the binary with the given arguments (not counting the command name). Standard input is
+// empty.
+RunResult runPlumvane(const std::vector<std::string>& args, const RunOptions& options);
+
+// The same, in directory cwd when it is not empty, with extra environment variables set and,
+// when memoryLimit is not 0, its address space limited to that many bytes.
 RunResult runPlumvane(const std::vector<std::string>& args, const std::string& cwd = "",
                       const std::vector<std::pair<std::string, std::string>>& env = {},
                       size_t memoryLimit = 0);

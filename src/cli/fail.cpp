@@ -3,13 +3,32 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace plumvane {
 
 void fail(std::string_view message) {
-  std::string line(message);
+  // Control characters (a line feed in a quoted path, say) are written as escapes, so that the
+  // message stays one line.
+  std::string line;
+  for (const char c : message) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      line += c;
+    } else if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\t') {
+      line += "\\t";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      line += escape;
+    }
+  }
   line += '\n';
   const char* data = line.data();
   size_t left = line.size();

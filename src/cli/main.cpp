@@ -1,6 +1,6 @@
 // The process entry: reads the command line and runs one mode.
-#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -10,7 +10,9 @@
 
 #include "cli/arguments.h"
 #include "cli/fail.h"
+#include "cli/output.h"
 #include "cutout/cutout.h"
+#include "platform/last_words.h"
 #include "platform/models.h"
 #include "platform/vision.h"
 #include "poster/poster_pieces.h"
@@ -22,6 +24,19 @@ template <typename... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+
+// ONNX Runtime reads /proc/self/cmdline while it loads a model and parses it with a recursive
+// pattern match, which overflows the stack on a command line of some 33 KB. The arguments have
+// been copied by then, so a long command line is cut short to the program's name for the
+// kernel's view of it: once the byte that ends the last argument is no longer a NUL, the kernel
+// takes the argument area to be a process title and reports it up to its first NUL only.
+void shortenProcessCommandLine(int argc, char** argv) {
+  constexpr size_t longCommandLine = 16 * 1024;
+  if (argc < 2) return;
+  char* end = argv[argc - 1] + std::strlen(argv[argc - 1]);
+  if (size_t(end - argv[0]) < longCommandLine) return;
+  *end = ' ';
+}
 
 // A bound of zero or less would draw images of no size: refuse it before anything is written.
 void requirePositive(int64_t maxSide) {
@@ -56,16 +71,17 @@ void run(const plumvane::Command& command) {
 
 int main(int argc, char** argv) {
   using namespace plumvane;
+  installSignalHandlers();
   const std::vector<std::string> args(argv, argv + argc);
+  shortenProcessCommandLine(argc, argv);
   // Whatever goes wrong ends as one line and status 1, never as an abort.
   try {
     run(parseCommand(args, subjectModelInstalled()));
   } catch (const std::bad_alloc&) {
     fail("not enough memory for this picture");
   } catch (const std::exception& error) {
-    std::string text = error.what();
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    fail("internal error: " + text);
+    fail(std::string("internal error: ") + error.what());
   }
+  finishOutput();
   return 0;
 }

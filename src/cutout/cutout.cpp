@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "cli/fail.h"
+#include "cli/output.h"
 #include "platform/image_file.h"
 #include "platform/png_writer.h"
 #include "poster/mask_conversions.h"
@@ -39,7 +40,7 @@ void cutout(const std::string& picturePath, const std::string& target, Vision& v
   if (auto error = writePng(target, {bytes.data(), result.width, result.height, 4})) {
     fail("can't write " + target + ": " + *error);
   }
-  std::puts(found ? "cut" : "none");
+  printLine(found ? "cut" : "none");
 }
 
 }  // namespace plumvane

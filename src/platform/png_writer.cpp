@@ -1,5 +1,6 @@
 #include "platform/png_writer.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <variant>
 #include <vector>
+
+#include "platform/last_words.h"
 
 namespace plumvane {
 namespace {
@@ -62,31 +66,14 @@ mode_t creationMode() {
   return 0666 & ~mask;
 }
 
-}  // namespace
-
-std::optional<std::string> writePng(const std::string& path, const PngPixels& pixels,
-                                    const PngOptions& options) {
-  if (pixels.width <= 0 || pixels.height <= 0 || (pixels.channels != 1 && pixels.channels != 4)) {
-    return std::string(std::strerror(EINVAL));
-  }
-  const std::filesystem::path target(path);
-  const std::filesystem::path directory =
-      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  std::string hidden = ".";
-  hidden += target.filename().string();
-  hidden += ".XXXXXX";
-  std::string temporary = (directory / hidden).string();
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) return std::string(std::strerror(errno));
-  fchmod(fd, creationMode());
+// Encodes into an open descriptor and closes it. Returns the error's description on failure.
+std::optional<std::string> encodeInto(int fd, const PngPixels& pixels, const PngOptions& options) {
   FILE* file = fdopen(fd, "wb");
   if (!file) {
     const int error = errno;
     close(fd);
-    unlink(temporary.c_str());
     return std::string(std::strerror(error));
   }
-
   std::vector<png_bytep> rows(size_t(pixels.height));
   const size_t stride = size_t(pixels.width) * size_t(pixels.channels);
   for (size_t row = 0; row < rows.size(); ++row) {
@@ -97,12 +84,81 @@ std::optional<std::string> writePng(const std::string& path, const PngPixels& pi
   const bool encoded = encode(file, pixels, options, rows.data(), state);
   int error = encoded ? 0 : errno;
   if (std::fclose(file) != 0 && error == 0) error = errno;  // a late write error, such as ENOSPC
-  if (!encoded || error != 0) {
-    unlink(temporary.c_str());
-    return std::string(error ? std::strerror(error) : state.message);
+  if (!encoded || error != 0) return std::string(error ? std::strerror(error) : state.message);
+  return std::nullopt;
+}
+
+// The file a path leads to through its symbolic links: the link's target is what gets replaced,
+// not the link. ELOOP when the links go round.
+std::variant<std::filesystem::path, int> throughLinks(std::filesystem::path path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) return path;
+    const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+    if (error) return error.value();
+    path = target.is_absolute() ? target : path.parent_path() / target;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = errno;
+  return ELOOP;
+}
+
+}  // namespace
+
+std::optional<std::string> writePng(const std::string& path, const PngPixels& pixels,
+                                    const PngOptions& options) {
+  if (pixels.width <= 0 || pixels.height <= 0 || (pixels.channels != 1 && pixels.channels != 4)) {
+    return std::string(std::strerror(EINVAL));
+  }
+  // Standard output named as a file (/dev/stdout, say) is written through the process's own
+  // descriptor, so that the picture and the lines printed after it keep their order.
+  struct stat existing, output;
+  const bool found = stat(path.c_str(), &existing) == 0;
+  if (found && fstat(STDOUT_FILENO, &output) == 0 && existing.st_dev == output.st_dev &&
+      existing.st_ino == output.st_ino) {
+    std::fflush(stdout);
+    const int fd = dup(STDOUT_FILENO);
+    if (fd < 0) return std::string(std::strerror(errno));
+    return encodeInto(fd, pixels, options);
+  }
+  // A pipe or a device can't be replaced: the picture is written straight into it.
+  if (found && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return std::string(std::strerror(errno));
+    return encodeInto(fd, pixels, options);
+  }
+
+  const auto resolved = throughLinks(path);
+  if (const int* error = std::get_if<int>(&resolved)) return std::string(std::strerror(*error));
+  const std::filesystem::path& target = std::get<std::filesystem::path>(resolved);
+  // A file that is there keeps its permissions and owner; one that is read-only is refused,
+  // also where the superuser could write it.
+  mode_t mode = creationMode();
+  const bool replacing = lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  if (replacing) {
+    mode = existing.st_mode & 07777;
+    if (access(target.c_str(), W_OK) != 0 || (mode & 0222) == 0) {
+      return std::string(std::strerror(EACCES));
+    }
+  }
+
+  const std::filesystem::path directory =
+      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  std::string hidden = ".";
+  hidden += target.filename().string();
+  hidden += ".XXXXXX";
+  std::string temporary = (directory / hidden).string();
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return std::string(std::strerror(errno));
+  TemporaryFile pending(temporary);  // removed should the process be interrupted
+  fchmod(fd, mode);
+  if (replacing && fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+    fchmod(fd, mode & 0777);  // no set-id bits on a file of another owner
+  }
+  if (auto error = encodeInto(fd, pixels, options)) {
+    unlink(temporary.c_str());
+    return error;
+  }
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int error = errno;
     unlink(temporary.c_str());
     return std::string(std::strerror(error));
   }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "cli/fail.h"
+#include "cli/output.h"
 #include "platform/filters.h"
 #include "platform/image_file.h"
 #include "platform/memory.h"

@@ -3,15 +3,11 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/output.h"
 #include "platform/filters.h"
 #include "poster/piece_files.h"
 
 namespace plumvane {
-
-void printLine(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stdout);
-  std::fflush(stdout);
-}
 
 bool largeEnough(const Rect& extent, double W, double H) {
   const double minimumArea = H * W * 0.01;

@@ -16,7 +16,4 @@ void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks);
 // Whether an extent is large enough for a piece: its area is above 1% of the W x H working image.
 bool largeEnough(const Rect& extent, double W, double H);
 
-// Prints a manifest line on standard output, at once.
-void printLine(const std::string& line);
-
 }  // namespace plumvane

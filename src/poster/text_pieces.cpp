@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "cli/fail.h"
+#include "cli/output.h"
 #include "platform/filters.h"
 #include "platform/png_writer.h"
 #include "poster/piece_files.h"

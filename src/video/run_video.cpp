@@ -5,6 +5,7 @@
 
 #include "cli/fail.h"
 #include "cli/number_text.h"
+#include "cli/output.h"
 #include "platform/video_reader.h"
 #include "video/matte_writer.h"
 #include "video/progress.h"
@@ -72,10 +73,8 @@ void runVideo(const RunSettings& settings, Vision& vision) {
   v.geometry = videoGeometry(v.t, info.naturalWidth, info.naturalHeight, settings.maxSide);
   v.fps = framesPerSecond(info.nominalFrameRate);
   v.total = frameTotal(v.fps, info.durationSeconds);
-  std::printf("frames %lld %s %lld %lld\n", static_cast<long long>(v.total),
-              shortestFloat(v.fps).c_str(), static_cast<long long>(v.geometry.W),
-              static_cast<long long>(v.geometry.H));
-  std::fflush(stdout);
+  printLine("frames " + std::to_string(v.total) + " " + shortestFloat(v.fps) + " " +
+            std::to_string(v.geometry.W) + " " + std::to_string(v.geometry.H));
   v.orientation = orientationOf(v.t);
 
   ProgressDisplay progress(v.total);
@@ -93,13 +92,12 @@ void runVideo(const RunSettings& settings, Vision& vision) {
     }
     ++v.n;
     progress.clear();  // standard output may go to the same terminal
-    std::printf("p %lld\n", static_cast<long long>(v.n));
-    std::fflush(stdout);
+    printLine("p " + std::to_string(v.n));
     progress.update(v.n);
   }
   progress.clear();
   if (status == VideoReader::Status::failed) fail("reading stopped: " + v.reader->failure());
-  std::printf("done %lld\n", static_cast<long long>(v.n));
+  printLine("done " + std::to_string(v.n));
 }
 
 }  // namespace plumvane

@@ -42,5 +42,41 @@ TEST(Main, VideoModeCreatesItsOutputDirectory) {
   EXPECT_EQ(runPlumvane({"missing.mp4", dir}).err, result.err);
 }
 
+TEST(Main, OutputThatCannotBeDeliveredFailsTheRun) {
+  const std::string astronaut = std::string(PLUMVANE_TESTDATA) + "/astronaut.png";
+  const std::string dir = testing::freshDirectory();
+  testing::RunOptions full;
+  full.stdoutPath = "/dev/full";
+  auto result = runPlumvane({"--cutout", astronaut, dir + "/cut.png"}, full);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "can't write to standard output: No space left on device\n");
+
+  testing::RunOptions unread;
+  unread.stdoutClosedByReader = true;
+  result = runPlumvane({"--image", astronaut, dir + "/pieces"}, unread);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "can't write to standard output: Broken pipe\n");
+}
+
+TEST(Main, ALongCommandLineRuns) {
+  // Extra arguments are allowed after the cutout's two paths: 100 KB of them.
+  const std::string dir = testing::freshDirectory();
+  std::vector<std::string> args = {"--cutout", std::string(PLUMVANE_TESTDATA) + "/astronaut.png",
+                                   dir + "/cut.png", std::string(60000, 'a')};
+  for (int i = 0; i < 400; ++i) args.push_back(std::string(100, 'b'));
+  const auto result = runPlumvane(args);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "cut\n");
+}
+
+TEST(Main, ErrorsStayOneLineWhateverThePathHolds) {
+  const std::string dir = testing::freshDirectory();
+  const auto result = runPlumvane(
+      {"--cutout", std::string(PLUMVANE_TESTDATA) + "/astronaut.png", "new\nline/\tcut.png"}, dir);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "can't write new\\nline/\\tcut.png: No such file or directory\n");
+}
+
 }  // namespace
 }  // namespace plumvane
