@@ -1,20 +1,53 @@
 #include "platform/image_file.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include "platform/colour_profile.h"
+#include "platform/picture_decoders.h"
+#include "platform/picture_header.h"
 
 namespace plumvane {
 namespace {
 
+// The whole file, mapped read-only. Empty when the path is not a regular file that can be read.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      void* data = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (data != MAP_FAILED) {
+        data_ = static_cast<const uint8_t*>(data);
+        size_ = size_t(st.st_size);
+      }
+    }
+    ::close(fd);
+  }
+  ~MappedFile() {
+    if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  std::span<const uint8_t> bytes() const { return {data_, size_}; }
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
 // Runs f with standard error captured, and returns what was written there. The codec libraries
-// behind OpenCV (libjpeg, libpng, libtiff) print their warnings straight to standard error; they
-// must not reach the user, and the one that says a JPEG file ended early must be seen, since
-// libjpeg then returns a picture whose missing part is filled with grey.
+// behind OpenCV (libpng, libtiff, libwebp) print their warnings straight to standard error; they
+// must not reach the user.
 template <typename F>
 std::string capturingStandardError(F f) {
   const int capture = memfd_create("plumvane-decoder-messages", 0);
@@ -39,28 +72,23 @@ std::string capturingStandardError(F f) {
   return text;
 }
 
-bool reportsPrematureEnd(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return char(std::tolower(c)); });
-  return text.find("premature end") != std::string::npos;
-}
-
-}  // namespace
-
-std::optional<Image> decodePicture(const std::string& path) {
+cv::Mat decodeWithOpenCv(const std::string& path) {
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
   cv::Mat decoded;
   bool failed = false;
-  const std::string messages = capturingStandardError([&] {
+  capturingStandardError([&] {
     try {
       decoded = cv::imread(path, cv::IMREAD_UNCHANGED | cv::IMREAD_IGNORE_ORIENTATION);
     } catch (const cv::Exception&) {
       failed = true;
     }
   });
-  if (failed || decoded.empty() || reportsPrematureEnd(messages)) return std::nullopt;
+  if (failed) return {};
+  return decoded;
+}
 
-  // Straight into the float RGBA image, row by row, so that no second full-size copy is made.
+// Straight into the float RGBA image, row by row, so that no second full-size copy is made.
+std::optional<Image> toImage(const cv::Mat& decoded) {
   double scale = 1.0;
   switch (decoded.depth()) {
     case CV_8U:
@@ -76,7 +104,7 @@ std::optional<Image> decodePicture(const std::string& path) {
       return std::nullopt;
   }
   const int channels = decoded.channels();
-  if (channels != 1 && channels != 3 && channels != 4) return std::nullopt;
+  if (channels < 1 || channels > 4) return std::nullopt;
   Image image;
   image.width = decoded.cols;
   image.height = decoded.rows;
@@ -88,8 +116,10 @@ std::optional<Image> decodePicture(const std::string& path) {
     Pixel* out = &image.at(0, y);
     for (int x = 0; x < decoded.cols; ++x, v += channels) {
       auto unit = [](float f) { return std::clamp(f, 0.0f, 1.0f); };
-      if (channels == 1) {
-        out[x] = Pixel{unit(v[0]), unit(v[0]), unit(v[0]), 1};
+      if (channels <= 2) {  // grey, then alpha if there is one
+        const float a = channels == 2 ? unit(v[1]) : 1.0f;
+        const float grey = unit(v[0]) * a;
+        out[x] = Pixel{grey, grey, grey, a};
       } else {
         // OpenCV orders colour as blue, green, red.
         const float a = channels == 4 ? unit(v[3]) : 1.0f;
@@ -98,6 +128,39 @@ std::optional<Image> decodePicture(const std::string& path) {
     }
   }
   return image;
+}
+
+}  // namespace
+
+std::optional<Image> decodePicture(const std::string& path) {
+  const MappedFile file(path);
+  const std::optional<PictureHeader> header = readPictureHeader(file.bytes());
+  if (!header) return std::nullopt;
+  if (header->format != PictureFormat::heif && header->width * header->height > maxPixels) {
+    return std::nullopt;
+  }
+  std::vector<uint8_t> icc = header->iccProfile;
+  cv::Mat decoded;
+  switch (header->format) {
+    case PictureFormat::heif:
+      decoded = decodeHeif(file.bytes(), icc);
+      break;
+    case PictureFormat::gif:
+      decoded = decodeGif(file.bytes());
+      break;
+    case PictureFormat::jpeg:
+      decoded = decodeJpeg(file.bytes());
+      break;
+    case PictureFormat::tiff:
+      decoded = decodeGreyAlphaTiff(file.bytes());
+      if (decoded.empty()) decoded = decodeWithOpenCv(path);
+      break;
+    default:
+      decoded = decodeWithOpenCv(path);
+  }
+  if (decoded.empty()) return std::nullopt;
+  convertToSrgb(decoded, icc);
+  return toImage(decoded);
 }
 
 }  // namespace plumvane

@@ -1,6 +1,8 @@
 // Cutout mode from the command line, on the installed models.
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <opencv2/imgcodecs.hpp>
@@ -68,18 +70,68 @@ TEST(CutoutMode, FailuresSayWhatWentWrongOnOneLine) {
   EXPECT_FALSE(std::filesystem::exists(dir + "/out.png"));
 }
 
-TEST(CutoutMode, APictureTooLargeForMemoryIsRefusedOnOneLine) {
-  // 144 megapixels of one colour: a small file, but 2.3 GB as a float image.
+TEST(CutoutMode, PicturesTooLargeAreRefusedOnOneLine) {
+  // 144 megapixels are over the limit and refused unread, in well under 1 GB; 81 are within it
+  // but take 1.3 GB as a float image: refused when memory runs out.
   const std::string dir = testing::freshDirectory();
-  ASSERT_TRUE(cv::imwrite(dir + "/huge.png", cv::Mat(12000, 12000, CV_8UC3, cv::Scalar(9, 9, 9))));
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--cutout", dir + "/huge.png", dir + "/out.png"},
-        {"--image", dir + "/huge.png", dir + "/pieces"}}) {
-    const auto result = runPlumvane(args, "", {}, size_t(2) << 30);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "not enough memory for this picture\n");
+  ASSERT_TRUE(cv::imwrite(dir + "/over.png", cv::Mat(12000, 12000, CV_8UC3, cv::Scalar(9, 9, 9))));
+  ASSERT_TRUE(cv::imwrite(dir + "/under.png", cv::Mat(9000, 9000, CV_8UC3, cv::Scalar(9, 9, 9))));
+  for (const auto& [picture, message] :
+       {std::pair<std::string, std::string>{"over.png", "can't read the picture"},
+        {"under.png", "not enough memory for this picture"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--cutout", picture, "out.png"},
+          {"--image", picture, "pieces"}}) {
+      const auto result = runPlumvane(args, dir, {}, size_t(1) << 30);
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.err, message + "\n");
+    }
   }
   EXPECT_FALSE(std::filesystem::exists(dir + "/out.png"));
+}
+
+TEST(CutoutMode, AProfileIsConvertedAndATargetMayBeAStream) {
+  // A flat AdobeRGB picture: no subject, so it comes back whole, converted to sRGB.
+  const std::string dir = testing::freshDirectory();
+  const cv::Vec3b bgr(60, 140, 200);
+  ASSERT_TRUE(cv::imwrite(dir + "/plain.png", cv::Mat(120, 160, CV_8UC3, cv::Scalar(bgr))));
+  const std::string profile = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+  ASSERT_EQ(std::system(("cd '" + dir +
+                         "' && python3 -c \"import zlib,struct;p=open('plain.png'"
+                         ",'rb').read();i=open('" +
+                         profile +
+                         "','rb').read();d=b'A\\0\\0'+zlib."
+                         "compress(i);c=b'iCCP'+d;open('tagged.png','wb').write(p[:33]+struct."
+                         "pack('>I',len(d))+c+struct.pack('>I',zlib.crc32(c))+p[33:])\"")
+                            .c_str()),
+            0);
+  // The cut-out goes to standard output through /dev/stdout, then the word.
+  testing::RunOptions options;
+  options.cwd = dir;
+  options.stdoutPath = dir + "/stream.out";
+  const auto result = runPlumvane({"--cutout", "tagged.png", "/dev/stdout"}, options);
+  EXPECT_EQ(result.status, 0) << result.err;
+  std::ifstream in(dir + "/stream.out", std::ios::binary);
+  const std::string stream(std::istreambuf_iterator<char>(in), {});
+  ASSERT_GT(stream.size(), 5u);
+  EXPECT_EQ(stream.substr(stream.size() - 5), "none\n");
+  const std::vector<uchar> png(stream.begin(), stream.end() - 5);
+  const cv::Mat out = cv::imdecode(png, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(out.type(), CV_8UC4);
+
+  cmsHPROFILE from = cmsOpenProfileFromFile(profile.c_str(), "r");
+  cmsHPROFILE to = cmsCreate_sRGBProfile();
+  cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_BGR_8, to, TYPE_BGR_8, INTENT_PERCEPTUAL, 0);
+  cv::Vec3b want;
+  cmsDoTransform(t, &bgr, &want, 1);
+  cmsDeleteTransform(t);
+  cmsCloseProfile(to);
+  cmsCloseProfile(from);
+  const cv::Vec4b got = out.at<cv::Vec4b>(60, 80);
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 2) << "channel " << c;
+  EXPECT_EQ(got[3], 255);
+  EXPECT_GT(std::abs(int(got[2]) - int(bgr[2])) + std::abs(int(got[1]) - int(bgr[1])), 10)
+      << "the profile made no difference";
 }
 
 TEST(CutoutMode, AMissingModelNamesTheFileAndTheCure) {

@@ -1,14 +1,22 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <lcms2.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <thread>
 
 #include "fresh_directory.h"
 #include "platform/image_file.h"
 #include "platform/png_writer.h"
+
+#include <array>
+#include <map>
 
 namespace plumvane {
 namespace {
@@ -29,11 +37,54 @@ cv::Mat twoTone() {
   return bgr;
 }
 
+const std::string adobeRgb = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+
 class ImageFiles : public ::testing::Test {
  protected:
   std::string dir = testing::freshDirectory();
   std::string path(const std::string& name) const { return dir + "/" + name; }
+  // Runs a command in the test's folder.
+  void run(const std::string& command) const {
+    ASSERT_EQ(std::system(("cd '" + dir + "' && " + command + " >/dev/null 2>&1").c_str()), 0)
+        << command;
+  }
 };
+
+// A 40 x 20 picture of eight colour bands, to see a colour conversion on many colours.
+cv::Mat bands() {
+  cv::Mat bgr(20, 40, CV_8UC3);
+  const cv::Scalar colours[] = {{200, 100, 50}, {20, 220, 120}, {255, 255, 255}, {0, 0, 0},
+                                {90, 90, 90},   {10, 30, 240},  {240, 40, 10},   {128, 200, 250}};
+  for (int i = 0; i < 8; ++i) bgr(cv::Rect(i * 5, 0, 5, 20)).setTo(colours[i]);
+  return bgr;
+}
+
+// The BGR pixel converted from the profile to sRGB by Little CMS, as 0..1 RGB.
+std::array<float, 3> toSrgb(const std::string& profile, cv::Vec3b bgr) {
+  cmsHPROFILE from = cmsOpenProfileFromFile(profile.c_str(), "r");
+  cmsHPROFILE to = cmsCreate_sRGBProfile();
+  cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_RGB_16, to, TYPE_RGB_16, INTENT_PERCEPTUAL, 0);
+  const uint16_t in[3] = {uint16_t(bgr[2] * 257), uint16_t(bgr[1] * 257), uint16_t(bgr[0] * 257)};
+  uint16_t out[3];
+  cmsDoTransform(t, in, out, 1);
+  cmsDeleteTransform(t);
+  cmsCloseProfile(to);
+  cmsCloseProfile(from);
+  return {out[0] / 65535.f, out[1] / 65535.f, out[2] / 65535.f};
+}
+
+// A JPEG of the picture with an ICC profile in an APP2 segment.
+std::string jpegWithProfile(const cv::Mat& bgr, const std::string& profile) {
+  std::vector<uchar> jpeg;
+  cv::imencode(".jpg", bgr, jpeg, {cv::IMWRITE_JPEG_QUALITY, 100});
+  std::string segment = std::string("ICC_PROFILE") + '\0' + '\1' + '\1' + profile;
+  const size_t length = segment.size() + 2;
+  std::string bytes(jpeg.begin(), jpeg.begin() + 2);
+  bytes += {'\xFF', '\xE2', char(length >> 8), char(length & 0xFF)};
+  bytes += segment;
+  bytes.append(jpeg.begin() + 2, jpeg.end());
+  return bytes;
+}
 
 TEST_F(ImageFiles, DecodesEachFormatAsRgba) {
   struct Case {
@@ -55,6 +106,114 @@ TEST_F(ImageFiles, DecodesEachFormatAsRgba) {
     EXPECT_EQ(left.a, 1.0f) << c.name;
     EXPECT_NEAR(image->at(35, 10).r, 1.0f, c.tolerance + 1e-6) << c.name;
   }
+}
+
+TEST_F(ImageFiles, DecodesPhoneAndWebFormats) {
+  ASSERT_TRUE(cv::imwrite(path("bands.png"), bands()));
+  cv::Mat withAlpha;
+  cv::cvtColor(bands(), withAlpha, cv::COLOR_BGR2BGRA);
+  withAlpha(cv::Rect(0, 0, 20, 20)).setTo(cv::Scalar(0, 0, 0, 0));
+  ASSERT_TRUE(cv::imwrite(path("clear.png"), withAlpha));
+  run("heif-enc -L -p chroma=444 bands.png -o bands.heic");
+  run("heif-enc -L -p chroma=444 clear.png -o clear.heic");
+  run("heif-enc -A -L -p chroma=444 bands.png -o bands.avif");
+  run("ffmpeg -v error -i bands.png -vf "
+      "\"split[a][b];[a]palettegen[p];[b][p]paletteuse=dither=none\" "
+      "bands.gif");
+  for (const std::string name : {"bands.heic", "bands.avif", "bands.gif", "clear.heic"}) {
+    const auto image = decodePicture(path(name));
+    ASSERT_TRUE(image) << name;
+    ASSERT_EQ(image->extent(), (Rect{0, 0, 40, 20})) << name;
+    const bool clear = name == "clear.heic";
+    for (int x = clear ? 22 : 2; x < 40; x += 5) {
+      const cv::Vec3b want = bands().at<cv::Vec3b>(10, x);
+      const Pixel got = image->at(x, 10);
+      EXPECT_NEAR(got.r, want[2] / 255.f, 3 / 255.f) << name << " at " << x;
+      EXPECT_NEAR(got.g, want[1] / 255.f, 3 / 255.f) << name << " at " << x;
+      EXPECT_NEAR(got.b, want[0] / 255.f, 3 / 255.f) << name << " at " << x;
+      EXPECT_EQ(got.a, 1.0f) << name;
+    }
+    if (clear) {
+      EXPECT_EQ(image->at(5, 10).a, 0.0f);
+    }
+  }
+}
+
+TEST_F(ImageFiles, ConvertsEmbeddedProfilesToSrgb) {
+  const std::string profile = slurp(adobeRgb);
+  ASSERT_FALSE(profile.empty()) << adobeRgb;
+  // A PNG with the profile in an iCCP chunk, a HEIC made from it, and a JPEG with the profile
+  // in APP2.
+  ASSERT_TRUE(cv::imwrite(path("plain.png"), bands()));
+  run("python3 -c \"import zlib,struct;p=open('plain.png','rb').read();i=open('" + adobeRgb +
+      "','rb').read();d=b'AdobeRGB\\0\\0'+zlib.compress(i);c=b'iCCP'+d;"
+      "open('tagged.png','wb').write(p[:33]+struct.pack('>I',len(d))+c+struct.pack('>I',"
+      "zlib.crc32(c))+p[33:])\"");
+  std::vector<std::string> names = {"tagged.jpg"};
+  spill(path("tagged.jpg"), jpegWithProfile(bands(), profile));
+  names.push_back("tagged.png");
+  run("heif-enc -L -p chroma=444 tagged.png -o tagged.heic");
+  names.push_back("tagged.heic");
+  for (const std::string& name : names) {
+    const auto image = decodePicture(path(name));
+    ASSERT_TRUE(image) << name;
+    for (int x = 2; x < 40; x += 5) {
+      const auto want = toSrgb(adobeRgb, bands().at<cv::Vec3b>(10, x));
+      const Pixel got = image->at(x, 10);
+      // Within two levels of Little CMS's own conversion; JPEG's and HEIC's coding add one.
+      const float tolerance = (name == "tagged.png" ? 2 : 3) / 255.f;
+      EXPECT_NEAR(got.r, want[0], tolerance) << name << " at " << x;
+      EXPECT_NEAR(got.g, want[1], tolerance) << name << " at " << x;
+      EXPECT_NEAR(got.b, want[2], tolerance) << name << " at " << x;
+    }
+  }
+}
+
+TEST_F(ImageFiles, GreyWithAlphaKeepsItsAlpha) {
+  cv::Mat grey(20, 40, CV_8UC4, cv::Scalar(51, 51, 51, 255));
+  grey(cv::Rect(0, 0, 20, 20)).setTo(cv::Scalar(51, 51, 51, 102));
+  ASSERT_TRUE(cv::imwrite(path("rgba.png"), grey));
+  run("ffmpeg -v error -i rgba.png -pix_fmt ya8 grey.png");
+  run("ffmpeg -v error -i rgba.png -pix_fmt ya8 grey.tiff");
+  for (const std::string name : {"grey.png", "grey.tiff"}) {
+    const auto image = decodePicture(path(name));
+    ASSERT_TRUE(image) << name;
+    EXPECT_NEAR(image->at(5, 5).a, 0.4f, 1e-6) << name;
+    EXPECT_NEAR(image->at(5, 5).r, 0.2f * 0.4f, 1e-6) << name;  // premultiplied
+    EXPECT_EQ(image->at(30, 5).a, 1.0f) << name;
+  }
+}
+
+TEST_F(ImageFiles, HugeDeclaredSizesAreRefusedUnread) {
+  // Headers that claim far more pixels than the files hold, each followed by a little data.
+  std::vector<uchar> jpeg;
+  ASSERT_TRUE(cv::imencode(".jpg", twoTone(), jpeg));
+  std::string bigJpeg(jpeg.begin(), jpeg.end());
+  const size_t frame = bigJpeg.find("\xFF\xC0");
+  ASSERT_NE(frame, std::string::npos);
+  bigJpeg.replace(frame + 5, 4, "\x75\x30\x75\x30");  // 30000 x 30000
+  const std::string tail(2000, '\0');
+  const std::map<std::string, std::string> files = {
+      {"huge.jpg", bigJpeg},
+      {"huge.png",
+       std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x7f\xff\0\0\x7f\xff\x08\0\0\0\0", 29) +
+           tail},
+      {"huge.webp", std::string("RIFF\x1a\0\0\0WEBPVP8L\x0d\0\0\0\x2f\xfe\xff\xff\x0f", 25) + tail},
+      {"huge.gif", std::string("GIF89a\xff\xff\xff\xff\0\0\0", 13) + tail},
+      {"huge.bmp",
+       std::string("BM\0\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x20\x4e\0\0\x20\x4e\0\0\x01\0\x18\0",
+                   30) +
+           tail},
+      {"huge.ppm", "P6 20000 20000 255\n" + tail},
+  };
+  for (const auto& [name, bytes] : files) {
+    spill(path(name), bytes);
+    EXPECT_FALSE(decodePicture(path(name))) << name;
+  }
+  // Not one of them was decoded: the process never grew near the size of such a picture.
+  rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  EXPECT_LT(usage.ru_maxrss, 1 << 20) << "peak resident KB";
 }
 
 TEST_F(ImageFiles, DecodesGreySixteenBitAndAlpha) {
@@ -126,6 +285,11 @@ TEST_F(ImageFiles, RejectsMissingTextAndTruncatedFiles) {
 
   cv::Mat noise(64, 64, CV_8UC3);
   cv::randu(noise, 0, 255);
+  // A JPEG that lacks only its end marker has every row: it is whole.
+  ASSERT_TRUE(cv::imwrite(path("open.jpg"), noise));
+  const std::string open = slurp(path("open.jpg"));
+  spill(path("open.jpg"), open.substr(0, open.size() - 2));
+  EXPECT_TRUE(decodePicture(path("open.jpg")));
   for (const std::string name : {"cut.png", "cut.jpg"}) {
     ASSERT_TRUE(cv::imwrite(path(name), noise));
     const std::string whole = slurp(path(name));
@@ -175,6 +339,39 @@ TEST_F(ImageFiles, PngFailuresReportTheSystemErrorAndLeaveNoFile) {
   spill(path("old.png"), std::string(100000, 'x'));
   ASSERT_FALSE(writePng(path("old.png"), one));
   EXPECT_TRUE(decodePicture(path("old.png")));
+}
+
+TEST_F(ImageFiles, PngTargetsThatAreNotPlainFiles) {
+  const uint8_t pixel[4] = {1, 2, 3, 4};
+  const PngPixels one{pixel, 1, 1, 4};
+  // Through a link, the file it leads to is replaced and the link stays.
+  std::filesystem::create_directory(path("real"));
+  std::filesystem::create_symlink("real/target.png", path("link.png"));
+  ASSERT_FALSE(writePng(path("link.png"), one));
+  EXPECT_TRUE(std::filesystem::is_symlink(path("link.png")));
+  EXPECT_TRUE(decodePicture(path("real/target.png")));
+
+  // A replaced file keeps its permissions; a read-only one is refused, even for the superuser.
+  spill(path("private.png"), "x");
+  std::filesystem::permissions(path("private.png"), std::filesystem::perms(0600));
+  ASSERT_FALSE(writePng(path("private.png"), one));
+  EXPECT_EQ(std::filesystem::status(path("private.png")).permissions(),
+            std::filesystem::perms(0600));
+  spill(path("locked.png"), "x");
+  std::filesystem::permissions(path("locked.png"), std::filesystem::perms(0444));
+  EXPECT_EQ(writePng(path("locked.png"), one), "Permission denied");
+  EXPECT_EQ(slurp(path("locked.png")), "x");
+
+  // A pipe gets the picture written into it; a device too.
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = slurp(path("pipe")); });
+  EXPECT_FALSE(writePng(path("pipe"), one));
+  reader.join();
+  EXPECT_EQ(received.substr(1, 3), "PNG");
+  EXPECT_TRUE(std::filesystem::is_fifo(path("pipe")));
+  EXPECT_FALSE(writePng("/dev/null", one));
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
 }  // namespace

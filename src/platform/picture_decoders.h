@@ -1,0 +1,31 @@
+// Decoders for the picture formats that OpenCV doesn't read, or doesn't read well enough.
+// Each takes the whole file's bytes and gives pixels in OpenCV's layout (grey, grey and alpha,
+// BGR or BGRA; 8 or 16 bits), or an empty matrix when the file is damaged or declares more than
+// maxPixels pixels, checked before any pixel is decoded.
+#pragma once
+
+#include <cstdint>
+#include <opencv2/core.hpp>
+#include <span>
+#include <vector>
+
+namespace plumvane {
+
+// JPEG, on libjpeg: grey, or colour as BGR (CMYK mixed to BGR). A file cut inside its
+// compressed data is refused, where libjpeg would fill the missing rows with grey; a file that
+// lacks only its end marker, every row present, is whole.
+cv::Mat decodeJpeg(std::span<const uint8_t> file);
+
+// HEIC, HEIF and AVIF, on libheif: the primary image with the rotation, mirror and crop that
+// the file declares applied, its alpha if it has one; its ICC profile goes into `icc`.
+cv::Mat decodeHeif(std::span<const uint8_t> file, std::vector<uint8_t>& icc);
+
+// GIF, on giflib: the first frame laid on its logical screen, transparent where the frame does
+// not reach and where it marks its transparent colour.
+cv::Mat decodeGif(std::span<const uint8_t> file);
+
+// TIFF's grey with alpha, which OpenCV reads without its alpha: 8 or 16 bits, in strips, the two
+// samples side by side. Any other TIFF gives an empty matrix here, for OpenCV to read.
+cv::Mat decodeGreyAlphaTiff(std::span<const uint8_t> file);
+
+}  // namespace plumvane

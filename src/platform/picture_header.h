@@ -1,0 +1,41 @@
+// What a picture file declares before its pixels: its format, its size and its colour profile.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace plumvane {
+
+// The most pixels a picture or a video frame may declare: above any camera's, and small enough
+// that a file which merely claims a huge size is refused before its pixels are allocated.
+inline constexpr int64_t maxPixels = 100'000'000;
+
+enum class PictureFormat {
+  png,
+  jpeg,
+  gif,
+  webp,
+  bmp,
+  tiff,
+  pnm,        // PBM, PGM, PPM and PAM
+  pfm,        // portable float map
+  sunRaster,  // Sun raster
+  radiance,   // Radiance HDR
+  jpeg2000,
+  heif,  // HEIC, HEIF and AVIF
+};
+
+struct PictureHeader {
+  PictureFormat format = PictureFormat::png;
+  int64_t width = 0;  // as declared; HEIF's size is read by its own library
+  int64_t height = 0;
+  std::vector<uint8_t> iccProfile;  // the embedded ICC profile, empty when there is none
+};
+
+// Reads the header of a picture file whose whole content is `file`. Nothing when the bytes are
+// not one of the formats above or the header is damaged. Never reads outside `file`.
+std::optional<PictureHeader> readPictureHeader(std::span<const uint8_t> file);
+
+}  // namespace plumvane
