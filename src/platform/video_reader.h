@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/picture_header.h"
+
 namespace plumvane {
 
 // An affine transform as (x, y) -> (a x + c y + tx, b x + d y + ty).
@@ -24,8 +26,9 @@ struct VideoFrame {
 };
 
 struct VideoTrackInfo {
-  AffineTransform preferredTransform;  // from the display matrix: rotation only
-  int naturalWidth = 0;                // the coded size of the frames
+  // From the display matrix without its scale: a rotation, a mirror, or both.
+  AffineTransform preferredTransform;
+  int naturalWidth = 0;  // the coded size of the frames
   int naturalHeight = 0;
   float nominalFrameRate = 0;  // frames per second; 0 when the file gives none
   double durationSeconds = 0;  // NaN when the file gives none
@@ -33,13 +36,15 @@ struct VideoTrackInfo {
 
 class VideoReader {
  public:
-  // The file can't be read as a video, or has no video stream: nothing to read.
+  // The path is not a readable file, the file can't be read as a video, or its only video
+  // stream is a still picture (a picture file, or a single frame of a picture codec).
   struct NoVideo {};
-  // The video stream is there but can't be decoded; text is FFmpeg's error in full.
+  // The video stream is there but can't be decoded; text says why.
   struct CannotRead {
     std::string text;
   };
-  // Opens the first video stream of the file that is not an attached picture.
+  // Opens the first video stream of the local file at path that is not an attached picture.
+  // The path names a file, never a URL or another protocol, and the file opens nothing else.
   static std::variant<std::unique_ptr<VideoReader>, NoVideo, CannotRead> open(
       const std::string& path);
 
@@ -50,9 +55,10 @@ class VideoReader {
   const VideoTrackInfo& info() const { return info_; }
 
   enum class Status { frame, end, failed };
-  // Decodes the next frame in presentation order into `frame`. At the end of the stream returns
-  // end; on a read or decode error returns failed, and failure() tells what went wrong. A file
-  // that ends before all the frames its index promises counts as failed, not as the end.
+  // Decodes the next frame in presentation order into `frame`, as a player would: damaged
+  // packets are concealed or skipped, and empty ones (dropped frames) pass. Returns end after
+  // the last frame the decoder gives; failed when the file turns out cut short, reading it
+  // fails, or the stream can't be decoded any further, and failure() tells why.
   Status next(VideoFrame& frame);
   const std::string& failure() const { return failure_; }
 

@@ -1,6 +1,7 @@
 // Video mode from the command line, on clips made at test time with the ffmpeg program.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,16 @@ class VideoMode : public ::testing::Test {
     const std::string command =
         "cd '" + dir + "' && ffmpeg -nostdin -loglevel error -y " + arguments;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  // What a command run in the test's folder prints.
+  std::string shell(const std::string& command) const {
+    std::string out;
+    if (FILE* pipe = popen(("cd '" + dir + "' && " + command).c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+      pclose(pipe);
+    }
+    return out;
   }
   std::vector<std::string> mattes(const std::string& out) const {
     std::vector<std::string> names;
@@ -52,8 +63,32 @@ class VideoMode : public ::testing::Test {
     ffmpeg("-framerate 10 -i frame%d.png -c:v libx264 -pix_fmt yuv420p " + name);
   }
 
+  // The run's result, its closing line and that its mattes count what it said.
+  std::string lastLine(const testing::RunResult& result) const {
+    const std::string out = result.out.substr(0, result.out.size() - 1);
+    return out.substr(out.rfind('\n') + 1);
+  }
+
   std::string dir = testing::freshDirectory();
 };
+
+// Sets the linear part of the first track's matrix in an MP4 file to (a, b, c, d).
+void setTrackMatrix(const std::string& path, int a, int b, int c, int d) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  std::string bytes(std::istreambuf_iterator<char>(file), {});
+  const size_t box = bytes.find("tkhd") - 4;
+  ASSERT_NE(bytes.find("tkhd"), std::string::npos);
+  // A version 0 track header: the matrix follows 40 bytes of other fields; 16.16 fixed point.
+  const size_t matrix = box + 8 + 40;
+  const int values[4] = {a, b, c, d};
+  const size_t offsets[4] = {0, 4, 12, 16};
+  for (int i = 0; i < 4; ++i) {
+    const uint32_t v = uint32_t(values[i] * 65536);
+    for (int k = 0; k < 4; ++k) bytes[matrix + offsets[i] + size_t(k)] = char(v >> (24 - 8 * k));
+  }
+  file.seekp(0);
+  file.write(bytes.data(), std::streamsize(bytes.size()));
+}
 
 cv::Mat astronaut() {
   return cv::imread(std::string(PLUMVANE_TESTDATA) + "/astronaut.png");
@@ -182,6 +217,112 @@ TEST_F(VideoMode, AnOutputThatIsAPlainFileCannotBeWritten) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "frames 3 30.0 320 240\n");
   EXPECT_EQ(result.err, "can't write taken/matte_00000.png\n");
+}
+
+TEST_F(VideoMode, EveryFrameADecoderDeliversIsAMatte) {
+  // An AVI that stores dropped frames as empty chunks; an MP4 trimmed by an edit list that ends
+  // before its media; streams with a damaged packet in the middle, which ffmpeg decodes whole.
+  ffmpeg(
+      "-f lavfi -i testsrc2=size=320x240:rate=10 -frames:v 20 "
+      "-vf \"setpts='if(gte(N,5),N+5,N)'\" -fps_mode passthrough -c:v mpeg4 gap.avi");
+  ffmpeg("-f lavfi -i testsrc2=size=320x240:rate=25 -t 2 -pix_fmt yuv420p whole.mp4");
+  ffmpeg("-ss 0.5 -i whole.mp4 -t 1 -c copy trimmed.mp4");
+  ffmpeg("-f lavfi -i testsrc2=size=320x240:rate=25 -t 2 -c:v mpeg4 whole.avi");
+  for (const std::string name : {"whole.mp4", "whole.avi"}) {
+    std::string bytes = [&] {
+      std::ifstream in(dir + "/" + name, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    for (size_t i = bytes.size() * 6 / 10; i < bytes.size() * 6 / 10 + 64; ++i) {
+      bytes[i] = char(i * 131 + 7);
+    }
+    std::ofstream(dir + "/damaged-" + name, std::ios::binary) << bytes;
+  }
+  // The trimmed file's index holds all 50 frames; a player shows those ffprobe counts.
+  const int trimmedFrames = std::stoi(
+      shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "
+            "trimmed.mp4"));
+  EXPECT_LT(trimmedFrames, 40);
+  for (const auto& [name, frames] :
+       std::vector<std::pair<std::string, int>>{{"gap.avi", 20},
+                                                {"trimmed.mp4", trimmedFrames},
+                                                {"damaged-whole.mp4", 50},
+                                                {"damaged-whole.avi", 50}}) {
+    const auto result = runPlumvane({name, name + ".out", "--person", "--max", "64"}, dir);
+    EXPECT_EQ(result.status, 0) << name << ": " << result.err;
+    EXPECT_EQ(lastLine(result), "done " + std::to_string(frames)) << name;
+    EXPECT_EQ(mattes(name + ".out").size(), size_t(frames)) << name;
+  }
+}
+
+TEST_F(VideoMode, APathIsALocalFileAndAStillIsNoVideo) {
+  ffmpeg("-f lavfi -i testsrc=size=320x240:rate=10 -t 0.3 -pix_fmt yuv420p clip.mp4");
+  fs::copy_file(dir + "/clip.mp4", dir + "/take2:final.mp4");
+  // A playlist would have the demuxer open other files: only the file named is read.
+  std::ofstream(dir + "/list.m3u8") << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:0.3,\n"
+                                       "clip.mp4\n#EXT-X-ENDLIST\n";
+  ffmpeg("-f lavfi -i testsrc=size=320x240 -frames:v 1 photo.jpg");
+  ffmpeg("-f lavfi -i testsrc=size=320x240 -frames:v 1 photo.png");
+  ffmpeg("-f lavfi -i testsrc=size=320x240 -frames:v 1 -c:v png picture.mkv");
+  ffmpeg("-f lavfi -i testsrc=size=320x240:rate=10 -t 0.3 -c:v mjpeg motion.avi");
+  EXPECT_EQ(lastLine(runPlumvane({"take2:final.mp4", "a", "--person", "--max", "64"}, dir)),
+            "done 3");
+  EXPECT_EQ(lastLine(runPlumvane({"motion.avi", "b", "--person", "--max", "64"}, dir)), "done 3");
+  for (const std::string name : {"file:clip.mp4", "concat:clip.mp4|clip.mp4", "list.m3u8",
+                                 "photo.jpg", "photo.png", "picture.mkv"}) {
+    const auto result = runPlumvane({name, "out", "--person"}, dir);
+    EXPECT_EQ(result.status, 1) << name;
+    EXPECT_EQ(result.err, "no video track\n") << name;
+  }
+}
+
+TEST_F(VideoMode, AMirrorIsNoTurn) {
+  // The person in the top half of the frame.
+  cv::Mat frame(512, 512, CV_8UC3, cv::Scalar(128, 128, 128));
+  cv::resize(astronaut(), frame(cv::Rect(128, 0, 256, 256)), cv::Size(256, 256));
+  clipOf({frame, frame}, "person.mp4");
+  fs::copy_file(dir + "/person.mp4", dir + "/mirrored.mp4");
+  setTrackMatrix(dir + "/mirrored.mp4", -1, 0, 0, 1);
+  fs::copy_file(dir + "/person.mp4", dir + "/flipped.mp4");
+  setTrackMatrix(dir + "/flipped.mp4", 1, 0, 0, -1);
+  for (const std::string name : {"mirrored.mp4", "flipped.mp4"}) {
+    const auto result = runPlumvane({name, name + ".out", "--person", "--max", "256"}, dir);
+    EXPECT_EQ(result.status, 0) << result.err;
+    // The frames go to the model as stored, not turned upside down: the person stays on top.
+    const cv::Mat m = matte(name + ".out", 1);
+    EXPECT_GT(cv::mean(m(cv::Rect(0, 0, 256, 128)))[0], 0.1 * 255) << name;
+    EXPECT_LT(cv::mean(m(cv::Rect(0, 128, 256, 128)))[0], 0.02 * 255) << name;
+  }
+}
+
+TEST_F(VideoMode, HugeDeclaredFramesAreRefusedBeforeTheyAreAllocated) {
+  // A raw stream's header declares 12000 x 10000 frames; a few bytes follow.
+  std::ofstream(dir + "/huge.y4m") << "YUV4MPEG2 W12000 H10000 F25:1 C420jpeg\nFRAME\n"
+                                   << std::string(4096, 'x');
+  testing::RunOptions options;
+  options.cwd = dir;
+  options.memoryLimit = size_t(3) << 30;
+  const auto result = runPlumvane({"huge.y4m", "out", "--person"}, options);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "can't read the video: its frames are 12000 x 10000 pixels, more than the limit of "
+            "100 megapixels\n");
+}
+
+TEST_F(VideoMode, AnInterruptedRunLeavesNoHiddenFiles) {
+  ffmpeg("-f lavfi -i testsrc2=size=1920x1080:rate=25 -t 2 -pix_fmt yuv420p big.mp4");
+  // Each signal comes after a different number of mattes, at a different point of a write.
+  for (int i = 0; i < 6; ++i) {
+    testing::RunOptions options;
+    options.cwd = dir;
+    options.signal = i % 2 ? SIGINT : SIGTERM;
+    options.signalAfter = 2 + i;
+    const auto result = runPlumvane({"big.mp4", "out", "--person"}, options);
+    EXPECT_EQ(result.signal, options.signal);
+    for (const std::string& name : mattes("out")) {
+      EXPECT_NE(name[0], '.') << "left behind: " << name;
+    }
+  }
 }
 
 }  // namespace
