@@ -36,7 +36,8 @@ struct Bytes {
 
 std::optional<PictureHeader> sized(PictureFormat format, int64_t width, int64_t height,
                                    std::vector<uint8_t> icc = {}) {
-  if (width <= 0 || height <= 0) return std::nullopt;
+  // Sides beyond the pixel limit are refused here, so that width * height can't overflow.
+  if (width <= 0 || height <= 0 || width > maxPixels || height > maxPixels) return std::nullopt;
   return PictureHeader{format, width, height, std::move(icc)};
 }
 

@@ -205,6 +205,8 @@ TEST_F(ImageFiles, HugeDeclaredSizesAreRefusedUnread) {
                    30) +
            tail},
       {"huge.ppm", "P6 20000 20000 255\n" + tail},
+      // Sides whose product overflows 64 bits.
+      {"huge.ras", std::string("\x59\xA6\x6A\x95\xff\xd8\xff\x49\xff\xd4\xe0\x00", 12) + tail},
   };
   for (const auto& [name, bytes] : files) {
     spill(path(name), bytes);
