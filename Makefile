@@ -1,12 +1,14 @@
 # The two commands of the README: `make demo` and `make test`. Both install what is missing first.
 BUILD ?= build
-ASAN_BUILD ?= build-asan
+SANITIZED_BUILD ?= build-sanitized
+# Seconds each fuzzer runs in `make test`; `make fuzz FUZZ_SECONDS=3600` runs them longer.
+FUZZ_SECONDS ?= 30
 JOBS := $(shell nproc)
 # Compiler warnings are errors in CI.
 CMAKE_ARGS += $(if $(CI),-DPLUMVANE_WERROR=ON,)
 export CMAKE_ARGS
 
-.PHONY: setup demo test unit-sanitized bench clean
+.PHONY: setup demo test sanitized fuzz bench clean
 
 setup:
 	BUILD_DIR=$(BUILD) MODELS=$(MODELS) scripts/setup
@@ -14,14 +16,20 @@ setup:
 demo: setup
 	scripts/demo $(BUILD)/plumvane out
 
-test: setup unit-sanitized
+test: setup sanitized fuzz
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
-unit-sanitized: setup
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPLUMVANE_SANITIZE=ON $(CMAKE_ARGS) >/dev/null
-	cmake --build $(ASAN_BUILD) -j $(JOBS) --target plumvane_unit_tests
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+# The unit and end-to-end tests once more under AddressSanitizer and UndefinedBehaviorSanitizer,
+# built with clang, which also builds the fuzzers.
+sanitized: setup
+	CC=clang CXX=clang++ cmake -S . -B $(SANITIZED_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPLUMVANE_SANITIZE=ON -DPLUMVANE_FUZZ=ON $(CMAKE_ARGS) >/dev/null
+	cmake --build $(SANITIZED_BUILD) -j $(JOBS) -- --no-print-directory
+	cd $(SANITIZED_BUILD) && ctest --output-on-failure -j $(JOBS) -L 'unit|e2e'
+
+# The picture and video fuzzers, FUZZ_SECONDS each, from small valid files.
+fuzz: sanitized
+	scripts/fuzz $(SANITIZED_BUILD) $(FUZZ_SECONDS)
 
 bench: setup
 	$(BUILD)/plumvane_bench
@@ -29,4 +37,4 @@ bench: setup
 	bench/video_bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) out
+	rm -rf $(BUILD) $(SANITIZED_BUILD) out

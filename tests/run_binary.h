@@ -7,6 +7,20 @@
 
 namespace plumvane::testing {
 
+// Whether these tests were built with AddressSanitizer, under which a process can't have its
+// address space limited.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
+#else
+inline constexpr bool sanitized = false;
+#endif
+
 struct RunResult {
   int status = -1;  // exit status; -1 when the process did not exit normally
   int signal = 0;   // the signal that ended the process, if one did

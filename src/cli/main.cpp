@@ -24,6 +24,8 @@ template <typename... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+template <typename... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 // ONNX Runtime reads /proc/self/cmdline while it loads a model and parses it with a recursive
 // pattern match, which overflows the stack on a command line of some 33 KB. The arguments have
