@@ -2,11 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 
@@ -47,13 +47,29 @@ RunResult runPlumvane(const std::vector<std::string>& args, const RunOptions& op
   close(outPipe[1]);
   close(errPipe[1]);
   RunResult result;
-  pollfd fds[2] = {{options.stdoutClosedByReader ? -1 : outPipe[0], POLLIN, 0},
-                   {errPipe[0], POLLIN, 0}};
+  const int watch = options.signal ? inotify_init1(IN_CLOEXEC) : -1;
+  if (watch >= 0) inotify_add_watch(watch, options.signalWhileWritingIn.c_str(), IN_CREATE);
+  pollfd fds[3] = {{options.stdoutClosedByReader ? -1 : outPipe[0], POLLIN, 0},
+                   {errPipe[0], POLLIN, 0},
+                   {watch, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = options.stdoutClosedByReader ? 1 : 2;
-  bool signalled = false;
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) break;
+    if (poll(fds, 3, -1) < 0) break;
+    if (fds[2].fd >= 0 && (fds[2].revents & POLLIN)) {
+      alignas(inotify_event) char events[4096];
+      const ssize_t n = read(fds[2].fd, events, sizeof events);
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        if (event->len > 0 && event->name[0] == '.') {
+          kill(pid, options.signal);
+          close(fds[2].fd);
+          fds[2].fd = -1;
+          break;
+        }
+        at += ssize_t(sizeof(inotify_event) + event->len);
+      }
+    }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
       char buffer[65536];
@@ -66,12 +82,8 @@ RunResult runPlumvane(const std::vector<std::string>& args, const RunOptions& op
         --open;
       }
     }
-    if (options.signal && !signalled &&
-        std::count(result.out.begin(), result.out.end(), '\n') >= options.signalAfter) {
-      kill(pid, options.signal);
-      signalled = true;
-    }
   }
+  if (fds[2].fd >= 0) close(fds[2].fd);
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

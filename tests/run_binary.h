@@ -34,9 +34,10 @@ struct RunOptions {
   size_t memoryLimit = 0;  // a limit on the address space in bytes, when not 0
   std::string stdoutPath;  // a file to open as standard output instead of a pipe, when not empty
   bool stdoutClosedByReader = false;  // standard output is a pipe nobody reads from
-  // When not 0: this signal is sent once standard output holds signalAfter lines.
+  // When not 0: this signal is sent as soon as a hidden file (a name starting with a dot) is
+  // created in the existing directory signalWhileWritingIn, that is while a file is written.
   int signal = 0;
-  int signalAfter = 0;
+  std::string signalWhileWritingIn;
 };
 
 // Runs the binary with the given arguments (not counting the command name). Standard input is

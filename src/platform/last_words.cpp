@@ -1,10 +1,15 @@
 #include "platform/last_words.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <random>
+#include <string_view>
+#include <utility>
 
 namespace plumvane {
 namespace {
@@ -69,16 +74,40 @@ void installSignalHandlers() {
   sigaction(SIGPIPE, &action, nullptr);
 }
 
-TemporaryFile::TemporaryFile(const std::string& path) {
-  if (path.size() >= pathCapacity) return;
-  for (int i = 0; i < slotCount; ++i) {
-    int expected = freeSlot;
-    if (slots[i].state.compare_exchange_strong(expected, filling)) {
-      std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
-      slots[i].state.store(ready);
-      slot_ = i;
-      return;
+TemporaryFile::TemporaryFile(std::string pathTemplate) : path_(std::move(pathTemplate)) {
+  // The name is registered before the file is made, so that a signal, in whichever thread it
+  // lands, finds it: removing a name not yet made is harmless, missing a file made is not.
+  constexpr std::string_view suffix = "XXXXXX";
+  if (path_.size() < suffix.size() || path_.size() >= pathCapacity ||
+      path_.compare(path_.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    errno = EINVAL;
+    return;
+  }
+  static constexpr char letters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    for (size_t i = path_.size() - suffix.size(); i < path_.size(); ++i) {
+      path_[i] = letters[random() % (sizeof letters - 1)];
     }
+    for (int i = 0; i < slotCount && slot_ < 0; ++i) {
+      int expected = freeSlot;
+      if (slots[i].state.compare_exchange_strong(expected, filling)) {
+        std::memcpy(slots[i].path, path_.c_str(), path_.size() + 1);
+        slots[i].state.store(ready);
+        slot_ = i;
+      }
+    }
+    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd_ >= 0 || errno != EEXIST) break;
+    const int error = errno;
+    release();
+    errno = error;
+  }
+  if (fd_ < 0) {
+    const int error = errno;
+    release();
+    errno = error;
   }
 }
 

@@ -12,18 +12,26 @@ namespace plumvane {
 // and exits with status 1; SIGPIPE is ignored, so a closed pipe shows up as a write error.
 void installSignalHandlers();
 
-// A temporary file, named for removal should the process be ended while it exists. Holds the
-// path from construction until release() or destruction; a few may exist at once.
+// A temporary file, created and named for removal should the process be ended while it exists;
+// a few may exist at once. Its name is known for removal before the file is made, so no signal
+// can leave it behind.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(const std::string& path);
+  // Creates a new file, mode 0600, named pathTemplate with its final XXXXXX made random, as
+  // mkstemp does. On failure fd() is -1 and errno tells why.
+  explicit TemporaryFile(std::string pathTemplate);
   ~TemporaryFile() { release(); }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
-  // Forgets the path: the file has been renamed into place or removed.
+
+  int fd() const { return fd_; }  // the open file, for the caller to close
+  const std::string& path() const { return path_; }
+  // Forgets the file: it has been renamed into place or removed.
   void release();
 
  private:
+  std::string path_;
+  int fd_ = -1;
   int slot_ = -1;
 };
 

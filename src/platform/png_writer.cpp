@@ -145,21 +145,21 @@ std::optional<std::string> writePng(const std::string& path, const PngPixels& pi
   std::string hidden = ".";
   hidden += target.filename().string();
   hidden += ".XXXXXX";
-  std::string temporary = (directory / hidden).string();
-  const int fd = mkstemp(temporary.data());
+  // Removed should the process be interrupted while it is written.
+  TemporaryFile temporary((directory / hidden).string());
+  const int fd = temporary.fd();
   if (fd < 0) return std::string(std::strerror(errno));
-  TemporaryFile pending(temporary);  // removed should the process be interrupted
   fchmod(fd, mode);
   if (replacing && fchown(fd, existing.st_uid, existing.st_gid) != 0) {
     fchmod(fd, mode & 0777);  // no set-id bits on a file of another owner
   }
   if (auto error = encodeInto(fd, pixels, options)) {
-    unlink(temporary.c_str());
+    unlink(temporary.path().c_str());
     return error;
   }
-  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+  if (std::rename(temporary.path().c_str(), target.c_str()) != 0) {
     const int error = errno;
-    unlink(temporary.c_str());
+    unlink(temporary.path().c_str());
     return std::string(std::strerror(error));
   }
   return std::nullopt;

@@ -7,7 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <vector>
 
 #include "fresh_directory.h"
 
@@ -62,20 +62,20 @@ TEST(LastWords, ALibraryAbortIsSaidOnOneLineWithStatusOne) {
 
 TEST(LastWords, AnInterruptRemovesTheFilesBeingWrittenAndEndsByItsSignal) {
   const std::string dir = testing::freshDirectory();
-  const std::string writing = dir + "/.matte.png.tmp", written = dir + "/matte.png";
   const Ending ending = inChild([&] {
-    std::ofstream(writing) << "half";
-    std::ofstream(written) << "whole";
-    TemporaryFile pending(writing);
-    {
-      TemporaryFile done(written);
-      done.release();
-    }
+    TemporaryFile pending(dir + "/.writing.XXXXXX");
+    TemporaryFile done(dir + "/.written.XXXXXX");
+    if (pending.fd() < 0 || done.fd() < 0) _exit(2);
+    std::filesystem::rename(done.path(), dir + "/written");
+    done.release();
     std::raise(SIGTERM);
   });
   EXPECT_EQ(ending.signal, SIGTERM);
-  EXPECT_FALSE(std::filesystem::exists(writing));
-  EXPECT_TRUE(std::filesystem::exists(written));
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    left.push_back(entry.path().filename());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"written"});
 }
 
 }  // namespace

@@ -310,16 +310,18 @@ TEST_F(VideoMode, HugeDeclaredFramesAreRefusedBeforeTheyAreAllocated) {
 }
 
 TEST_F(VideoMode, AnInterruptedRunLeavesNoHiddenFiles) {
-  ffmpeg("-f lavfi -i testsrc2=size=1920x1080:rate=25 -t 2 -pix_fmt yuv420p big.mp4");
-  // Each signal comes after a different number of mattes, at a different point of a write.
-  for (int i = 0; i < 6; ++i) {
+  ffmpeg("-f lavfi -i testsrc2=size=640x480:rate=25 -t 1 -pix_fmt yuv420p clip.mp4");
+  // Each signal comes while a matte is being written under its temporary name.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const std::string out = "out" + std::to_string(signal);
+    fs::create_directory(dir + "/" + out);
     testing::RunOptions options;
     options.cwd = dir;
-    options.signal = i % 2 ? SIGINT : SIGTERM;
-    options.signalAfter = 2 + i;
-    const auto result = runPlumvane({"big.mp4", "out", "--person"}, options);
-    EXPECT_EQ(result.signal, options.signal);
-    for (const std::string& name : mattes("out")) {
+    options.signal = signal;
+    options.signalWhileWritingIn = dir + "/" + out;
+    const auto result = runPlumvane({"clip.mp4", out, "--person"}, options);
+    EXPECT_EQ(result.signal, signal);
+    for (const std::string& name : mattes(out)) {
       EXPECT_NE(name[0], '.') << "left behind: " << name;
     }
   }
