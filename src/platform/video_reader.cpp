@@ -165,6 +165,9 @@ struct VideoReader::Streams {
   int failuresInARow = 0;
   int lastFailure = 0;
   int64_t framesGiven = 0;
+  int64_t promisedPackets = 0;  // from the container's index; 0 when unknown
+  int64_t packetsRead = 0;
+  bool lastPacketCut = false;  // the last packet read was shorter than the container said
 
   ~Streams() {
     for (AVPacket* p : ahead) av_packet_free(&p);
@@ -279,6 +282,7 @@ VideoReader::open(const std::string& path) {
   s->codec->thread_count = 0;  // as many decoding threads as FFmpeg sees fit
   s->codec->max_pixels = maxPixels;
   if (int e = avcodec_open2(s->codec, decoder, nullptr); e < 0) return cannotRead(e);
+  s->promisedPackets = video->nb_frames;
 
   VideoTrackInfo info;
   info.preferredTransform = transformOf(reinterpret_cast<const int32_t*>(
@@ -336,8 +340,16 @@ VideoReader::Status VideoReader::next(VideoFrame& frame) {
       if (s.format->pb->error < 0 && s.format->pb->error != AVERROR_EOF) {
         return fail(s.format->pb->error);
       }
-      // Frames the decoder still holds are given out before a cut is reported.
+      // Frames the decoder still holds are given out before a cut is reported. Demuxers say
+      // so in their log; AVI's marks the packet that the end of the file cut short.
       s.cutShort = takeTruncationMessage();
+      if (s.cutShort.empty() && s.lastPacketCut) {
+        s.cutShort = "the file ends inside a frame";
+        if (s.promisedPackets > 0) {
+          s.cutShort = "the file ends after " + std::to_string(s.packetsRead - 1) + " of its " +
+                       std::to_string(s.promisedPackets) + " frames";
+        }
+      }
       s.draining = true;
       if (int e = avcodec_send_packet(s.codec, nullptr); e < 0 && e != AVERROR_EOF) return fail(e);
       continue;
@@ -346,6 +358,8 @@ VideoReader::Status VideoReader::next(VideoFrame& frame) {
       if (passOver(read)) continue;
       return fail(read);
     }
+    s.lastPacketCut = s.packet->flags & AV_PKT_FLAG_CORRUPT;
+    ++s.packetsRead;
     // An empty packet stands for a dropped frame; to the decoder it would mean the end.
     if (s.packet->size == 0) {
       av_packet_unref(s.packet);

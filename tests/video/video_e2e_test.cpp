@@ -163,7 +163,7 @@ TEST_F(VideoMode, ATrackWithoutFramesIsDoneAtZero) {
 }
 
 TEST_F(VideoMode, ACutClipStopsWithAnErrorAndKeepsItsMattes) {
-  for (const std::string container : {"mp4", "mkv"}) {
+  for (const std::string container : {"mp4", "mkv", "avi"}) {
     const std::string whole = "whole." + container, cut = "cut." + container;
     ffmpeg(
         "-f lavfi -i testsrc=size=320x240:rate=30 -t 2 -vf noise=alls=60:allf=t "
