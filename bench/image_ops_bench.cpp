@@ -1,10 +1,17 @@
-// Image operations on a 3000 x 2000 RGBA image, the size of a poster's working image.
+// Image operations on a 3000 x 2000 RGBA image, the size of a poster's working image, and
+// decoding a 24-megapixel JPEG with and without a colour profile.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <random>
 
 #include "platform/blur.h"
 #include "platform/filters.h"
+#include "platform/image_file.h"
 
 namespace plumvane {
 namespace {
@@ -45,6 +52,47 @@ void BM_MorphologyMaximum(benchmark::State& state) {
 BENCHMARK(BM_MorphologyMaximum)
     ->ArgName("radius")
     ->Arg(8)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+// A 6000 x 4000 JPEG of smooth noise, and the same with an AdobeRGB profile in APP2 when the
+// profile is installed (colord-data). Returns the two paths.
+std::pair<std::string, std::string> jpegs() {
+  static const auto paths = [] {
+    const auto dir = std::filesystem::temp_directory_path() / "plumvane-bench";
+    std::filesystem::create_directories(dir);
+    cv::Mat small(400, 600, CV_8UC3), photo;
+    cv::randu(small, 0, 255);
+    cv::resize(small, photo, cv::Size(6000, 4000), 0, 0, cv::INTER_CUBIC);
+    const std::string plain = (dir / "plain.jpg").string(), tagged = (dir / "tagged.jpg").string();
+    std::vector<uchar> jpeg;
+    cv::imencode(".jpg", photo, jpeg, {cv::IMWRITE_JPEG_QUALITY, 90});
+    std::ofstream(plain, std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+    std::ifstream in("/usr/share/color/icc/colord/AdobeRGB1998.icc", std::ios::binary);
+    const std::string profile(std::istreambuf_iterator<char>(in), {});
+    std::string segment = std::string("ICC_PROFILE") + '\0' + '\1' + '\1' + profile;
+    const size_t length = segment.size() + 2;
+    std::string bytes(jpeg.begin(), jpeg.begin() + 2);
+    bytes += {'\xFF', '\xE2', char(length >> 8), char(length & 0xFF)};
+    bytes += segment;
+    bytes.append(jpeg.begin() + 2, jpeg.end());
+    std::ofstream(tagged, std::ios::binary) << bytes;
+    return std::pair{plain, tagged};
+  }();
+  return paths;
+}
+
+void BM_DecodeJpeg(benchmark::State& state) {
+  const auto [plain, tagged] = jpegs();
+  const std::string& path = state.range(0) ? tagged : plain;
+  for (auto _ : state) benchmark::DoNotOptimize(decodePicture(path));
+}
+BENCHMARK(BM_DecodeJpeg)
+    ->ArgName("profile")
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();

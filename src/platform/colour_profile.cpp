@@ -53,9 +53,12 @@ void convertToSrgb(cv::Mat& picture, std::span<const uint8_t> icc) {
                          formatOf(depth, outChannels), INTENT_PERCEPTUAL, cmsFLAGS_COPY_ALPHA));
   if (!transform) return;
   cv::Mat out(picture.rows, picture.cols, CV_MAKETYPE(depth, outChannels));
-  for (int y = 0; y < picture.rows; ++y) {
-    cmsDoTransform(transform.get(), picture.ptr(y), out.ptr(y), cmsUInt32Number(picture.cols));
-  }
+  // A transform may be used from several threads at once: the rows are shared out.
+  cv::parallel_for_(cv::Range(0, picture.rows), [&](const cv::Range& rows) {
+    for (int y = rows.start; y < rows.end; ++y) {
+      cmsDoTransform(transform.get(), picture.ptr(y), out.ptr(y), cmsUInt32Number(picture.cols));
+    }
+  });
   picture = out;
 }
 
