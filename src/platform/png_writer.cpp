@@ -101,6 +101,22 @@ std::variant<std::filesystem::path, int> throughLinks(std::filesystem::path path
   return ELOOP;
 }
 
+// The descriptor that a path such as /dev/stdout, /dev/fd/N or /proc/self/fd/N names, whatever
+// the file system holds under that name.
+std::optional<int> descriptorNamedBy(const std::string& path) {
+  if (path == "/dev/stdout") return STDOUT_FILENO;
+  if (path == "/dev/stderr") return STDERR_FILENO;
+  for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (path.size() <= prefix.size() || path.size() > prefix.size() + 9 ||
+        path.compare(0, prefix.size(), prefix) != 0) {
+      continue;
+    }
+    const std::string number = path.substr(prefix.size());
+    if (number.find_first_not_of("0123456789") == std::string::npos) return std::stoi(number);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> writePng(const std::string& path, const PngPixels& pixels,
@@ -108,14 +124,19 @@ std::optional<std::string> writePng(const std::string& path, const PngPixels& pi
   if (pixels.width <= 0 || pixels.height <= 0 || (pixels.channels != 1 && pixels.channels != 4)) {
     return std::string(std::strerror(EINVAL));
   }
-  // Standard output named as a file (/dev/stdout, say) is written through the process's own
-  // descriptor, so that the picture and the lines printed after it keep their order.
+  // One of the process's own descriptors named as a file (/dev/stdout, /dev/fd/3), or the file
+  // that standard output is, is written through the descriptor itself: nothing is replaced, and
+  // the picture and the lines printed after it keep their order.
   struct stat existing, output;
   const bool found = stat(path.c_str(), &existing) == 0;
-  if (found && fstat(STDOUT_FILENO, &output) == 0 && existing.st_dev == output.st_dev &&
+  std::optional<int> stream = descriptorNamedBy(path);
+  if (!stream && found && fstat(STDOUT_FILENO, &output) == 0 && existing.st_dev == output.st_dev &&
       existing.st_ino == output.st_ino) {
-    std::fflush(stdout);
-    const int fd = dup(STDOUT_FILENO);
+    stream = STDOUT_FILENO;
+  }
+  if (stream) {
+    if (*stream == STDOUT_FILENO) std::fflush(stdout);
+    const int fd = dup(*stream);
     if (fd < 0) return std::string(std::strerror(errno));
     return encodeInto(fd, pixels, options);
   }

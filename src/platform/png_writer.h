@@ -27,7 +27,7 @@ struct PngOptions {
 // directory and renamed into place, so a file under its final name is always complete: through
 // a symbolic link, beside the file the link leads to, which is replaced; an existing file keeps
 // its permissions, and a read-only one is refused. A pipe or a device is written into directly,
-// and a path to the process's own standard output writes there.
+// and so is one of the process's own descriptors (/dev/stdout, /dev/fd/N).
 // Returns nothing on success, else the system's description of the error (as strerror gives it).
 std::optional<std::string> writePng(const std::string& path, const PngPixels& pixels,
                                     const PngOptions& options = {});
