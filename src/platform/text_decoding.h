@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/geometry.h"
@@ -26,12 +27,41 @@ std::vector<std::string> recognitionClasses(const std::filesystem::path& keysFil
 struct DecodedText {
   std::string text;
   float confidence = 0;  // mean probability of the kept characters; 0 when none is kept
+  // Each kept character, and the steps where its run begins and ends, in order.
+  struct Emission {
+    std::string character;
+    int first = 0;
+    int last = 0;
+  };
+  std::vector<Emission> emissions;
 };
 
 // Greedy CTC decoding of steps x classes probabilities: the most likely class per step, repeats
 // collapsed, blanks dropped.
 DecodedText ctcGreedyDecode(const float* probabilities, int steps, int classes,
                             const std::vector<std::string>& characters);
+
+// Which columns of a line's picture hold ink, at the recogniser's input height: the count of
+// ink pixels per column, and the height of the band that holds ink.
+struct InkProfile {
+  std::vector<int> columns;
+  int inkHeight = 0;
+};
+
+// The decoded line with the spaces that the model left out put back. A recogniser trained on
+// text without spaces runs words together, but its emissions say where each character lies:
+// between two neighbours, the widest run of ink-free columns is their gap, and a gap wider than
+// the line's usual gap between letters by a fifth of the ink's height is a space. Spaces the
+// model emitted stay. columnsPerStep is the width of one decoding step in the profile's columns.
+std::string spacedFromInk(const DecodedText& decoded, const InkProfile& ink, double columnsPerStep);
+
+// Whether UTF-8 text holds a Chinese, Japanese or Korean character.
+bool hasCjk(std::string_view text);
+
+// The recognised line as written: blanks trimmed and runs of them made one; on a line without
+// CJK, full-width letters, digits and signs (which the recogniser gives for widely spaced Latin
+// text) become their ASCII forms and the Celsius sign becomes a degree sign and C.
+std::string tidiedText(std::string_view text);
 
 // Groups boxes, given in a top-left frame, into lines: two boxes are on one line when they
 // overlap vertically by at least 60% of the lower of the two and the gap between them is at most

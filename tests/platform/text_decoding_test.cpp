@@ -47,6 +47,28 @@ TEST(TextDecoding, GreedyCtcCollapsesRepeatsAndDropsBlanks) {
   EXPECT_EQ(ctcGreedyDecode(blanks.data(), 2, 4, classes).confidence, 0.0f);
 }
 
+TEST(TextDecoding, LatinLinesAreTidiedAndCjkLinesKeepTheirForms) {
+  // Full-width letters and an ideographic space, as widely spaced Latin text is read.
+  EXPECT_EQ(tidiedText("\xEF\xBC\xA5\xEF\xBC\xB3\xEF\xBC\xB0\xE3\x80\x80"
+                       "b\xEF\xBC\xA1r"),
+            "ESP bAr");
+  // The Celsius sign, alone or after the degree sign it was read with.
+  EXPECT_EQ(tidiedText("16\xC2\xB0\xE2\x84\x83"),
+            "16\xC2\xB0"
+            "C");
+  EXPECT_EQ(tidiedText("16\xE2\x84\x83"),
+            "16\xC2\xB0"
+            "C");
+  EXPECT_EQ(tidiedText("  a \t  b  "), "a b");
+  // A Chinese line keeps its full-width comma.
+  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87\xEF\xBC\x8C\xE6\xB5\x8B";
+  EXPECT_TRUE(hasCjk(chinese));
+  EXPECT_EQ(tidiedText(chinese), chinese);
+  EXPECT_FALSE(
+      hasCjk("caf\xC3\xA9 \xC2\xB0"
+             "C"));
+}
+
 TEST(TextDecoding, ReadingOrderIsRowsThenColumns) {
   // Boxes in a top-left frame: a row of two whose tops differ by a few pixels, then a lower one.
   const std::vector<Rect> boxes = {
