@@ -1,6 +1,7 @@
 #include "platform/text_decoding.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <numeric>
@@ -94,9 +95,13 @@ std::string spacedFromInk(const DecodedText& decoded, const InkProfile& ink,
   std::nth_element(letterGaps.begin(), letterGaps.begin() + long(middle), letterGaps.end());
   const double usual = letterGaps[middle];
 
+  // Digits are mostly drawn at one width, so a narrow one such as 1 stands in a wide gap: it
+  // takes a wider gap to part two digits.
+  const auto digit = [](const std::string* c) { return c->size() == 1 && std::isdigit((*c)[0]); };
   std::string text = *placed[0].character;
   for (size_t i = 1; i < placed.size(); ++i) {
-    if (placed[i].spaceBefore || gaps[i - 1] - usual >= 0.2 * ink.inkHeight) text += ' ';
+    const double share = digit(placed[i - 1].character) && digit(placed[i].character) ? 0.4 : 0.2;
+    if (placed[i].spaceBefore || gaps[i - 1] - usual >= share * ink.inkHeight) text += ' ';
     text += *placed[i].character;
   }
   return text;
@@ -149,8 +154,9 @@ void appendUtf8(std::string& out, char32_t point) {
 // Ideographs, kana and hangul; not the CJK punctuation block, whose ideographic space the
 // recogniser also gives between Latin words.
 bool isCjk(char32_t p) {
-  return (p >= 0x2E80 && p <= 0x2FFF) || (p >= 0x3040 && p <= 0x9FFF) || (p >= 0xAC00 && p <= 0xD7AF) ||
-         (p >= 0xF900 && p <= 0xFAFF) || (p >= 0x20000 && p <= 0x2FFFF);
+  return (p >= 0x2E80 && p <= 0x2FFF) || (p >= 0x3040 && p <= 0x9FFF) ||
+         (p >= 0xAC00 && p <= 0xD7AF) || (p >= 0xF900 && p <= 0xFAFF) ||
+         (p >= 0x20000 && p <= 0x2FFFF);
 }
 
 }  // namespace
