@@ -3,10 +3,10 @@
 //
 //   plumvane_text_bench LINES.TSV ROOT
 //
-// Reads the real lines that LINES.TSV lists (pictures under ROOT, each line's rectangle and its
-// hand-made transcription), then lines rendered in DejaVu and Liberation fonts at UI sizes
-// (16 and 28 px) and headline sizes (64 and 120 px), dark on light and light on dark. Prints
-// each group's error rate (edit distance over the transcriptions' length) and time per line.
+// Reads the real lines and paragraphs that LINES.TSV lists (pictures under ROOT, each one's
+// rectangle and its hand-made transcription), then lines rendered in DejaVu and Liberation fonts at
+// UI sizes (16 and 28 px) and headline sizes (64 and 120 px), dark on light and light on dark.
+// Prints each group's error rate (edit distance over the transcriptions' length) and time per line.
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -71,7 +71,10 @@ int main(int argc, char** argv) {
     std::getline(fields, w, '\t');
     std::getline(fields, h, '\t');
     std::getline(fields, truth);
-    const cv::Mat picture = cv::imread(std::string(argv[2]) + "/" + file, cv::IMREAD_COLOR);
+    // A PDF's page has been rendered beside it, as a PNG.
+    const bool page = file.find(".pdf#") != std::string::npos;
+    const cv::Mat picture =
+        cv::imread(std::string(argv[2]) + "/" + file + (page ? ".png" : ""), cv::IMREAD_COLOR);
     if (picture.empty()) {
       std::fprintf(stderr, "can't read %s\n", file.c_str());
       return 1;
@@ -81,7 +84,7 @@ int main(int argc, char** argv) {
     cv::Mat framed;
     cv::copyMakeBorder(picture(line), framed, 16, 16, 16, 16,
                        cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
-    read(*vision, framed, truth, groups["real screenshots"]);
+    read(*vision, framed, truth, groups[page ? "real printed pages" : "real screenshots"]);
   }
 
   const std::vector<std::string> fonts = {

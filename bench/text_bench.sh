@@ -19,5 +19,10 @@ for package in $(grep -v '^#' "$root/bench/text_lines.tsv" | cut -f1 | sort -u);
   fi
   dpkg -x "$deb" "$work/root"
 done
+# PDF pages become pictures.
+for page in $(grep -v '^#' "$root/bench/text_lines.tsv" | cut -f2 | grep '\.pdf#' | sort -u); do
+  pdftoppm -r 150 -f "${page##*#}" -l "${page##*#}" -png -singlefile "$work/root/${page%#*}" \
+    "$work/root/$page"
+done
 PLUMVANE_MODELS="${PLUMVANE_MODELS:-$root/models}" \
   "$build/plumvane_text_bench" "$root/bench/text_lines.tsv" "$work/root"

@@ -95,14 +95,25 @@ std::string spacedFromInk(const DecodedText& decoded, const InkProfile& ink,
   std::nth_element(letterGaps.begin(), letterGaps.begin() + long(middle), letterGaps.end());
   const double usual = letterGaps[middle];
 
-  // Digits are mostly drawn at one width, so a narrow one such as 1 stands in a wide gap: it
-  // takes a wider gap to part two digits.
-  const auto digit = [](const std::string* c) { return c->size() == 1 && std::isdigit((*c)[0]); };
   std::string text = *placed[0].character;
   for (size_t i = 1; i < placed.size(); ++i) {
-    const double share = digit(placed[i - 1].character) && digit(placed[i].character) ? 0.4 : 0.2;
-    if (placed[i].spaceBefore || gaps[i - 1] - usual >= share * ink.inkHeight) text += ' ';
-    text += *placed[i].character;
+    const std::string &before = *placed[i - 1].character, &after = *placed[i].character;
+    const auto is = [](const std::string& c, std::string_view set) {
+      return c.size() == 1 && set.find(c[0]) != std::string_view::npos;
+    };
+    // Narrow glyphs drawn at a fixed width (a 1 among digits, punctuation in a monospaced
+    // name such as Override.xml) stand in wide gaps: digits take twice the gap to be parted,
+    // and no space is put before closing punctuation, after an opening bracket, or between a
+    // full stop and a small letter or digit.
+    const double share = is(before, "0123456789") && is(after, "0123456789") ? 0.4 : 0.2;
+    const bool joined = is(after, ".,:;!?)]}%") || is(before, "([{") ||
+                        (before == "." && !after.empty() &&
+                         (std::islower(static_cast<unsigned char>(after[0])) ||
+                          std::isdigit(static_cast<unsigned char>(after[0]))));
+    if (placed[i].spaceBefore || (!joined && gaps[i - 1] - usual >= share * ink.inkHeight)) {
+      text += ' ';
+    }
+    text += after;
   }
   return text;
 }
