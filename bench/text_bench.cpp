@@ -84,7 +84,10 @@ int main(int argc, char** argv) {
     cv::Mat framed;
     cv::copyMakeBorder(picture(line), framed, 16, 16, 16, 16,
                        cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
-    read(*vision, framed, truth, groups[page ? "real printed pages" : "real screenshots"]);
+    const char* group = page             ? "real printed pages"
+                        : package == "-" ? "real posters"
+                                         : "real screenshots";
+    read(*vision, framed, truth, groups[group]);
   }
 
   const std::vector<std::string> fonts = {

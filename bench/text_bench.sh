@@ -10,8 +10,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$cache"
 
-# The packages that hold the screenshots, fetched once and unpacked here.
-for package in $(grep -v '^#' "$root/bench/text_lines.tsv" | cut -f1 | sort -u); do
+# The packages that hold the screenshots, fetched once and unpacked here; "-" is this project.
+mkdir -p "$work/root"
+ln -s "$root/docs" "$work/root/docs"
+for package in $(grep -v '^#' "$root/bench/text_lines.tsv" | cut -f1 | grep -v '^-$' | sort -u); do
   deb=$(ls "$cache/${package}"_*.deb 2>/dev/null | head -n 1 || true)
   if [ -z "$deb" ]; then
     (cd "$cache" && apt-get download -qq "$package")
