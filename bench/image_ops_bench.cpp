@@ -12,6 +12,7 @@
 #include "platform/blur.h"
 #include "platform/filters.h"
 #include "platform/image_file.h"
+#include "tagged_jpeg.h"
 
 namespace plumvane {
 namespace {
@@ -72,13 +73,7 @@ std::pair<std::string, std::string> jpegs() {
         .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
     std::ifstream in("/usr/share/color/icc/colord/AdobeRGB1998.icc", std::ios::binary);
     const std::string profile(std::istreambuf_iterator<char>(in), {});
-    std::string segment = std::string("ICC_PROFILE") + '\0' + '\1' + '\1' + profile;
-    const size_t length = segment.size() + 2;
-    std::string bytes(jpeg.begin(), jpeg.begin() + 2);
-    bytes += {'\xFF', '\xE2', char(length >> 8), char(length & 0xFF)};
-    bytes += segment;
-    bytes.append(jpeg.begin() + 2, jpeg.end());
-    std::ofstream(tagged, std::ios::binary) << bytes;
+    std::ofstream(tagged, std::ios::binary) << testing::withProfile(jpeg, profile);
     return std::pair{plain, tagged};
   }();
   return paths;

@@ -14,6 +14,7 @@
 #include "fresh_directory.h"
 #include "platform/image_file.h"
 #include "platform/png_writer.h"
+#include "tagged_jpeg.h"
 
 #include <array>
 #include <map>
@@ -77,13 +78,7 @@ std::array<float, 3> toSrgb(const std::string& profile, cv::Vec3b bgr) {
 std::string jpegWithProfile(const cv::Mat& bgr, const std::string& profile) {
   std::vector<uchar> jpeg;
   cv::imencode(".jpg", bgr, jpeg, {cv::IMWRITE_JPEG_QUALITY, 100});
-  std::string segment = std::string("ICC_PROFILE") + '\0' + '\1' + '\1' + profile;
-  const size_t length = segment.size() + 2;
-  std::string bytes(jpeg.begin(), jpeg.begin() + 2);
-  bytes += {'\xFF', '\xE2', char(length >> 8), char(length & 0xFF)};
-  bytes += segment;
-  bytes.append(jpeg.begin() + 2, jpeg.end());
-  return bytes;
+  return testing::withProfile(jpeg, profile);
 }
 
 TEST_F(ImageFiles, DecodesEachFormatAsRgba) {
