@@ -1,8 +1,10 @@
 # The two commands of the README: `make demo` and `make test`. Both install what is missing first.
 BUILD ?= build
 SANITIZED_BUILD ?= build-sanitized
-# Seconds each fuzzer runs in `make test`; `make fuzz FUZZ_SECONDS=3600` runs them longer.
+# Seconds each fuzzer runs in `make test`, from a fixed seed so that the run is repeatable;
+# `make fuzz FUZZ_SECONDS=3600 FUZZ_SEED=0` runs them longer from seeds of libFuzzer's choice.
 FUZZ_SECONDS ?= 30
+FUZZ_SEED ?= 1
 JOBS := $(shell nproc)
 # Compiler warnings are errors in CI.
 CMAKE_ARGS += $(if $(CI),-DPLUMVANE_WERROR=ON,)
@@ -29,7 +31,7 @@ sanitized: setup
 
 # The picture and video fuzzers, FUZZ_SECONDS each, from small valid files.
 fuzz: sanitized
-	scripts/fuzz $(SANITIZED_BUILD) $(FUZZ_SECONDS)
+	scripts/fuzz $(SANITIZED_BUILD) $(FUZZ_SECONDS) $(FUZZ_SEED)
 
 bench: setup
 	$(BUILD)/plumvane_bench
