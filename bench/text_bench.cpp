@@ -6,7 +6,8 @@
 // Reads the real lines and paragraphs that LINES.TSV lists (pictures under ROOT, each one's
 // rectangle and its hand-made transcription), then lines rendered in DejaVu and Liberation fonts at
 // UI sizes (16 and 28 px) and headline sizes (64 and 120 px), dark on light and light on dark.
-// Prints each group's error rate (edit distance over the transcriptions' length) and time per line.
+// Prints each group's error rate (edit distance over the transcriptions' length, both counted in
+// characters) and time per line.
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -44,7 +45,7 @@ void read(Vision& vision, const cv::Mat& bgr, const std::string& truth, Tally& t
     if (!line.text.empty()) text += (text.empty() ? "" : " ") + line.text;
   }
   tally.errors += testing::editDistance(text, truth);
-  tally.characters += truth.size();
+  tally.characters += testing::characters(truth).size();
   ++tally.lines;
   if (text != truth) std::printf("  \"%s\" read as \"%s\"\n", truth.c_str(), text.c_str());
 }
