@@ -6,10 +6,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <vector>
-
-#include "fresh_directory.h"
 
 namespace plumvane {
 namespace {
@@ -58,24 +54,6 @@ TEST(LastWords, ALibraryAbortIsSaidOnOneLineWithStatusOne) {
   const Ending unexplained = inChild([] { std::abort(); });
   EXPECT_EQ(unexplained.status, 1);
   EXPECT_EQ(unexplained.err, "internal error: a library aborted the run\n");
-}
-
-TEST(LastWords, AnInterruptRemovesTheFilesBeingWrittenAndEndsByItsSignal) {
-  const std::string dir = testing::freshDirectory();
-  const Ending ending = inChild([&] {
-    TemporaryFile pending(dir + "/.writing.XXXXXX");
-    TemporaryFile done(dir + "/.written.XXXXXX");
-    if (pending.fd() < 0 || done.fd() < 0) _exit(2);
-    std::filesystem::rename(done.path(), dir + "/written");
-    done.release();
-    std::raise(SIGTERM);
-  });
-  EXPECT_EQ(ending.signal, SIGTERM);
-  std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    left.push_back(entry.path().filename());
-  }
-  EXPECT_EQ(left, std::vector<std::string>{"written"});
 }
 
 }  // namespace

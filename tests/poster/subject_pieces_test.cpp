@@ -69,11 +69,6 @@ class SubjectPieces : public ::testing::Test {
   ScriptedSubjects vision;
 };
 
-TEST(SubjectArea, MoreThanOnePercentOfThePicture) {
-  EXPECT_FALSE(largeEnough(Rect{0, 0, 100, 80}, 1000, 800));  // 8000: not more
-  EXPECT_TRUE(largeEnough(Rect{0, 0, 101, 80}, 1000, 800));
-}
-
 TEST_F(SubjectPieces, NumbersKeptSubjectsWithoutGaps) {
   const Mask empty = lit(1000, 800, 0, 0, 0, 0);
   const auto o =
