@@ -45,38 +45,32 @@ class MappedFile {
   size_t size_ = 0;
 };
 
-// Runs f with standard error captured, and returns what was written there. The codec libraries
-// behind OpenCV (libpng, libtiff, libwebp) print their warnings straight to standard error; they
-// must not reach the user.
+// Runs f with standard error sent to nowhere. The codec libraries behind OpenCV (libpng,
+// libtiff, libwebp) print their warnings straight to standard error; they must not reach the
+// user.
 template <typename F>
-std::string capturingStandardError(F f) {
-  const int capture = memfd_create("plumvane-decoder-messages", 0);
-  const int saved = capture >= 0 ? dup(STDERR_FILENO) : -1;
+void withoutStandardError(F f) {
+  const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const int saved = nowhere >= 0 ? dup(STDERR_FILENO) : -1;
   if (saved < 0) {
-    if (capture >= 0) close(capture);
+    if (nowhere >= 0) close(nowhere);
     f();
-    return {};
+    return;
   }
   fflush(stderr);
-  dup2(capture, STDERR_FILENO);
+  dup2(nowhere, STDERR_FILENO);
+  close(nowhere);
   f();
   fflush(stderr);
   dup2(saved, STDERR_FILENO);
   close(saved);
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  lseek(capture, 0, SEEK_SET);
-  while ((n = read(capture, buffer, sizeof buffer)) > 0) text.append(buffer, size_t(n));
-  close(capture);
-  return text;
 }
 
 cv::Mat decodeWithOpenCv(const std::string& path) {
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
   cv::Mat decoded;
   bool failed = false;
-  capturingStandardError([&] {
+  withoutStandardError([&] {
     try {
       decoded = cv::imread(path, cv::IMREAD_UNCHANGED | cv::IMREAD_IGNORE_ORIENTATION);
     } catch (const cv::Exception&) {

@@ -190,12 +190,16 @@ class OnnxText : public TextRecognizer {
     return crop;
   }
 
+  // The crop's width at the model's height, keeping its aspect, at most `width`.
+  static int resizedWidth(const BitmapView& crop, int height, int width) {
+    return std::clamp(int(std::ceil(height * double(crop.width) / crop.height)), 1, width);
+  }
+
   // The crop resized to the model's height and at most `width` wide (keeping its aspect),
   // normalised and padded with zeros on the right to `width`.
   static Tensor lineInput(const BitmapView& crop, const InputFormat& format, int width) {
     const int height = format.height;
-    const int resized =
-        std::clamp(int(std::ceil(height * double(crop.width) / crop.height)), 1, width);
+    const int resized = resizedWidth(crop, height, width);
     const Tensor part = modelInput(crop, format, resized, height);
     Tensor t;
     t.shape = {1, 3, height, width};
@@ -250,8 +254,7 @@ class OnnxText : public TextRecognizer {
   static InkProfile inkProfile(const BitmapView& crop, int height, int width) {
     const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
                          crop.rowBytes);
-    const int resized =
-        std::clamp(int(std::ceil(height * double(crop.width) / crop.height)), 1, width);
+    const int resized = resizedWidth(crop, height, width);
     cv::Mat grey, small, dark;
     cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
     cv::resize(grey, small, cv::Size(resized, height), 0, 0, cv::INTER_LINEAR);

@@ -181,32 +181,30 @@ struct VideoReader::Streams {
     if (fd >= 0) ::close(fd);
   }
 
-  // The next packet of the stream into `packet`: one read ahead first, then the demuxer's.
-  int readPacket() {
-    if (!ahead.empty()) {
-      av_packet_move_ref(packet, ahead.front());
-      av_packet_free(&ahead.front());
-      ahead.pop_front();
-      return 0;
-    }
-    int read = av_read_frame(format, packet);
-    while (read == 0 && packet->stream_index != stream) {
-      av_packet_unref(packet);
-      read = av_read_frame(format, packet);
+  // The demuxer's next packet of the stream into p.
+  int demux(AVPacket* p) {
+    int read = av_read_frame(format, p);
+    while (read == 0 && p->stream_index != stream) {
+      av_packet_unref(p);
+      read = av_read_frame(format, p);
     }
     return read;
+  }
+
+  // The next packet of the stream into `packet`: one read ahead first, then the demuxer's.
+  int readPacket() {
+    if (ahead.empty()) return demux(packet);
+    av_packet_move_ref(packet, ahead.front());
+    av_packet_free(&ahead.front());
+    ahead.pop_front();
+    return 0;
   }
 
   // Reads up to `count` packets of the stream ahead and tells how many there are.
   size_t peek(size_t count) {
     while (ahead.size() < count) {
       AVPacket* p = av_packet_alloc();
-      int read = p ? av_read_frame(format, p) : AVERROR(ENOMEM);
-      while (read == 0 && p->stream_index != stream) {
-        av_packet_unref(p);
-        read = av_read_frame(format, p);
-      }
-      if (read < 0) {
+      if (!p || demux(p) < 0) {
         av_packet_free(&p);
         break;
       }
