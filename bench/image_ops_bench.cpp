@@ -9,9 +9,11 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
+#include "edge_composite.h"
 #include "platform/blur.h"
 #include "platform/filters.h"
 #include "platform/image_file.h"
+#include "platform/mask_refinement.h"
 #include "tagged_jpeg.h"
 
 namespace plumvane {
@@ -88,6 +90,26 @@ BENCHMARK(BM_DecodeJpeg)
     ->ArgName("profile")
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+// Refining a model's coarse map of a subject with a hard outline on a shallow-focus backdrop,
+// at a video frame's, a poster's and a 24-megapixel photo's width (3:2).
+void BM_RefineMask(benchmark::State& state) {
+  const int width = int(state.range(0));
+  const testing::Composite picture = testing::composite(0, cv::Size(width, width * 2 / 3));
+  if (picture.rgba.empty()) {
+    state.SkipWithError("no test photos");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(refinedMask(picture.view(), picture.map));
+}
+BENCHMARK(BM_RefineMask)
+    ->ArgName("width")
+    ->Arg(1920)
+    ->Arg(3000)
+    ->Arg(6000)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();

@@ -1,0 +1,159 @@
+// The cut-out's edge on real photos, from two binaries in one run.
+//
+//   plumvane_edge_bench BEFORE AFTER PICTURE...
+//
+// Runs `--cutout` of each binary on each picture (median time of three runs) and measures the
+// alpha it wrote:
+//   band   soft pixels (0.05 < alpha < 0.95) per pixel of outline (the alpha >= 0.5 pixels with a
+//          4-neighbour below 0.5): how wide the edge's ramp is;
+//   edge   the picture's mean gradient on the outline over its 95th percentile gradient: how well
+//          the outline sits on the picture's real edges;
+//   IoU    of the two binaries' alpha >= 0.5: whether the same subjects are found.
+// Prints one row per picture and the medians of the ratios after / before.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/image_file.h"
+
+using namespace plumvane;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char* const target = "/tmp/plumvane-edge-bench.png";
+
+// The median of three `--cutout` runs' wall times, in seconds; negative when a run failed.
+double cutoutSeconds(const std::string& binary, const std::string& picture) {
+  std::vector<double> times;
+  for (int run = 0; run < 3; ++run) {
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int devNull = open("/dev/null", O_WRONLY);
+      dup2(devNull, STDOUT_FILENO);
+      execl(binary.c_str(), binary.c_str(), "--cutout", picture.c_str(), target,
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[1];
+}
+
+// The alpha of the last cut-out written, 0..1.
+cv::Mat writtenAlpha() {
+  const auto image = decodePicture(target);
+  if (!image) return {};
+  cv::Mat alpha(image->height, image->width, CV_32F);
+  for (int r = 0; r < image->height; ++r) {
+    for (int c = 0; c < image->width; ++c) alpha.at<float>(r, c) = image->at(c, r).a;
+  }
+  return alpha;
+}
+
+struct EdgeFigures {
+  double band = 0;
+  double edge = 0;
+};
+
+EdgeFigures edgeFigures(const cv::Mat& alpha, const cv::Mat& gradient, double gradient95) {
+  size_t soft = 0, outline = 0;
+  double onOutline = 0;
+  for (int r = 0; r < alpha.rows; ++r) {
+    for (int c = 0; c < alpha.cols; ++c) {
+      const float a = alpha.at<float>(r, c);
+      soft += a > 0.05f && a < 0.95f;
+      if (a < 0.5f) continue;
+      const bool border = (r > 0 && alpha.at<float>(r - 1, c) < 0.5f) ||
+                          (r + 1 < alpha.rows && alpha.at<float>(r + 1, c) < 0.5f) ||
+                          (c > 0 && alpha.at<float>(r, c - 1) < 0.5f) ||
+                          (c + 1 < alpha.cols && alpha.at<float>(r, c + 1) < 0.5f);
+      if (border) {
+        ++outline;
+        onOutline += gradient.at<float>(r, c);
+      }
+    }
+  }
+  if (outline == 0) return {};
+  return {double(soft) / double(outline), onOutline / double(outline) / gradient95};
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: plumvane_edge_bench BEFORE AFTER PICTURE...\n");
+    return 2;
+  }
+  const std::string before = argv[1], after = argv[2];
+  std::printf("%-28s %10s %7s %7s %6s %6s %6s %6s %6s\n", "picture", "size", "t0 s", "t1/t0",
+              "band0", "band1", "edge0", "edge1", "IoU");
+  std::vector<double> timeRatios, bandsBefore, bandsAfter;
+  for (int i = 3; i < argc; ++i) {
+    const std::string picture = argv[i];
+    const auto decoded = decodePicture(picture);
+    if (!decoded) {
+      std::fprintf(stderr, "can't read %s\n", picture.c_str());
+      return 1;
+    }
+    cv::Mat grey(decoded->height, decoded->width, CV_32F);
+    for (int r = 0; r < grey.rows; ++r) {
+      for (int c = 0; c < grey.cols; ++c) {
+        const Pixel& p = decoded->at(c, r);
+        grey.at<float>(r, c) = 0.2126f * p.r + 0.7152f * p.g + 0.0722f * p.b;
+      }
+    }
+    cv::Mat dx, dy, gradient;
+    cv::Sobel(grey, dx, CV_32F, 1, 0);
+    cv::Sobel(grey, dy, CV_32F, 0, 1);
+    cv::magnitude(dx, dy, gradient);
+    std::vector<float> sorted(gradient.begin<float>(), gradient.end<float>());
+    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() * 95 / 100), sorted.end());
+    const double gradient95 = std::max(1e-6f, sorted[sorted.size() * 95 / 100]);
+
+    const double t0 = cutoutSeconds(before, picture);
+    const cv::Mat alpha0 = writtenAlpha();
+    const double t1 = cutoutSeconds(after, picture);
+    const cv::Mat alpha1 = writtenAlpha();
+    if (t0 < 0 || t1 < 0 || alpha0.empty() || alpha1.empty()) {
+      std::fprintf(stderr, "a cut-out of %s failed\n", picture.c_str());
+      return 1;
+    }
+    const EdgeFigures e0 = edgeFigures(alpha0, gradient, gradient95);
+    const EdgeFigures e1 = edgeFigures(alpha1, gradient, gradient95);
+    const cv::Mat in0 = alpha0 >= 0.5f, in1 = alpha1 >= 0.5f;
+    const double unionArea = cv::countNonZero(in0 | in1);
+    const double iou = unionArea > 0 ? cv::countNonZero(in0 & in1) / unionArea : 1.0;
+
+    const std::string name = picture.substr(picture.find_last_of('/') + 1);
+    const std::string size = std::to_string(grey.cols) + "x" + std::to_string(grey.rows);
+    std::printf("%-28s %10s %7.2f %7.2f %6.1f %6.1f %6.2f %6.2f %6.3f\n", name.c_str(),
+                size.c_str(), t0, t1 / t0, e0.band, e1.band, e0.edge, e1.edge, iou);
+    std::fflush(stdout);
+    timeRatios.push_back(t1 / t0);
+    bandsBefore.push_back(e0.band);
+    bandsAfter.push_back(e1.band);
+  }
+  unlink(target);
+  std::printf("median time ratio %.2f, median band %.1f -> %.1f pixels\n", median(timeRatios),
+              median(bandsBefore), median(bandsAfter));
+  return 0;
+}

@@ -1,0 +1,70 @@
+// Pictures whose subject's true edge is known, and a model's coarse map of them, for the tests
+// and the benchmark of the mask's refinement.
+#pragma once
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/bitmap.h"
+
+namespace plumvane::testing {
+
+inline cv::Mat photo(const std::string& name, cv::Size size) {
+  const cv::Mat bgr = cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + name);
+  if (bgr.empty()) return {};
+  cv::Mat resized;
+  cv::resize(bgr, resized, size, 0, 0, cv::INTER_CUBIC);
+  resized.convertTo(resized, CV_32FC3, 1.0 / 255);
+  return resized;
+}
+
+struct Composite {
+  cv::Mat rgba;      // the picture, 8-bit
+  cv::Mat coverage;  // the subject's true coverage, CV_32F 0..1
+  Mask map;          // what a model sees: the coverage at 320 pixels, blurred and shifted
+
+  BitmapView view() const {
+    return {rgba.data, rgba.cols, rgba.rows, rgba.step, BitmapView::Order::rgba};
+  }
+};
+
+// A composite of the given size (the shapes scale with it): a rounded shape with a straight
+// notch, textured with the astronaut photo, on the cat photo blurred as a shallow focus blurs it.
+// The subject's edge is the shape's anti-aliased outline blurred by `edgeBlur` pixels (0: a hard
+// edge; more: fur, motion). The map is the true coverage seen at 320 pixels across, blurred by a
+// map pixel and shifted by one to the right, as the model's outline is off by about that much.
+// Empty when the test photos are missing.
+inline Composite composite(double edgeBlur, cv::Size size = {2400, 1600}) {
+  const double k = size.width / 2400.0;
+  cv::Mat shape(size, CV_8U, cv::Scalar(0));
+  cv::ellipse(shape, cv::Point(int(1200 * k), int(820 * k)), cv::Size(int(700 * k), int(560 * k)),
+              15, 0, 360, cv::Scalar(255), cv::FILLED, cv::LINE_AA);
+  cv::rectangle(shape, cv::Rect(int(1150 * k), int(200 * k), int(160 * k), int(380 * k)),
+                cv::Scalar(0), cv::FILLED);
+  cv::Mat coverage;
+  shape.convertTo(coverage, CV_32F, 1.0 / 255);
+  if (edgeBlur > 0) cv::GaussianBlur(coverage, coverage, cv::Size(), edgeBlur);
+
+  cv::Mat backdrop = photo("chelsea.png", size);
+  const cv::Mat subject = photo("astronaut.png", size);
+  if (backdrop.empty() || subject.empty()) return {};
+  cv::GaussianBlur(backdrop, backdrop, cv::Size(), 12 * k);
+  cv::Mat coverage3, mixed;
+  cv::merge(std::vector<cv::Mat>{coverage, coverage, coverage}, coverage3);
+  mixed = subject.mul(coverage3) + backdrop.mul(cv::Scalar::all(1) - coverage3);
+  cv::Mat bgr8, rgba;
+  mixed.convertTo(bgr8, CV_8UC3, 255);
+  cv::cvtColor(bgr8, rgba, cv::COLOR_BGR2RGBA);
+
+  cv::Mat seen;
+  cv::resize(coverage, seen, cv::Size(320, 320 * size.height / size.width), 0, 0, cv::INTER_AREA);
+  cv::GaussianBlur(seen, seen, cv::Size(), 1.0);
+  const cv::Mat shift = (cv::Mat_<double>(2, 3) << 1, 0, 1, 0, 1, 0);
+  cv::warpAffine(seen, seen, shift, seen.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+  return {rgba, coverage,
+          Mask{seen.cols, seen.rows, std::vector<float>(seen.begin<float>(), seen.end<float>())}};
+}
+
+}  // namespace plumvane::testing
