@@ -18,7 +18,8 @@ std::optional<Mask> subjectMask(const Image& picture, Vision& vision) {
   if (SubjectSegmenter* subjects = vision.subjects()) return subjects->allInstances(bitmap.view());
   std::optional<Mask> people = vision.people().personMask(bitmap.view());
   if (!people || people->isEmpty()) return std::nullopt;
-  // The person mask comes at the model's size: stretch each axis to the picture.
+  // A mask of another size is stretched, each axis by its own factor, to cover the picture.
+  if (people->width == picture.width && people->height == picture.height) return people;
   return resizedMask(*people, picture.width, picture.height);
 }
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/mask_refinement.h"
 #include "platform/onnx_model.h"
 #include "platform/onnx_vision.h"
 #include "platform/subject_instances.h"
@@ -39,15 +40,20 @@ class OnnxSubjects : public SubjectSegmenter {
 
   std::vector<Mask> instanceMasks(const BitmapView& picture) override {
     const SubjectInstances instances = find(picture);
+    const Mask& map = instances.map;
     std::vector<Mask> masks;
     for (size_t i = 0; i < instances.regions.size(); ++i) {
-      masks.push_back(instanceMask(instances, i, picture.width, picture.height));
+      masks.push_back(refinedMask(picture, instanceMask(instances, i, map.width, map.height)));
     }
     return masks;
   }
 
   std::optional<Mask> allInstances(const BitmapView& picture) override {
-    return allInstancesMask(find(picture), picture.width, picture.height);
+    const SubjectInstances instances = find(picture);
+    std::optional<Mask> all =
+        allInstancesMask(instances, instances.map.width, instances.map.height);
+    if (!all) return std::nullopt;
+    return refinedMask(picture, *all);
   }
 
  private:
@@ -68,7 +74,11 @@ class OnnxPeople : public PersonSegmenter {
  public:
   explicit OnnxPeople(const ModelDescription& description) : model_(description) {}
 
-  std::optional<Mask> personMask(const BitmapView& picture) override { return model_.map(picture); }
+  std::optional<Mask> personMask(const BitmapView& picture) override {
+    std::optional<Mask> map = model_.map(picture);
+    if (!map) return std::nullopt;
+    return refinedMask(picture, *map);
+  }
 
  private:
   SegmentationModel model_;

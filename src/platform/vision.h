@@ -16,8 +16,8 @@ namespace plumvane {
 class SubjectSegmenter {
  public:
   virtual ~SubjectSegmenter() = default;
-  // One mask per foreground instance, at the picture's size, largest first; empty when there is
-  // no subject or inference failed.
+  // One mask per foreground instance, at the picture's size with its edge refined against the
+  // picture, largest first; empty when there is no subject or inference failed.
   virtual std::vector<Mask> instanceMasks(const BitmapView& picture) = 0;
   // All instances in one mask at the picture's size; nothing when there is no subject.
   virtual std::optional<Mask> allInstances(const BitmapView& picture) = 0;
@@ -26,8 +26,8 @@ class SubjectSegmenter {
 class PersonSegmenter {
  public:
   virtual ~PersonSegmenter() = default;
-  // The people of the picture in one mask at the model's own size (callers stretch it); nothing
-  // when inference failed.
+  // The people of the picture in one mask at the picture's size, its edge refined against the
+  // picture; nothing when inference failed.
   virtual std::optional<Mask> personMask(const BitmapView& picture) = 0;
 };
 

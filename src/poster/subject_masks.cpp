@@ -18,8 +18,8 @@ SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& r
   SubjectMasks found;
   for (const Mask& mask : masks) {
     if (mask.isEmpty()) continue;
-    // Instance masks come at the working image's size, the person mask at the model's: either
-    // is stretched, each axis by its own factor, to cover the working image exactly.
+    // Masks come at the working image's size; one that does not is stretched, each axis by its
+    // own factor, to cover the working image exactly.
     Image image = maskImage(mask);
     if (image.width != run.W || image.height != run.H) {
       image = scaled(image, int(run.W), int(run.H));

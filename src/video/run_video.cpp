@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "cli/fail.h"
 #include "cli/number_text.h"
@@ -46,10 +47,18 @@ cv::Mat upright(const VideoFrame& frame, int orientation) {
   }
 }
 
-// The frame's mask, or nothing when segmentation found nothing or failed.
+// The frame's mask, or nothing when segmentation found nothing or failed. A frame larger than
+// the matte is first brought to the matte's size, so that the mask's edge is refined at the
+// resolution that is written.
 std::optional<Mask> segment(const VideoFrame& frame, int orientation, bool usePerson,
-                            Vision& vision) {
-  const cv::Mat pixels = upright(frame, orientation);
+                            const VideoGeometry& geometry, Vision& vision) {
+  cv::Mat pixels = upright(frame, orientation);
+  const cv::Size matte(int(geometry.W), int(geometry.H));
+  if (pixels.cols > matte.width && pixels.rows > matte.height) {
+    cv::Mat smaller;
+    cv::resize(pixels, smaller, matte, 0, 0, cv::INTER_AREA);
+    pixels = smaller;
+  }
   const BitmapView view{pixels.data, pixels.cols, pixels.rows, pixels.step,
                         BitmapView::Order::bgra};
   if (usePerson) return vision.people().personMask(view);
@@ -81,7 +90,8 @@ void runVideo(const RunSettings& settings, Vision& vision) {
   VideoFrame frame;
   VideoReader::Status status;
   while ((status = v.reader->next(frame)) == VideoReader::Status::frame) {
-    if (std::optional<Mask> mask = segment(frame, v.orientation, settings.usePerson, vision)) {
+    if (std::optional<Mask> mask =
+            segment(frame, v.orientation, settings.usePerson, v.geometry, vision)) {
       v.last = std::move(mask);
     }
     // The new mask, else the last one again, else (none yet) the black matte.

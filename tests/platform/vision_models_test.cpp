@@ -174,10 +174,10 @@ TEST_F(VisionModels, ReadsLatinLinesWithTheirSpaces) {
 TEST_F(VisionModels, PersonOnThePhotoAndNoneOnAFlatPicture) {
   const auto astronaut = vision->people().personMask(photo("astronaut.png").view());
   ASSERT_TRUE(astronaut);
-  ASSERT_EQ(astronaut->width, 256);  // the model's own size
-  ASSERT_EQ(astronaut->height, 256);
-  EXPECT_GT(meanOver(*astronaut, cv::Rect(95, 40, 30, 35)), 0.8);  // the face, at half scale
-  EXPECT_LT(meanOver(*astronaut, cv::Rect(0, 0, 30, 30)), 0.2);
+  ASSERT_EQ(astronaut->width, 512);  // the picture's size
+  ASSERT_EQ(astronaut->height, 512);
+  EXPECT_GT(meanOver(*astronaut, cv::Rect(190, 80, 60, 70)), 0.8);  // the face
+  EXPECT_LT(meanOver(*astronaut, cv::Rect(0, 0, 60, 60)), 0.2);
 
   const Bitmap flat = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(128, 128, 128)));
   const auto none = vision->people().personMask(flat.view());
