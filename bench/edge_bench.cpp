@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "edges.h"
 #include "platform/image_file.h"
 
 using namespace plumvane;
@@ -63,33 +64,6 @@ cv::Mat writtenAlpha() {
   return alpha;
 }
 
-struct EdgeFigures {
-  double band = 0;
-  double edge = 0;
-};
-
-EdgeFigures edgeFigures(const cv::Mat& alpha, const cv::Mat& gradient, double gradient95) {
-  size_t soft = 0, outline = 0;
-  double onOutline = 0;
-  for (int r = 0; r < alpha.rows; ++r) {
-    for (int c = 0; c < alpha.cols; ++c) {
-      const float a = alpha.at<float>(r, c);
-      soft += a > 0.05f && a < 0.95f;
-      if (a < 0.5f) continue;
-      const bool border = (r > 0 && alpha.at<float>(r - 1, c) < 0.5f) ||
-                          (r + 1 < alpha.rows && alpha.at<float>(r + 1, c) < 0.5f) ||
-                          (c > 0 && alpha.at<float>(r, c - 1) < 0.5f) ||
-                          (c + 1 < alpha.cols && alpha.at<float>(r, c + 1) < 0.5f);
-      if (border) {
-        ++outline;
-        onOutline += gradient.at<float>(r, c);
-      }
-    }
-  }
-  if (outline == 0) return {};
-  return {double(soft) / double(outline), onOutline / double(outline) / gradient95};
-}
-
 double median(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -121,14 +95,6 @@ int main(int argc, char** argv) {
         grey.at<float>(r, c) = 0.2126f * p.r + 0.7152f * p.g + 0.0722f * p.b;
       }
     }
-    cv::Mat dx, dy, gradient;
-    cv::Sobel(grey, dx, CV_32F, 1, 0);
-    cv::Sobel(grey, dy, CV_32F, 0, 1);
-    cv::magnitude(dx, dy, gradient);
-    std::vector<float> sorted(gradient.begin<float>(), gradient.end<float>());
-    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() * 95 / 100), sorted.end());
-    const double gradient95 = std::max(1e-6f, sorted[sorted.size() * 95 / 100]);
-
     const double t0 = cutoutSeconds(before, picture);
     const cv::Mat alpha0 = writtenAlpha();
     const double t1 = cutoutSeconds(after, picture);
@@ -137,8 +103,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "a cut-out of %s failed\n", picture.c_str());
       return 1;
     }
-    const EdgeFigures e0 = edgeFigures(alpha0, gradient, gradient95);
-    const EdgeFigures e1 = edgeFigures(alpha1, gradient, gradient95);
+    const double band0 = testing::softBand(alpha0), band1 = testing::softBand(alpha1);
+    const double edge0 = testing::edgeContrast(alpha0, grey),
+                 edge1 = testing::edgeContrast(alpha1, grey);
     const cv::Mat in0 = alpha0 >= 0.5f, in1 = alpha1 >= 0.5f;
     const double unionArea = cv::countNonZero(in0 | in1);
     const double iou = unionArea > 0 ? cv::countNonZero(in0 & in1) / unionArea : 1.0;
@@ -146,11 +113,11 @@ int main(int argc, char** argv) {
     const std::string name = picture.substr(picture.find_last_of('/') + 1);
     const std::string size = std::to_string(grey.cols) + "x" + std::to_string(grey.rows);
     std::printf("%-28s %10s %7.2f %7.2f %6.1f %6.1f %6.2f %6.2f %6.3f\n", name.c_str(),
-                size.c_str(), t0, t1 / t0, e0.band, e1.band, e0.edge, e1.edge, iou);
+                size.c_str(), t0, t1 / t0, band0, band1, edge0, edge1, iou);
     std::fflush(stdout);
     timeRatios.push_back(t1 / t0);
-    bandsBefore.push_back(e0.band);
-    bandsAfter.push_back(e1.band);
+    bandsBefore.push_back(band0);
+    bandsAfter.push_back(band1);
   }
   unlink(target);
   std::printf("median time ratio %.2f, median band %.1f -> %.1f pixels\n", median(timeRatios),

@@ -9,7 +9,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
-#include "edge_composite.h"
+#include "edges.h"
 #include "platform/blur.h"
 #include "platform/filters.h"
 #include "platform/image_file.h"

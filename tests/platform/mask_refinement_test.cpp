@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "edge_composite.h"
+#include "edges.h"
 
 #include <algorithm>
 #include <opencv2/imgcodecs.hpp>
@@ -15,17 +15,10 @@ namespace {
 
 using testing::Composite;
 using testing::composite;
+using testing::outlineOf;
 
 cv::Mat asMat(const Mask& mask) {
   return cv::Mat(mask.height, mask.width, CV_32F, const_cast<float*>(mask.values.data()));
-}
-
-// The pixels at or above one half with a 4-neighbour below it.
-cv::Mat outlineOf(const cv::Mat& coverage) {
-  const cv::Mat inside = coverage >= 0.5f;
-  cv::Mat eroded;
-  cv::erode(inside, eroded, cv::getStructuringElement(cv::MORPH_CROSS, cv::Size(3, 3)));
-  return inside & ~eroded;
 }
 
 struct EdgeFigures {
@@ -35,7 +28,6 @@ struct EdgeFigures {
 };
 
 EdgeFigures edgeFigures(const cv::Mat& coverage, const cv::Mat& truth) {
-  const cv::Mat soft = (coverage > 0.05f) & (coverage < 0.95f);
   const cv::Mat outline = outlineOf(coverage);
   cv::Mat toTruth;
   cv::distanceTransform(~outlineOf(truth), toTruth, cv::DIST_L2, cv::DIST_MASK_PRECISE);
@@ -52,7 +44,7 @@ EdgeFigures edgeFigures(const cv::Mat& coverage, const cv::Mat& truth) {
     far += d > 4;
   }
   const double n = double(distances.size());
-  return {double(cv::countNonZero(soft)) / n, sum / n, far / n};
+  return {testing::softBand(coverage), sum / n, far / n};
 }
 
 TEST(MaskRefinement, AHardEdgeComesOutSharpAndInPlace) {

@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
+#include "edges.h"
 #include "edit_distance.h"
 #include "platform/vision.h"
 
@@ -70,6 +71,26 @@ TEST_F(VisionModels, SubjectsOnAPhotoAndNoneOnFlatOrNoise) {
     cv::randu(noise, 0, 256);
     EXPECT_FALSE(subjects->allInstances(bitmapOf(noise).view())) << size;
   }
+}
+
+// A ladybird on a blade of grass, 2560 x 1600, where the model's map is 8 picture pixels a map
+// pixel: the refined mask's edge is narrow and lies on the shell's edge.
+TEST_F(VisionModels, SubjectEdgesFollowARealPhoto) {
+  const cv::Mat bgr = cv::imread(std::string(PLUMVANE_TESTDATA) + "/ladybird.jpg");
+  ASSERT_FALSE(bgr.empty());
+  const auto mask = vision->subjects()->allInstances(bitmapOf(bgr).view());
+  ASSERT_TRUE(mask);
+  EXPECT_GT(meanOver(*mask, cv::Rect(1740, 730, 110, 50)), 0.95);  // the shell
+  EXPECT_LT(meanOver(*mask, cv::Rect(0, 0, 1200, 600)), 0.01);     // grass and flowers
+  const cv::Mat coverage(mask->height, mask->width, CV_32F,
+                         const_cast<float*>(mask->values.data()));
+  cv::Mat grey;
+  cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
+  grey.convertTo(grey, CV_32F, 1.0 / 255);
+  // The map stretched to the picture has a band of about 43 pixels and an outline on gradients
+  // about twice the picture's 95th percentile.
+  EXPECT_LT(testing::softBand(coverage), 10);
+  EXPECT_GT(testing::edgeContrast(coverage, grey), 3);
 }
 
 TEST_F(VisionModels, ReadsDrawnSentencesInOrder) {

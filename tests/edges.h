@@ -1,7 +1,8 @@
-// Pictures whose subject's true edge is known, and a model's coarse map of them, for the tests
-// and the benchmark of the mask's refinement.
+// Measures of a mask's edge, and pictures whose subject's true edge is known with a model's
+// coarse map of them: for the tests and the benchmarks of the masks' refinement.
 #pragma once
 
+#include <algorithm>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
@@ -10,6 +11,36 @@
 #include "platform/bitmap.h"
 
 namespace plumvane::testing {
+
+// The pixels of a 0..1 coverage (CV_32F) at or above one half with a 4-neighbour below it.
+inline cv::Mat outlineOf(const cv::Mat& coverage) {
+  const cv::Mat inside = coverage >= 0.5f;
+  cv::Mat eroded;
+  cv::erode(inside, eroded, cv::getStructuringElement(cv::MORPH_CROSS, cv::Size(3, 3)));
+  return inside & ~eroded;
+}
+
+// How wide the coverage's edge is: its soft pixels (0.05 < coverage < 0.95) per outline pixel.
+inline double softBand(const cv::Mat& coverage) {
+  const int outline = cv::countNonZero(outlineOf(coverage));
+  if (outline == 0) return 0;
+  return double(cv::countNonZero((coverage > 0.05f) & (coverage < 0.95f))) / outline;
+}
+
+// How well the coverage's outline sits on the picture's edges: the picture's mean gradient on
+// the outline over its 95th percentile gradient. `grey` is the picture's luminance, CV_32F.
+inline double edgeContrast(const cv::Mat& coverage, const cv::Mat& grey) {
+  cv::Mat dx, dy, gradient;
+  cv::Sobel(grey, dx, CV_32F, 1, 0);
+  cv::Sobel(grey, dy, CV_32F, 0, 1);
+  cv::magnitude(dx, dy, gradient);
+  std::vector<float> sorted(gradient.begin<float>(), gradient.end<float>());
+  const auto at95 = sorted.begin() + long(sorted.size() * 95 / 100);
+  std::nth_element(sorted.begin(), at95, sorted.end());
+  const cv::Mat outline = outlineOf(coverage);
+  if (cv::countNonZero(outline) == 0 || *at95 <= 0) return 0;
+  return cv::mean(gradient, outline)[0] / *at95;
+}
 
 inline cv::Mat photo(const std::string& name, cv::Size size) {
   const cv::Mat bgr = cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + name);
