@@ -215,26 +215,10 @@ Mask firmed(Mask map) {
   return map;
 }
 
-}  // namespace
-
-Mask refinedMask(const BitmapView& picture, const Mask& coarse) {
-  if (coarse.isEmpty() || picture.width <= 0 || picture.height <= 0) {
-    return resizedMask(coarse, picture.width, picture.height);
-  }
-  const Mask map = firmed(coarse);
-  Mask refined = resizedMask(map, picture.width, picture.height);
-  const double stretch =
-      std::max(double(picture.width) / map.width, double(picture.height) / map.height);
-  const int step = std::max(1, int(std::lround(stretch / cellsPerMapPixel)));
-  const cv::Size grid((picture.width + step - 1) / step, (picture.height + step - 1) / step);
-  // One workspace per calling thread; the lambdas below run on other threads, so they reach it
-  // through this reference, never by its thread-local name.
-  thread_local Workspace workspace;
-  Workspace& w = workspace;
-
-  // The band to decide again: where the map hesitates, and a map pixel either side of its
-  // outline, since the model places it no better than that. Beyond the band the map is sure, and
-  // its cells give the colours of the two sides.
+// Marks the band to decide again: where the map hesitates, and a map pixel either side of its
+// outline, since the model places it no better than that. Beyond the band the map is sure, and
+// its cells give the colours of the two sides. Lists the band's cells.
+void markBand(Workspace& w, const Mask& map, cv::Size grid) {
   const cv::Mat values(map.height, map.width, CV_32F, const_cast<float*>(map.values.data()));
   cv::resize(values, w.coverage, grid, 0, 0, cv::INTER_LINEAR);
   const cv::Mat inside = values >= 0.5f;
@@ -257,27 +241,23 @@ Mask refinedMask(const BitmapView& picture, const Mask& coarse) {
     uint8_t* side = w.side.ptr<uint8_t>(y);
     float* decided = w.decided.ptr<float>(y);
     for (int x = 0; x < grid.width; ++x) {
-      const bool sure = !outline[x];
-      side[x] = sure ? (coverage[x] >= 0.5f ? foreground : background) : band;
+      side[x] = outline[x] ? band : coverage[x] >= 0.5f ? foreground : background;
       decided[x] = coverage[x] >= 0.5f ? 1.0f : 0.0f;
-      if (!sure) w.bandCells.emplace_back(x, y);
+      if (outline[x]) w.bandCells.emplace_back(x, y);
     }
   }
-  if (w.bandCells.empty()) return refined;
+}
 
-  const cv::Mat source(picture.height, picture.width, CV_8UC4, const_cast<uint8_t*>(picture.pixels),
-                       picture.rowBytes);
-  if (step > 1) cv::resize(source, w.colours, grid, 0, 0, cv::INTER_AREA);
-  decideBand(w, step > 1 ? w.colours : source);
-  findEdge(w);
-
-  // Each pixel of the band on its own. Where its cell's colour decided, that decision; elsewhere
-  // the map's outline, drawn sharp: the map's ramp says where the outline is, not how soft it
-  // is. Then, on the decided edge, the pixel's coverage is where its own colour lies between its
-  // cell's two sides, so the edge follows the picture's pixels and a mixed pixel (an
-  // anti-aliased rim, a hair) gets a mixed value. A colour off the line between the two
-  // (texture, a third colour) is left to the decision before.
-  const float sharpen = float(stretch);
+// Each pixel of the band on its own, in `refined` (the firmed map stretched to the picture).
+// Where its cell's colour decided, that decision; elsewhere the map's outline, drawn sharp: the
+// map's ramp across its outline says where the outline is, not how soft it is. Then, on the
+// decided edge, the pixel's coverage is where its own colour lies between its cell's two sides,
+// so the edge follows the picture's pixels and a mixed pixel (an anti-aliased rim, a hair) gets
+// a mixed value. A colour off the line between the two (texture, a third colour) is left to the
+// decision before.
+void refinePixels(const Workspace& w, const BitmapView& picture, int step, float stretch,
+                  Mask& refined) {
+  const cv::Size grid = w.side.size();
   const std::vector<Lerp> across = lerps(picture.width, step, grid.width);
   const std::vector<Lerp> down = lerps(picture.height, step, grid.height);
   cv::parallel_for_(cv::Range(0, picture.height), [&](const cv::Range& rows) {
@@ -294,11 +274,10 @@ Mask refinedMask(const BitmapView& picture, const Mask& coarse) {
         if (side[cx] != band) continue;
         const Lerp& u = across[size_t(x)];
         const float trusted = crisp(u.of(trust[0]) * (1 - v.share) + u.of(trust[1]) * v.share, 4);
-        // The map's ramp across its outline is the model's resolution, not softness: drawn
-        // sharp. A plateau where the model hesitates (thin hair, a veil) keeps its value.
+        // A plateau where the model hesitates (thin hair, a veil) keeps its value.
         const float ramp = std::clamp(
             (w.steepness.at<float>(cy, cx) - flatRamp) / (steepRamp - flatRamp), 0.0f, 1.0f);
-        float alpha = crisp(out[x], 1 + (sharpen - 1) * ramp);
+        float alpha = crisp(out[x], 1 + (stretch - 1) * ramp);
         if (trusted > 0) {
           // Between cells decided pure, the edge is sharp: only a mixed cell makes mixed pixels.
           float fromColour = u.of(decided[0]) * (1 - v.share) + u.of(decided[1]) * v.share;
@@ -317,6 +296,33 @@ Mask refinedMask(const BitmapView& picture, const Mask& coarse) {
       }
     }
   });
+}
+
+}  // namespace
+
+Mask refinedMask(const BitmapView& picture, const Mask& coarse) {
+  if (coarse.isEmpty() || picture.width <= 0 || picture.height <= 0) {
+    return resizedMask(coarse, picture.width, picture.height);
+  }
+  const Mask map = firmed(coarse);
+  Mask refined = resizedMask(map, picture.width, picture.height);
+  const double stretch =
+      std::max(double(picture.width) / map.width, double(picture.height) / map.height);
+  const int step = std::max(1, int(std::lround(stretch / cellsPerMapPixel)));
+  const cv::Size grid((picture.width + step - 1) / step, (picture.height + step - 1) / step);
+  // One workspace per calling thread; the lambdas run on other threads, so they reach it through
+  // this reference, never by its thread-local name.
+  thread_local Workspace workspace;
+  Workspace& w = workspace;
+
+  markBand(w, map, grid);
+  if (w.bandCells.empty()) return refined;
+  const cv::Mat source(picture.height, picture.width, CV_8UC4, const_cast<uint8_t*>(picture.pixels),
+                       picture.rowBytes);
+  if (step > 1) cv::resize(source, w.colours, grid, 0, 0, cv::INTER_AREA);
+  decideBand(w, step > 1 ? w.colours : source);
+  findEdge(w);
+  refinePixels(w, picture, step, float(stretch), refined);
   return refined;
 }
 
