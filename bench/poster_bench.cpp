@@ -3,8 +3,9 @@
 //   plumvane_poster_bench PICTURE
 //
 // Runs the same building blocks as posterPieces, in its order, and prints the seconds of each:
-// decoding, the working image, the subject and text models, masks and extents, the plate, the
-// text pieces, and writing the plate and subject pieces. Model phases are marked with "model".
+// decoding, the working image, the subject and text models, the lines' ink, masks and extents,
+// the plate, the text pieces, and writing the plate and subject pieces. Model phases are marked
+// with "model".
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "poster/poster_pieces.h"
 #include "poster/poster_run.h"
 #include "poster/subject_masks.h"
+#include "poster/subject_pieces.h"
 #include "poster/text_pieces.h"
 #include "poster/text_regions.h"
 
@@ -59,17 +61,22 @@ int main(int argc, char** argv) {
   mark("subject model");
   const TextRegions text = findTextRegions(*vision, bitmap.view(), run);
   mark("text model");
-  const SubjectMasks masks = subjectMasksFrom(instances, run);
+  std::vector<std::optional<TextInk>> inks = findTextInks(run, text.regions);
+  mark("text ink");
+  const SubjectMasks masks =
+      withoutLettering(subjectMasksFrom(instances, run), text.regions, inks, run);
+  leaveSubjectsTheirText(inks, text.regions, masks.subjectUnion);
   std::vector<std::optional<Rect>> extents;
   for (const Image& mask : masks.masks) extents.push_back(run.extentOf(mask));
+  const Image pieced = piecedSubjects(run, masks.masks);
   mark("masks and extents");
-  const Plate plate = reconstructPlate(run, masks.subjectUnion, text.textMask);
+  const Plate plate = reconstructPlate(run, pieced, inks);
   mark("plate");
   // The text pieces print their manifest lines: keep them out of the report.
   const int saved = dup(STDOUT_FILENO);
   const int devNull = open("/dev/null", O_WRONLY);
   dup2(devNull, STDOUT_FILENO);
-  writeTextPieces(run, text.regions, masks.subjectUnion, plate.fillImage);
+  writeTextPieces(run, text.regions, inks, plate.fillImage);
   std::fflush(stdout);
   dup2(saved, STDOUT_FILENO);
   close(devNull);

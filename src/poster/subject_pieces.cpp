@@ -5,6 +5,7 @@
 
 #include "cli/output.h"
 #include "platform/filters.h"
+#include "poster/mask_extent.h"
 #include "poster/piece_files.h"
 
 namespace plumvane {
@@ -12,6 +13,17 @@ namespace plumvane {
 bool largeEnough(const Rect& extent, double W, double H) {
   const double minimumArea = H * W * 0.01;
   return extent.width * extent.height > minimumArea;
+}
+
+Image piecedSubjects(const PosterRun& run, const std::vector<Image>& masks) {
+  Image u = solidImage(blackColour, run.workingRect);
+  for (const Image& mask : masks) {
+    const std::optional<Rect> e = measureExtent(mask, run.W, run.H).extent;
+    if (e && largeEnough(*e, double(run.W), double(run.H))) {
+      u = crop(maximumCompositing(mask, u), run.workingRect);
+    }
+  }
+  return u;
 }
 
 void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks) {
