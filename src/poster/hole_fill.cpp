@@ -7,7 +7,9 @@
 namespace plumvane {
 namespace {
 
-constexpr double inpaintRadius = 5;
+// Measured on subjects pasted on blurred photos: radius 2 is as close to the hidden backdrop as 3
+// or 5, and fastest.
+constexpr double inpaintRadius = 2;
 
 constexpr int borderWidening = 4;
 
@@ -27,22 +29,30 @@ cv::Mat inpainted(const cv::Mat& rgb, const cv::Mat& hole) {
 
 }  // namespace
 
+int lineScaleSide(int w, int h, int height) {
+  const double scale = std::min(1.0, double(height) / double(h));
+  return std::max(1, int(double(std::max(w, h)) * scale));
+}
+
 void fillHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int largeSide) {
-  if (cv::countNonZero(target) == 0) return;
+  const int known = int(rgb.total()) - cv::countNonZero(unknown);
+  if (cv::countNonZero(target) == 0 || known == 0) return;  // nothing to fill, or to fill from
   const double scale = std::min(1.0, double(largeSide) / double(std::max(rgb.cols, rgb.rows)));
   cv::Mat filled;
-  if (scale >= 1.0) {
-    filled = inpainted(rgb, unknown);
-  } else {
+  if (scale < 1.0) {
     // A reduced pixel counts as unknown when any of the pixels it covers is.
     const cv::Size reduced(std::max(1, int(rgb.cols * scale + 0.5)),
                            std::max(1, int(rgb.rows * scale + 0.5)));
-    cv::Mat small, smallUnknown, smallFilled;
+    cv::Mat small, smallUnknown;
     cv::resize(rgb, small, reduced, 0, 0, cv::INTER_AREA);
     cv::resize(unknown, smallUnknown, reduced, 0, 0, cv::INTER_AREA);
-    smallFilled = inpainted(small, smallUnknown > 0);
-    cv::resize(smallFilled, filled, rgb.size(), 0, 0, cv::INTER_LINEAR);
+    smallUnknown = smallUnknown > 0;
+    // Known pixels too scattered to survive the reduction: fill at full scale instead.
+    if (cv::countNonZero(smallUnknown) < int(smallUnknown.total())) {
+      cv::resize(inpainted(small, smallUnknown), filled, rgb.size(), 0, 0, cv::INTER_LINEAR);
+    }
   }
+  if (filled.empty()) filled = inpainted(rgb, unknown);
   filled.copyTo(rgb, target);
 }
 

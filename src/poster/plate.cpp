@@ -10,6 +10,9 @@ namespace {
 
 constexpr int subjectGrowth = 8;
 constexpr int strokeMargin = 8;  // pixels around a line's rectangle that its fill may read
+// Lines up to this height are filled at full scale; higher ones, whose strokes are wide, are
+// filled scaled down to it.
+constexpr int strokeFillHeight = 128;
 
 // The top-left frame's rectangle of a rectangle of the working image.
 cv::Rect rows(const Rect& rect, int H) {
@@ -47,7 +50,8 @@ Plate reconstructPlate(const PosterRun& run, const Image& subjectHoles,
                              cv::Point(strokeMargin, strokeMargin)) &
                             cv::Rect(0, 0, W, H);
     cv::Mat area = rgb(around);
-    fillHoles(area, strokes(around), strokes(around), std::max(W, H));
+    fillHoles(area, strokes(around), strokes(around),
+              lineScaleSide(around.width, around.height, strokeFillHeight));
   }
 
   Plate result;

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/photo.hpp>
+
+#include "poster/hole_fill.h"
 
 namespace plumvane {
 namespace {
@@ -22,7 +23,7 @@ constexpr float fallbackStart = 0.16f;
 constexpr float fallbackRamp = 0.14f;
 constexpr int borderRing = 2;  // pixels of the rectangle's border taken as background at first
 constexpr int rimGrowth = 3;   // pixels the strokes grow by to take their anti-aliased rims
-constexpr double inpaintRadius = 5;
+constexpr int estimateHeight = 64;
 constexpr int borderShare = 15;  // percent of the border's pixels in a background colour
 
 float unit(float v) {
@@ -35,10 +36,12 @@ float upperMedian(std::vector<float>& values) {
   return values[values.size() / 2];
 }
 
-// The picture with the hole's pixels painted in from around them, as RGBA bytes.
+// The picture with the hole's pixels painted in from around them, as RGBA bytes. The estimate
+// needs no detail finer than the letters: it is made with the line at most estimateHeight
+// pixels high.
 std::vector<uint8_t> inpainted(const cv::Mat& rgb, const cv::Mat& hole) {
-  cv::Mat filled;
-  cv::inpaint(rgb, hole, filled, inpaintRadius, cv::INPAINT_TELEA);
+  cv::Mat filled = rgb.clone();
+  fillHoles(filled, hole, hole, lineScaleSide(rgb.cols, rgb.rows, estimateHeight));
   cv::Mat rgba;
   cv::cvtColor(filled, rgba, cv::COLOR_RGB2RGBA);
   return std::vector<uint8_t>(rgba.datastart, rgba.dataend);
@@ -174,7 +177,9 @@ std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h) {
   cv::cvtColor(cv::Mat(h, w, CV_8UC4, const_cast<uint8_t*>(picture)), rgb, cv::COLOR_RGBA2RGB);
   // First estimate: the rectangle painted in from its border ring.
   cv::Mat inside(h, w, CV_8U, cv::Scalar(0));
-  const int ring = std::min({borderRing, (w - 1) / 2, (h - 1) / 2});
+  // The ring is at least borderRing pixels wide at the scale of the estimate.
+  const int ring = std::min(
+      {borderRing * ((h + estimateHeight - 1) / estimateHeight), (w - 1) / 2, (h - 1) / 2});
   inside(cv::Rect(ring, ring, w - 2 * ring, h - 2 * ring)).setTo(255);
   // The ink is told by pixels in colours that don't dominate the border: the lines are padded,
   // so their letters stand mostly clear of it, and what shows all along it (a band, a photo
