@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
   leaveSubjectsTheirText(inks, text.regions, masks.subjectUnion);
   std::vector<std::optional<Rect>> extents;
   for (const Image& mask : masks.masks) extents.push_back(run.extentOf(mask));
-  const Image pieced = piecedSubjects(run, masks.masks);
+  const std::vector<bool> pieced = piecedSubjects(run, masks.masks);
   mark("masks and extents");
-  const Plate plate = reconstructPlate(run, pieced, inks);
+  const Plate plate = reconstructPlate(run, masks.masks, pieced, inks);
   mark("plate");
   // The text pieces print their manifest lines: keep them out of the report.
   const int saved = dup(STDOUT_FILENO);

@@ -1,8 +1,8 @@
 #include "poster/plate.h"
 
+#include <algorithm>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/filters.h"
 #include "poster/hole_fill.h"
 
 namespace plumvane {
@@ -21,7 +21,8 @@ cv::Rect rows(const Rect& rect, int H) {
 
 }  // namespace
 
-Plate reconstructPlate(const PosterRun& run, const Image& subjectHoles,
+Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
+                       const std::vector<bool>& pieced,
                        const std::vector<std::optional<TextInk>>& inks) {
   const int W = int(run.W), H = int(run.H);
   const std::vector<uint8_t> bytes = renderRgba8(run.working, run.workingRect);
@@ -29,11 +30,17 @@ Plate reconstructPlate(const PosterRun& run, const Image& subjectHoles,
   cv::cvtColor(cv::Mat(H, W, CV_8UC4, const_cast<uint8_t*>(bytes.data())), rgb, cv::COLOR_RGBA2RGB);
 
   // The holes: the grown subjects, soft at their rims, and the strokes.
-  Image holeMask = morphologyMaximum(subjectHoles, subjectGrowth);
-  cv::Mat subjects(H, W, CV_8U), strokes(H, W, CV_8U, cv::Scalar(0));
-  for (size_t p = 0; p < holeMask.pixels.size(); ++p) {
-    subjects.data[p] = holeMask.pixels[p].r > 0.5f / 255 ? 255 : 0;
+  cv::Mat soft(H, W, CV_8U, cv::Scalar(0)), strokes(H, W, CV_8U, cv::Scalar(0));
+  for (size_t i = 0; i < masks.size(); ++i) {
+    if (!pieced[i]) continue;
+    for (size_t p = 0; p < masks[i].pixels.size(); ++p) {
+      soft.data[p] = std::max(soft.data[p], toByte(masks[i].pixels[p].r));
+    }
   }
+  cv::dilate(soft, soft,
+             cv::getStructuringElement(cv::MORPH_ELLIPSE,
+                                       cv::Size(2 * subjectGrowth + 1, 2 * subjectGrowth + 1)));
+  const cv::Mat subjects = soft > 0;
   for (const auto& ink : inks) {
     if (!ink) continue;
     cv::Mat area = strokes(rows(ink->rect, H));
@@ -54,14 +61,19 @@ Plate reconstructPlate(const PosterRun& run, const Image& subjectHoles,
               lineScaleSide(around.width, around.height, strokeFillHeight));
   }
 
+  // The plate: the fill in the holes, blended into the picture at the subjects' soft rims.
   Plate result;
   result.fillImage = solidImage(blackColour, run.workingRect);
+  result.plate = result.fillImage;
   for (size_t p = 0; p < result.fillImage.pixels.size(); ++p) {
     const uint8_t* c = rgb.data + p * 3;
-    result.fillImage.pixels[p] = Pixel{c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f, 1};
-    if (strokes.data[p]) holeMask.pixels[p] = whiteColour;
+    const Pixel fill{c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f, 1};
+    result.fillImage.pixels[p] = fill;
+    const float h = std::max(soft.data[p], strokes.data[p]) / 255.0f;
+    const Pixel& kept = run.working.pixels[p];
+    result.plate.pixels[p] = Pixel{fill.r * h + kept.r * (1 - h), fill.g * h + kept.g * (1 - h),
+                                   fill.b * h + kept.b * (1 - h), h + kept.a * (1 - h)};
   }
-  result.plate = crop(blendWithMask(result.fillImage, run.working, holeMask), run.workingRect);
   return result;
 }
 

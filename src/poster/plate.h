@@ -15,12 +15,13 @@ struct Plate {
   Image plate;      // the picture with the holes blended into the fill at their soft rims
 };
 
-// Removes the subjects of subjectHoles (a grey mask of the subjects that get pieces, grown here
-// by 8 pixels) and the ink holes of the lines that get pieces. The subjects' holes are filled at
+// Removes the subjects whose masks are marked in pieced (grey masks, grown here by 8 pixels) and
+// the ink holes of the lines that get pieces. The subjects' holes are filled at
 // a reduced scale, from the pixels around them; then the strokes are filled at full scale from
 // their immediate rims, over the filled subjects, so that a band behind the text keeps its
 // colour. Every other pixel is the working image's own.
-Plate reconstructPlate(const PosterRun& run, const Image& subjectHoles,
+Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
+                       const std::vector<bool>& pieced,
                        const std::vector<std::optional<TextInk>>& inks);
 
 }  // namespace plumvane

@@ -70,7 +70,7 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   const SubjectMasks subjects = withoutLettering(std::move(found), text.regions, inks, run);
   leaveSubjectsTheirText(inks, text.regions, subjects.subjectUnion);
 
-  Plate plate = reconstructPlate(run, piecedSubjects(run, subjects.masks), inks);
+  Plate plate = reconstructPlate(run, subjects.masks, piecedSubjects(run, subjects.masks), inks);
   run.save(plate.plate, run.workingRect, "plate.png");
   printLine(plateLine(run.W, run.H));
   plate.plate = Image{};  // the fill stays: the text pieces read it

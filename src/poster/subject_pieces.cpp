@@ -15,15 +15,13 @@ bool largeEnough(const Rect& extent, double W, double H) {
   return extent.width * extent.height > minimumArea;
 }
 
-Image piecedSubjects(const PosterRun& run, const std::vector<Image>& masks) {
-  Image u = solidImage(blackColour, run.workingRect);
+std::vector<bool> piecedSubjects(const PosterRun& run, const std::vector<Image>& masks) {
+  std::vector<bool> pieced;
   for (const Image& mask : masks) {
     const std::optional<Rect> e = measureExtent(mask, run.W, run.H).extent;
-    if (e && largeEnough(*e, double(run.W), double(run.H))) {
-      u = crop(maximumCompositing(mask, u), run.workingRect);
-    }
+    pieced.push_back(e && largeEnough(*e, double(run.W), double(run.H)));
   }
-  return u;
+  return pieced;
 }
 
 void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks) {

@@ -13,9 +13,9 @@ namespace plumvane {
 // every mask as mask-i.png with a "mask i extent (...)" line on standard error.
 void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks);
 
-// The union of the masks that get a piece (by the same test as writeSubjectPieces, measured
-// without diagnostics), over black: what the plate removes. A skipped subject stays on it.
-Image piecedSubjects(const PosterRun& run, const std::vector<Image>& masks);
+// Which masks get a piece, by the same test as writeSubjectPieces (measured without
+// diagnostics): the subjects that the plate removes. A skipped subject stays on it.
+std::vector<bool> piecedSubjects(const PosterRun& run, const std::vector<Image>& masks);
 
 // Whether an extent is large enough for a piece: its area is above 1% of the W x H working image.
 bool largeEnough(const Rect& extent, double W, double H);

@@ -65,7 +65,7 @@ cv::Mat photo(const std::string& name, cv::Size size, double blur) {
 
 TEST(Plate, WithNothingRemovedItIsTheWorkingImage) {
   const PosterRun run = runOver(photo("astronaut.png", {300, 200}, 0));
-  const Plate plate = reconstructPlate(run, solidImage(blackColour, run.workingRect), {});
+  const Plate plate = reconstructPlate(run, {}, {}, {});
   EXPECT_EQ(renderStraightRgba8(plate.plate), renderStraightRgba8(run.working));
 }
 
@@ -84,7 +84,7 @@ TEST(Plate, StrokesOnABandAreFilledFromTheirRimsAndThePhotoBelowStays) {
   ASSERT_TRUE(ink);
   ink->rect = line;
 
-  const Plate plate = reconstructPlate(run, solidImage(blackColour, run.workingRect), {ink});
+  const Plate plate = reconstructPlate(run, {}, {}, {ink});
   const cv::Mat plated = pictureOf(plate.plate);
   const cv::Rect area(20, 30, 700, 130);
   EXPECT_LE(meanError(plated(area), truth(area), cv::Mat()), 1.0);
@@ -127,7 +127,7 @@ TEST(Plate, ASubjectsHoleContinuesTheShallowFocusBackdropAroundIt) {
     const PosterRun run = runOver(poster);
     const Image hole = maskOver(run, figure);
 
-    const Plate plate = reconstructPlate(run, hole, {});
+    const Plate plate = reconstructPlate(run, {hole}, {true}, {});
     const cv::Mat plated = pictureOf(plate.plate), blurred = blurredFill(run, hole);
     // The hole as removed (grown by 8 pixels), and its part within 24 pixels of the rim.
     cv::Mat removed, deep;
@@ -153,7 +153,7 @@ TEST(Plate, AHoleAtTheBorderIsFilledWithoutDarkening) {
   cv::Mat figure(400, 600, CV_8U, cv::Scalar(0));
   figure(cv::Rect(0, 100, 150, 200)).setTo(255);
   const PosterRun run = runOver(poster);
-  const Plate plate = reconstructPlate(run, maskOver(run, figure), {});
+  const Plate plate = reconstructPlate(run, {maskOver(run, figure)}, {true}, {});
   const cv::Mat plated = pictureOf(plate.plate);
   EXPECT_LE(meanError(plated, cv::Mat(400, 600, CV_8UC3, ground), figure), 1.0);
 }
