@@ -137,6 +137,27 @@ std::vector<TextLine> read(const cv::Mat& bgra) {
   return vision->text().textLines(view);
 }
 
+TEST(PosterMode, LinesThatLookUpsideDownAreReadTheRightWayUp) {
+  // "quiz" turned over looks like "zinb": the direction classifier turns such lines over.
+  auto type = cv::freetype::createFreeType2();
+  type->loadFontData("/usr/share/fonts/truetype/liberation/LiberationSerif-Bold.ttf", 0);
+  const std::string line = "quiz night";
+  int baseline = 0;
+  const cv::Size extent = type->getTextSize(line, 140, -1, &baseline);
+  cv::Mat page(extent.height + baseline + 140, extent.width + 280, CV_8UC3, {235, 240, 240});
+  type->putText(page, line, {140, 70 + extent.height}, 140, {30, 30, 30}, -1, cv::LINE_AA, true);
+  for (const bool turned : {false, true}) {
+    SCOPED_TRACE(turned ? "turned over" : "upright");
+    cv::Mat bgra;
+    cv::cvtColor(page, bgra, cv::COLOR_BGR2BGRA);
+    if (turned) cv::rotate(bgra, bgra, cv::ROTATE_180);
+    // Words far apart may be found as lines of their own: they are read in order.
+    std::string text;
+    for (const TextLine& found : read(bgra)) text += (text.empty() ? "" : " ") + found.text;
+    EXPECT_EQ(text, line);
+  }
+}
+
 // A poster made at test time from a real photo, with what lies behind its text and subjects
 // known because they were laid onto it.
 struct Poster {
