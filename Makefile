@@ -38,6 +38,7 @@ bench: setup
 	$(BUILD)/plumvane_cutout_bench $(BUILD)/plumvane testdata/astronaut.png
 	bench/video_bench.sh $(BUILD)
 	bench/text_bench.sh $(BUILD)
+	bench/poster_bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZED_BUILD) out

@@ -1,16 +1,22 @@
 // Poster mode's time on one picture, phase by phase, in one run.
 //
 //   plumvane_poster_bench PICTURE
+//   plumvane_poster_bench --make PICTURE
 //
 // Runs the same building blocks as posterPieces, in its order, and prints the seconds of each:
-// decoding, the working image, the subject and text models, masks and extents, the plate, the
-// text pieces, and writing the plate and subject pieces. Model phases are marked with "model".
+// decoding, the working image, the subject and text models, the lines' ink, masks and extents,
+// the plate, the text pieces, and writing the plate and subject pieces. Model phases are marked
+// with "model". With --make, it writes a 3000 x 2000 poster to PICTURE instead: a photo of the
+// test set with a light band, two dark lines in real fonts on it and a white line over the photo.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <opencv2/freetype.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "platform/filters.h"
 #include "platform/image_file.h"
@@ -19,16 +25,44 @@
 #include "poster/poster_pieces.h"
 #include "poster/poster_run.h"
 #include "poster/subject_masks.h"
+#include "poster/subject_pieces.h"
 #include "poster/text_pieces.h"
 #include "poster/text_regions.h"
 
 using namespace plumvane;
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+// Sets a line in one of Debian's fonts with its baseline starting at origin.
+void letter(cv::Mat& picture, const std::string& font, const std::string& line, int size,
+            cv::Point origin, cv::Scalar colour) {
+  auto type = cv::freetype::createFreeType2();
+  type->loadFontData("/usr/share/fonts/truetype/" + font, 0);
+  type->putText(picture, line, origin, size, colour, -1, cv::LINE_AA, true);
+}
+
+bool makePoster(const std::string& path) {
+  cv::Mat poster;
+  cv::resize(cv::imread(std::string(PLUMVANE_TESTDATA) + "/coffee.png"), poster, {3000, 2000}, 0, 0,
+             cv::INTER_CUBIC);
+  poster(cv::Rect(0, 0, 3000, 520)).setTo(cv::Scalar(235, 240, 245));
+  letter(poster, "dejavu/DejaVuSans-Bold.ttf", "Morning Coffee Club", 220, {140, 280},
+         {40, 30, 20});
+  letter(poster, "liberation/LiberationSerif-Regular.ttf", "Saturday at nine", 150, {150, 470},
+         {40, 30, 20});
+  letter(poster, "liberation/LiberationSerif-Regular.ttf", "Open daily", 120, {2150, 1900},
+         {255, 255, 255});
+  return cv::imwrite(path, poster);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   keepFreedMemory();
+  if (argc == 3 && std::string(argv[1]) == "--make") return makePoster(argv[2]) ? 0 : 1;
   if (argc != 2) {
-    std::fprintf(stderr, "usage: plumvane_poster_bench PICTURE\n");
+    std::fprintf(stderr, "usage: plumvane_poster_bench PICTURE | --make PICTURE\n");
     return 2;
   }
   auto vision = installedVision();
@@ -59,17 +93,22 @@ int main(int argc, char** argv) {
   mark("subject model");
   const TextRegions text = findTextRegions(*vision, bitmap.view(), run);
   mark("text model");
-  const SubjectMasks masks = subjectMasksFrom(instances, run);
+  std::vector<std::optional<TextInk>> inks = findTextInks(run, text.regions);
+  mark("text ink");
+  const SubjectMasks masks =
+      withoutLettering(subjectMasksFrom(instances, run), text.regions, inks, run);
+  leaveSubjectsTheirText(inks, text.regions, masks.subjectUnion);
   std::vector<std::optional<Rect>> extents;
   for (const Image& mask : masks.masks) extents.push_back(run.extentOf(mask));
+  const std::vector<bool> pieced = piecedSubjects(run, masks.masks);
   mark("masks and extents");
-  const Plate plate = reconstructPlate(run, masks.subjectUnion, text.textMask);
+  const Plate plate = reconstructPlate(run, masks.masks, pieced, inks);
   mark("plate");
   // The text pieces print their manifest lines: keep them out of the report.
   const int saved = dup(STDOUT_FILENO);
   const int devNull = open("/dev/null", O_WRONLY);
   dup2(devNull, STDOUT_FILENO);
-  writeTextPieces(run, text.regions, masks.subjectUnion, plate.fillImage);
+  writeTextPieces(run, text.regions, inks, plate.fillImage);
   std::fflush(stdout);
   dup2(saved, STDOUT_FILENO);
   close(devNull);

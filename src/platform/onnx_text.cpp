@@ -215,20 +215,31 @@ class OnnxText : public TextRecognizer {
     return t;
   }
 
-  std::optional<DecodedText> recognise(BitmapView crop) {
-    // Turn the line over when the classifier is sure it is upside down.
-    cv::Mat turned;
+  std::optional<DecodedText> recognise(const BitmapView& crop) {
+    // When the classifier takes the line for upside down, it is read both ways and the reading
+    // with the higher confidence is kept: the classifier turns some upright lines over ("quiz"
+    // looks like "zinb" turned).
     const InputFormat& directionFormat = models_.direction.input;
-    if (auto out = direction_.run(lineInput(crop, directionFormat, directionFormat.width));
-        out && !out->empty() && out->front().values.size() == 2 &&
-        out->front().values[1] > out->front().values[0] &&
-        out->front().values[1] > models_.flipThreshold) {
-      const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
-                           crop.rowBytes);
-      cv::rotate(pixels, turned, cv::ROTATE_180);
-      crop.pixels = turned.data;
-      crop.rowBytes = turned.step;
+    auto out = direction_.run(lineInput(crop, directionFormat, directionFormat.width));
+    if (!out || out->empty() || out->front().values.size() != 2 ||
+        !(out->front().values[1] > out->front().values[0]) ||
+        !(out->front().values[1] > models_.flipThreshold)) {
+      return read(crop);
     }
+    const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
+                         crop.rowBytes);
+    cv::Mat turned;
+    cv::rotate(pixels, turned, cv::ROTATE_180);
+    BitmapView over = crop;
+    over.pixels = turned.data;
+    over.rowBytes = turned.step;
+    std::optional<DecodedText> asIs = read(crop), turnedOver = read(over);
+    if (!asIs || (turnedOver && turnedOver->confidence > asIs->confidence)) return turnedOver;
+    return asIs;
+  }
+
+  // The line read as it stands.
+  std::optional<DecodedText> read(const BitmapView& crop) {
     const InputFormat& format = models_.recognition.input;
     const double aspect = double(crop.width) / crop.height;
     const int width = int(format.height * std::max(320.0 / 48.0, aspect));

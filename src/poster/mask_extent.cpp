@@ -57,14 +57,19 @@ bool debugSwitch() {
   return std::getenv("PLUMVANE_DEBUG") != nullptr;
 }
 
-std::optional<Rect> PosterRun::extentOf(const Image& mask) const {
+ExtentScan measureExtent(const Image& mask, int64_t W, int64_t H) {
   const int sw = int(std::ceil(double(W) * 0.25));
   const int sh = int(std::ceil(double(H) * 0.25));
-  const ExtentScan scan = scanExtent(quarterScaleRed(mask, sw, sh), sw, sh, double(W), double(H));
+  return scanExtent(quarterScaleRed(mask, sw, sh), sw, sh, double(W), double(H));
+}
+
+std::optional<Rect> PosterRun::extentOf(const Image& mask) const {
+  const ExtentScan scan = measureExtent(mask, W, H);
   if (debugSwitch()) {
+    const int64_t sw = int64_t(std::ceil(double(W) * 0.25));
+    const int64_t sh = int64_t(std::ceil(double(H) * 0.25));
     const std::string line = "extent px max " + std::to_string(scan.maximum) + " lit " +
-                             std::to_string(scan.lit) + " of " +
-                             std::to_string(int64_t(sw) * int64_t(sh)) + "\n";
+                             std::to_string(scan.lit) + " of " + std::to_string(sw * sh) + "\n";
     std::fputs(line.c_str(), stderr);
   }
   return scan.extent;

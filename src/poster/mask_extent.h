@@ -24,4 +24,7 @@ struct ExtentScan {
 // 6 pixels on every side, clipped to (0, 0, W, H) and rounded outwards to whole pixels.
 ExtentScan scanExtent(const std::vector<uint8_t>& red, int sw, int sh, double W, double H);
 
+// The scan of a mask over the W x H working image at a quarter of its resolution.
+ExtentScan measureExtent(const Image& mask, int64_t W, int64_t H);
+
 }  // namespace plumvane

@@ -1,39 +1,79 @@
 #include "poster/plate.h"
 
-#include "platform/blur.h"
-#include "platform/filters.h"
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+
+#include "poster/hole_fill.h"
 
 namespace plumvane {
+namespace {
 
-Plate reconstructPlate(const PosterRun& run, const Image& subjectUnion, const Image& textMask) {
-  const Rect& rect = run.workingRect;
-  // Hole mask: the grown subjects and the softened text, white where the picture goes; its
-  // inverse keeps the rest. The kept pixels over transparency form the known image. Each
-  // intermediate is let go as soon as it is used: these are full-size images.
-  const Image known = [&] {
-    Image holeMask = maximumCompositing(morphologyMaximum(subjectUnion, 8),
-                                        crop(gaussianBlur(textMask, 3, Edges::transparent), rect));
-    const Image keepMask = colourInvert(std::move(holeMask));
-    return run.withAlpha(run.working, keepMask);
-  }();
-  // Every blur continues the known image's edges outwards.
-  auto blurred = [&](double radius) {
-    return crop(gaussianBlur(known, radius, Edges::clampToExtent), rect);
-  };
+constexpr int subjectGrowth = 8;
+constexpr int strokeMargin = 8;  // pixels around a line's rectangle that its fill may read
+// Lines up to this height are filled at full scale; higher ones, whose strokes are wide, are
+// filled scaled down to it.
+constexpr int strokeFillHeight = 128;
 
-  // The base: the kept pixels' mean colour within reach (colour divided by alpha), opaque.
-  ColourMatrix opaque;
-  opaque.a = {0, 0, 0, 0};
-  opaque.bias = {0, 0, 0, 1};
-  Image fill = colourMatrix(blurred(300), opaque);
-  // Finer layers replace the coarse colour near the rims and let it show towards the middle.
-  for (double radius : {160.0, 80.0, 40.0, 20.0, 10.0, 5.0}) {
-    fill = crop(sourceOver(blurred(radius), fill), rect);
+// The top-left frame's rectangle of a rectangle of the working image.
+cv::Rect rows(const Rect& rect, int H) {
+  return cv::Rect(int(rect.x), H - int(rect.maxY()), int(rect.width), int(rect.height));
+}
+
+}  // namespace
+
+Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
+                       const std::vector<bool>& pieced,
+                       const std::vector<std::optional<TextInk>>& inks) {
+  const int W = int(run.W), H = int(run.H);
+  const std::vector<uint8_t> bytes = renderRgba8(run.working, run.workingRect);
+  cv::Mat rgb;
+  cv::cvtColor(cv::Mat(H, W, CV_8UC4, const_cast<uint8_t*>(bytes.data())), rgb, cv::COLOR_RGBA2RGB);
+
+  // The holes: the grown subjects, soft at their rims, and the strokes.
+  cv::Mat soft(H, W, CV_8U, cv::Scalar(0)), strokes(H, W, CV_8U, cv::Scalar(0));
+  for (size_t i = 0; i < masks.size(); ++i) {
+    if (!pieced[i]) continue;
+    for (size_t p = 0; p < masks[i].pixels.size(); ++p) {
+      soft.data[p] = std::max(soft.data[p], toByte(masks[i].pixels[p].r));
+    }
+  }
+  cv::dilate(soft, soft,
+             cv::getStructuringElement(cv::MORPH_ELLIPSE,
+                                       cv::Size(2 * subjectGrowth + 1, 2 * subjectGrowth + 1)));
+  const cv::Mat subjects = soft > 0;
+  for (const auto& ink : inks) {
+    if (!ink) continue;
+    cv::Mat area = strokes(rows(ink->rect, H));
+    cv::max(area, cv::Mat(ink->h, ink->w, CV_8U, const_cast<uint8_t*>(ink->hole.data())), area);
   }
 
+  // Subjects first, at a reduced scale, with the strokes unknown as well.
+  fillHoles(rgb, subjects, subjects | strokes, subjectFillSide);
+  // Then each line's strokes at full scale from their rims, the filled subjects counting as known.
+  strokes.setTo(0, subjects);
+  for (const auto& ink : inks) {
+    if (!ink) continue;
+    const cv::Rect around = (rows(ink->rect, H) + cv::Size(2 * strokeMargin, 2 * strokeMargin) -
+                             cv::Point(strokeMargin, strokeMargin)) &
+                            cv::Rect(0, 0, W, H);
+    cv::Mat area = rgb(around);
+    fillHoles(area, strokes(around), strokes(around),
+              lineScaleSide(around.width, around.height, strokeFillHeight));
+  }
+
+  // The plate: the fill in the holes, blended into the picture at the subjects' soft rims.
   Plate result;
-  result.plate = crop(sourceOver(known, fill), rect);
-  result.fillImage = std::move(fill);
+  result.fillImage = solidImage(blackColour, run.workingRect);
+  result.plate = result.fillImage;
+  for (size_t p = 0; p < result.fillImage.pixels.size(); ++p) {
+    const uint8_t* c = rgb.data + p * 3;
+    const Pixel fill{c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f, 1};
+    result.fillImage.pixels[p] = fill;
+    const float h = std::max(soft.data[p], strokes.data[p]) / 255.0f;
+    const Pixel& kept = run.working.pixels[p];
+    result.plate.pixels[p] = Pixel{fill.r * h + kept.r * (1 - h), fill.g * h + kept.g * (1 - h),
+                                   fill.b * h + kept.b * (1 - h), h + kept.a * (1 - h)};
+  }
   return result;
 }
 

@@ -1,20 +1,27 @@
-// The poster's third phase: the picture with its subjects and text removed and the holes
-// filled from the background around them.
+// The poster's third phase: the picture with its subjects and the strokes of its text removed
+// and the holes filled from the background around them.
 #pragma once
 
+#include <optional>
+#include <vector>
+
 #include "poster/poster_run.h"
+#include "poster/text_ink.h"
 
 namespace plumvane {
 
 struct Plate {
-  Image fillImage;  // the opaque background estimate behind the holes
-  Image plate;      // the kept pixels laid over the fill
+  Image fillImage;  // opaque: the picture, with the fill in the holes
+  Image plate;      // the picture with the holes blended into the fill at their soft rims
 };
 
-// Removes the subjects (grown by 8 pixels) and the text (softened by a radius-3 blur) from the
-// working image and fills the holes coarse to fine: a radius-300 blur of the kept pixels as an
-// opaque base, then blurs of radii 160, 80, 40, 20, 10 and 5 laid over it in turn. Every blur
-// sees the kept image with its edges continued outwards.
-Plate reconstructPlate(const PosterRun& run, const Image& subjectUnion, const Image& textMask);
+// Removes the subjects whose masks are marked in pieced (grey masks, grown here by 8 pixels) and
+// the ink holes of the lines that get pieces. The subjects' holes are filled at
+// a reduced scale, from the pixels around them; then the strokes are filled at full scale from
+// their immediate rims, over the filled subjects, so that a band behind the text keeps its
+// colour. Every other pixel is the working image's own.
+Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
+                       const std::vector<bool>& pieced,
+                       const std::vector<std::optional<TextInk>>& inks);
 
 }  // namespace plumvane

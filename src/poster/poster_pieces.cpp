@@ -62,17 +62,21 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
                              renderRgba8(run.working, run.workingRect)};
   printLine("size " + std::to_string(run.W) + " " + std::to_string(run.H));
 
-  const SubjectMasks subjects = findSubjectMasks(vision, workingBitmap.view(), run);
-  TextRegions text = findTextRegions(vision, workingBitmap.view(), run);
+  // Lines of lettering found as subjects are text; the pieces are decided before the plate, so
+  // that only what a piece carries is taken off it.
+  SubjectMasks found = findSubjectMasks(vision, workingBitmap.view(), run);
+  const TextRegions text = findTextRegions(vision, workingBitmap.view(), run);
+  std::vector<std::optional<TextInk>> inks = findTextInks(run, text.regions);
+  const SubjectMasks subjects = withoutLettering(std::move(found), text.regions, inks, run);
+  leaveSubjectsTheirText(inks, text.regions, subjects.subjectUnion);
 
-  Plate plate = reconstructPlate(run, subjects.subjectUnion, text.textMask);
-  text.textMask = Image{};  // not needed after the plate
+  Plate plate = reconstructPlate(run, subjects.masks, piecedSubjects(run, subjects.masks), inks);
   run.save(plate.plate, run.workingRect, "plate.png");
   printLine(plateLine(run.W, run.H));
   plate.plate = Image{};  // the fill stays: the text pieces read it
 
   writeSubjectPieces(run, subjects.masks);
-  writeTextPieces(run, text.regions, subjects.subjectUnion, plate.fillImage);
+  writeTextPieces(run, text.regions, inks, plate.fillImage);
   printLine("done");
 }
 

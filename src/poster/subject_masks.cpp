@@ -1,5 +1,7 @@
 #include "poster/subject_masks.h"
 
+#include <algorithm>
+
 #include "platform/filters.h"
 
 namespace plumvane {
@@ -14,6 +16,18 @@ SubjectMasks findSubjectMasks(Vision& vision, const BitmapView& workingBitmap,
                           run);
 }
 
+namespace {
+
+constexpr double letteringShare = 2.0 / 3.0;
+
+Image unionOf(const std::vector<Image>& masks, const PosterRun& run) {
+  Image u = solidImage(blackColour, run.workingRect);
+  for (const Image& mask : masks) u = crop(maximumCompositing(mask, u), run.workingRect);
+  return u;
+}
+
+}  // namespace
+
 SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& run) {
   SubjectMasks found;
   for (const Mask& mask : masks) {
@@ -26,11 +40,41 @@ SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& r
     }
     found.masks.push_back(run.grey(std::move(image)));
   }
-  found.subjectUnion = solidImage(blackColour, run.workingRect);
-  for (const Image& mask : found.masks) {
-    found.subjectUnion = crop(maximumCompositing(mask, found.subjectUnion), run.workingRect);
-  }
+  found.subjectUnion = unionOf(found.masks, run);
   return found;
+}
+
+SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegion>& regions,
+                              const std::vector<std::optional<TextInk>>& inks,
+                              const PosterRun& run) {
+  if (subjects.masks.empty()) return subjects;
+  // Where the lines lie, rows from the top.
+  std::vector<uint8_t> inText(size_t(run.W) * size_t(run.H), 0);
+  for (size_t i = 0; i < regions.size(); ++i) {
+    const TextRegion& region = regions[i];
+    if (!inks[i] || !(region.rect.width > region.rect.height)) continue;
+    const int top = int(run.H) - int(region.rect.maxY());
+    for (int row = top; row < top + int(region.rect.height); ++row) {
+      uint8_t* p = &inText[size_t(row) * size_t(run.W) + size_t(region.rect.x)];
+      std::fill(p, p + int(region.rect.width), 1);
+    }
+  }
+  SubjectMasks kept;
+  for (Image& mask : subjects.masks) {
+    double inside = 0, all = 0;
+    for (size_t p = 0; p < mask.pixels.size(); ++p) {
+      all += mask.pixels[p].r;
+      if (inText[p]) inside += mask.pixels[p].r;
+    }
+    if (all > 0 && inside >= letteringShare * all) continue;
+    kept.masks.push_back(std::move(mask));
+  }
+  if (kept.masks.size() == subjects.masks.size()) {
+    kept.subjectUnion = std::move(subjects.subjectUnion);
+  } else {
+    kept.subjectUnion = unionOf(kept.masks, run);
+  }
+  return kept;
 }
 
 }  // namespace plumvane

@@ -1,10 +1,13 @@
 // The poster's first phase: one grey mask per subject, and their union.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "platform/vision.h"
 #include "poster/poster_run.h"
+#include "poster/text_ink.h"
+#include "poster/text_regions.h"
 
 namespace plumvane {
 
@@ -21,5 +24,14 @@ SubjectMasks findSubjectMasks(Vision& vision, const BitmapView& workingBitmap,
 
 // The grey masks and their union from masks of any size, each stretched to the working image.
 SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& run);
+
+// The subjects without those that are lettering: a mask with at least two thirds of its weight
+// inside the rectangles of lines of text is dropped, and the union is formed again. A line
+// counts when it has ink (inks holds one element per region) and is wider than tall: a single
+// large shape read as a letter (a cup's rim as "O") doesn't turn its subject into text. A
+// subject that merely has text printed on it keeps most of its weight outside the lines.
+SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegion>& regions,
+                              const std::vector<std::optional<TextInk>>& inks,
+                              const PosterRun& run);
 
 }  // namespace plumvane

@@ -5,6 +5,7 @@
 
 #include "cli/output.h"
 #include "platform/filters.h"
+#include "poster/mask_extent.h"
 #include "poster/piece_files.h"
 
 namespace plumvane {
@@ -12,6 +13,15 @@ namespace plumvane {
 bool largeEnough(const Rect& extent, double W, double H) {
   const double minimumArea = H * W * 0.01;
   return extent.width * extent.height > minimumArea;
+}
+
+std::vector<bool> piecedSubjects(const PosterRun& run, const std::vector<Image>& masks) {
+  std::vector<bool> pieced;
+  for (const Image& mask : masks) {
+    const std::optional<Rect> e = measureExtent(mask, run.W, run.H).extent;
+    pieced.push_back(e && largeEnough(*e, double(run.W), double(run.H)));
+  }
+  return pieced;
 }
 
 void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks) {

@@ -13,6 +13,10 @@ namespace plumvane {
 // every mask as mask-i.png with a "mask i extent (...)" line on standard error.
 void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks);
 
+// Which masks get a piece, by the same test as writeSubjectPieces (measured without
+// diagnostics): the subjects that the plate removes. A skipped subject stays on it.
+std::vector<bool> piecedSubjects(const PosterRun& run, const std::vector<Image>& masks);
+
 // Whether an extent is large enough for a piece: its area is above 1% of the W x H working image.
 bool largeEnough(const Rect& extent, double W, double H);
 

@@ -8,36 +8,16 @@
 #include "platform/filters.h"
 #include "platform/png_writer.h"
 #include "poster/piece_files.h"
-#include "poster/subject_pieces.h"
 
 namespace plumvane {
 namespace {
 
 constexpr float byteScale = 255.0f;
-constexpr float inkPercentile = 0.88f;
-constexpr float leastInkDifference = 0.12f;
-constexpr size_t leastInkPixels = 8;
-constexpr float colourReach = 0.22f;  // colour distance at which the colour opacity reaches 0
-constexpr float colourRamp = 0.1f;
-constexpr float gateStart = 0.04f;
-constexpr float gateRamp = 0.06f;
-constexpr float strongDifference = 0.3f;
-constexpr float opaqueKeyed = 0.5f;
-constexpr float fallbackStart = 0.16f;
-constexpr float fallbackRamp = 0.14f;
-constexpr int64_t featherDivisor = 12;
-constexpr int64_t leastFeather = 2;
 constexpr int mostCoverage = 128;
-
-float unit(float v) {
-  return std::clamp(v, 0.0f, 1.0f);
-}
-
-// The median as the upper of the two middle values.
-float upperMedian(std::vector<float>& values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
+// The difference at which lettering of many colours is opaque, and the least distance between
+// the ink colour and the fill at which a pixel's opacity is read along that distance.
+constexpr float opaqueDifference = 0.3f;
+constexpr float leastInkContrast = 0.1f;
 
 // The premultiplied bytes with straight colour, as a PNG holds them.
 std::vector<uint8_t> straightened(std::vector<uint8_t> rgba) {
@@ -53,102 +33,72 @@ std::vector<uint8_t> straightened(std::vector<uint8_t> rgba) {
 
 }  // namespace
 
-size_t inkThresholdIndex(size_t n) {
-  return size_t(float(n) * inkPercentile);
+std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
+                                                 const std::vector<TextRegion>& regions) {
+  std::vector<std::optional<TextInk>> inks;
+  for (const TextRegion& region : regions) {
+    const Rect& rect = region.rect;
+    const std::vector<uint8_t> picture = run.bytes(run.working, rect);
+    std::optional<TextInk> ink = findTextInk(picture.data(), int(rect.width), int(rect.height));
+    if (ink) ink->rect = rect;
+    inks.push_back(std::move(ink));
+  }
+  return inks;
 }
 
-int64_t featherWidth(int64_t w, int64_t h) {
-  return std::max(leastFeather, std::min(w, h) / featherDivisor);
+void leaveSubjectsTheirText(std::vector<std::optional<TextInk>>& inks,
+                            const std::vector<TextRegion>& regions, const Image& subjectUnion) {
+  for (size_t i = 0; i < regions.size(); ++i) {
+    if (inks[i] && toByte(areaAverage(subjectUnion, regions[i].rect).r) > mostCoverage) {
+      inks[i].reset();
+    }
+  }
 }
 
-uint8_t premultipliedByte(uint8_t value, float a) {
-  return uint8_t(float(value) * a);
-}
-
-std::optional<std::vector<uint8_t>> keyText(const uint8_t* picture, const uint8_t* background,
-                                            int64_t w, int64_t h) {
-  const size_t n = size_t(w) * size_t(h);
-  if (n == 0) return std::nullopt;
-  // The difference from the background: the largest of the colour channels'.
-  std::vector<float> difference(n);
+std::vector<uint8_t> keyText(const uint8_t* picture, const uint8_t* fill, const TextInk& ink) {
+  const size_t n = size_t(ink.w) * size_t(ink.h);
+  std::vector<uint8_t> piece(n * 4, 0);
   for (size_t p = 0; p < n; ++p) {
-    float d = 0;
+    if (ink.hole[p] == 0) continue;  // the plate shows the picture itself there
+    float pixel[3], under[3], towardsInk[3];
+    float along = 0, contrast = 0, difference = 0;
     for (size_t c = 0; c < 3; ++c) {
-      d = std::max(d,
-                   std::abs(float(picture[p * 4 + c]) - float(background[p * 4 + c])) / byteScale);
+      pixel[c] = float(picture[p * 4 + c]) / byteScale;
+      under[c] = float(fill[p * 4 + c]) / byteScale;
+      towardsInk[c] = ink.ink[c] - under[c];
+      along += (pixel[c] - under[c]) * towardsInk[c];
+      contrast += towardsInk[c] * towardsInk[c];
+      difference = std::max(difference, std::abs(pixel[c] - under[c]));
     }
-    difference[p] = d;
-  }
-  std::vector<float> sorted = difference;
-  std::sort(sorted.begin(), sorted.end());
-  const float q = sorted[inkThresholdIndex(n)];
-
-  // Ink: the pixels that differ most, and clearly.
-  std::vector<float> inkRed, inkGreen, inkBlue;
-  for (size_t p = 0; p < n; ++p) {
-    if (difference[p] >= q && difference[p] > leastInkDifference) {
-      inkRed.push_back(float(picture[p * 4]) / byteScale);
-      inkGreen.push_back(float(picture[p * 4 + 1]) / byteScale);
-      inkBlue.push_back(float(picture[p * 4 + 2]) / byteScale);
-    }
-  }
-  if (inkRed.size() < leastInkPixels) return std::nullopt;
-  const float ink[3] = {upperMedian(inkRed), upperMedian(inkGreen), upperMedian(inkBlue)};
-
-  // Keyed alpha: near the ink colour, and different enough from the background.
-  std::vector<float> alpha(n);
-  int64_t strong = 0, agree = 0;
-  for (size_t p = 0; p < n; ++p) {
-    float distance = 0;
+    const bool alongInk = ink.oneColour && contrast > leastInkContrast * leastInkContrast;
+    const float a =
+        std::clamp(alongInk ? along / contrast : difference / opaqueDifference, 0.0f, 1.0f);
+    // The colour that gives the picture back over the fill, premultiplied by a.
     for (size_t c = 0; c < 3; ++c) {
-      distance = std::max(distance, std::abs(float(picture[p * 4 + c]) / byteScale - ink[c]));
+      const float premultiplied = std::clamp(pixel[c] - (1 - a) * under[c], 0.0f, a);
+      piece[p * 4 + c] = toByte(premultiplied);
     }
-    const float colourOpacity = unit((colourReach - distance) / colourRamp);
-    const float gate = unit((difference[p] - gateStart) / gateRamp);
-    alpha[p] = colourOpacity * gate;
-    if (difference[p] > strongDifference) {
-      ++strong;
-      if (alpha[p] > opaqueKeyed) ++agree;
-    }
-  }
-  // When the colour model doesn't fit the strong differences, the difference itself is used.
-  if (strong != 0 && !(float(agree) / float(strong) > opaqueKeyed)) {
-    for (size_t p = 0; p < n; ++p) alpha[p] = unit((difference[p] - fallbackStart) / fallbackRamp);
-  }
-
-  const float feather = float(featherWidth(w, h));
-  std::vector<uint8_t> piece(n * 4);
-  for (int64_t y = 0; y < h; ++y) {
-    for (int64_t x = 0; x < w; ++x) {
-      const size_t p = size_t(y * w + x);
-      const int64_t edge = std::min({x, y, w - 1 - x, h - 1 - y});
-      const float a = alpha[p] * std::min(1.0f, float(edge) / feather);
-      for (size_t c = 0; c < 3; ++c) piece[p * 4 + c] = premultipliedByte(picture[p * 4 + c], a);
-      piece[p * 4 + 3] = uint8_t(a * byteScale);
-    }
+    piece[p * 4 + 3] = toByte(a);
   }
   return piece;
 }
 
 void writeTextPieces(const PosterRun& run, const std::vector<TextRegion>& regions,
-                     const Image& subjectUnion, const Image& fillImage) {
+                     const std::vector<std::optional<TextInk>>& inks, const Image& fillImage) {
   int64_t n = 0;
-  for (const TextRegion& region : regions) {
-    const Rect& rect = region.rect;
-    const int coverage = toByte(areaAverage(subjectUnion, rect).r);
-    if (coverage > mostCoverage) continue;  // the line lies mostly on subjects
-    const auto w = int64_t(rect.width), h = int64_t(rect.height);
+  for (size_t i = 0; i < regions.size(); ++i) {
+    if (!inks[i]) continue;
+    const Rect& rect = regions[i].rect;
     const std::vector<uint8_t> picture = run.bytes(run.working, rect);
-    const std::vector<uint8_t> background = run.bytes(fillImage, rect);
-    const auto piece = keyText(picture.data(), background.data(), w, h);
-    if (!piece) continue;
+    const std::vector<uint8_t> fill = run.bytes(fillImage, rect);
+    const std::vector<uint8_t> straight =
+        straightened(keyText(picture.data(), fill.data(), *inks[i]));
     ++n;
     const std::string name = "text-" + std::to_string(n) + ".png";
-    const std::vector<uint8_t> straight = straightened(*piece);
-    if (writePng((run.outDir / name).string(), {straight.data(), int(w), int(h), 4})) {
+    if (writePng((run.outDir / name).string(), {straight.data(), inks[i]->w, inks[i]->h, 4})) {
       fail("can't write " + name);
     }
-    printLine(textLine(run.box(rect), n, region.text));
+    printLine(textLine(run.box(rect), n, regions[i].text));
   }
 }
 

@@ -1,5 +1,5 @@
-// The poster's text pieces: each line of text keyed out of the picture against the plate's
-// background estimate.
+// The poster's text pieces: each line's lettering taken out of the picture against the plate's
+// fill.
 #pragma once
 
 #include <cstdint>
@@ -7,30 +7,32 @@
 #include <vector>
 
 #include "poster/poster_run.h"
+#include "poster/text_ink.h"
 #include "poster/text_regions.h"
 
 namespace plumvane {
 
-// The index of the ink threshold in n ascending differences: n * 0.88 in single precision,
-// truncated.
-size_t inkThresholdIndex(size_t n);
+// The ink of each region (findTextInk over its rectangle of the working image), nothing for a
+// region with too little ink. One element per region, in order.
+std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
+                                                 const std::vector<TextRegion>& regions);
 
-// The width of the fade at a piece's border: the larger of 2 and min(w, h) / 12.
-int64_t featherWidth(int64_t w, int64_t h);
+// Leaves out the ink of the regions that lie mostly on subjects (a coverage of 129 and up in
+// subjectUnion). What is left decides which regions get a piece, before the plate is made: the
+// others stay on the plate as they are.
+void leaveSubjectsTheirText(std::vector<std::optional<TextInk>>& inks,
+                            const std::vector<TextRegion>& regions, const Image& subjectUnion);
 
-// A picture byte times the alpha a, as the piece holds it: truncated towards zero.
-uint8_t premultipliedByte(uint8_t value, float a);
+// The piece of a w x h region as premultiplied RGBA bytes (row 0 at the top), from the picture's
+// and the plate's fill's RGBA bytes and the region's ink: opaque on the strokes, transparent
+// outside the ink's hole. Inside the hole each pixel's opacity is how far it lies from the fill
+// towards the ink colour (or, for lettering of many colours, its difference from the fill), and
+// its colour is what, laid over the fill at that opacity, gives the picture's pixel back.
+std::vector<uint8_t> keyText(const uint8_t* picture, const uint8_t* fill, const TextInk& ink);
 
-// The piece of a w x h region from the picture's and the background's RGBA bytes (row 0 at the
-// top): premultiplied RGBA bytes in which only the strokes that stand out from the background
-// are opaque, or nothing when fewer than 8 pixels count as ink.
-std::optional<std::vector<uint8_t>> keyText(const uint8_t* picture, const uint8_t* background,
-                                            int64_t w, int64_t h);
-
-// Writes text-N.png for each region that gets a piece, numbered from 1 without gaps, and prints
-// its manifest line. Regions mostly on subjects (coverage of 129 and up) and regions with too
-// little ink are skipped silently. Ends the run through fail with "can't write text-N.png".
+// Writes text-N.png for each region that has ink, numbered from 1 without gaps, and prints its
+// manifest line. Ends the run through fail with "can't write text-N.png".
 void writeTextPieces(const PosterRun& run, const std::vector<TextRegion>& regions,
-                     const Image& subjectUnion, const Image& fillImage);
+                     const std::vector<std::optional<TextInk>>& inks, const Image& fillImage);
 
 }  // namespace plumvane

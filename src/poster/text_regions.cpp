@@ -19,16 +19,6 @@ TextRegions findTextRegions(Vision& vision, const BitmapView& workingBitmap, con
       found.regions.push_back(TextRegion{*rect, std::move(line.text)});
     }
   }
-  // White rectangles over black: painted in place, as their per-pixel maximum would be.
-  found.textMask = solidImage(blackColour, run.workingRect);
-  Image& m = found.textMask;
-  for (const TextRegion& region : found.regions) {
-    const int top = m.height - int(region.rect.maxY());
-    for (int row = top; row < top + int(region.rect.height); ++row) {
-      Pixel* p = &m.at(int(region.rect.x), row);
-      std::fill(p, p + int(region.rect.width), whiteColour);
-    }
-  }
   return found;
 }
 

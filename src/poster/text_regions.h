@@ -1,4 +1,4 @@
-// The poster's second phase: the accepted lines of text, padded, and the mask that covers them.
+// The poster's second phase: the accepted lines of text, padded.
 #pragma once
 
 #include <optional>
@@ -23,7 +23,6 @@ std::optional<Rect> textRegionRect(const Rect& box, float confidence, double W, 
 
 struct TextRegions {
   std::vector<TextRegion> regions;  // in the recogniser's order
-  Image textMask;                   // opaque white inside the regions, opaque black elsewhere
 };
 
 // Reads the lines of text of the working bitmap and keeps those textRegionRect accepts.

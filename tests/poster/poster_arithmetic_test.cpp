@@ -41,11 +41,6 @@ TEST(Manifest, BoxesTurnIntoTheTopLeftFrame) {
   EXPECT_EQ(textLine("1 2 3 4", 3, "a\tb\r\n"), "piece text 1 2 3 4 text-3.png a\tb\r ");
 }
 
-TEST(Manifest, DescribesRectanglesAsDoubles) {
-  EXPECT_EQ(describeRect(Rect{0, 0, 1200, 800}), "(0.0, 0.0, 1200.0, 800.0)");
-  EXPECT_EQ(describeRect(Rect{12, 40, 24, 30.5}), "(12.0, 40.0, 24.0, 30.5)");
-}
-
 // A W x H grey mask, lit (white) over the pixels [x0, x1) x [r0, r1) counted from the top.
 Image maskLit(int W, int H, int x0, int x1, int r0, int r1) {
   Image m = solidImage(blackColour, Rect{0, 0, double(W), double(H)});
@@ -53,15 +48,6 @@ Image maskLit(int W, int H, int x0, int x1, int r0, int r1) {
     for (int c = x0; c < x1; ++c) m.at(c, r) = whiteColour;
   }
   return m;
-}
-
-TEST(MaskExtent, QuarterScaleAveragesBlocksFromTheTop) {
-  const Image m = maskLit(10, 6, 0, 2, 0, 4);  // half of the top-left 4 x 4 block
-  const auto red = quarterScaleRed(m, 3, 2);
-  ASSERT_EQ(red.size(), 6u);
-  EXPECT_EQ(red[0], 128);
-  EXPECT_EQ(red[1], 0);
-  EXPECT_EQ(red[3], 0);
 }
 
 TEST(MaskExtent, CornerFullAndUnlitMasks) {

@@ -1,4 +1,4 @@
-// Subject masks and pieces on scripted masks.
+// Subject masks and pieces on scripted masks and lines.
 #include "poster/subject_pieces.h"
 
 #include <gtest/gtest.h>
@@ -6,22 +6,29 @@
 
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "fresh_directory.h"
+#include "poster/poster_pieces.h"
 #include "poster/subject_masks.h"
 
 namespace plumvane {
 namespace {
 
-// Answers with the masks it is given.
-class ScriptedSubjects : public Vision, public SubjectSegmenter, public PersonSegmenter {
+// Answers with the masks and lines it is given.
+class ScriptedSubjects : public Vision,
+                         public SubjectSegmenter,
+                         public PersonSegmenter,
+                         public TextRecognizer {
  public:
   std::vector<Mask> instances;
   std::optional<Mask> person;
+  std::vector<TextLine> lines;
   bool hasSubjectModel = true;
   SubjectSegmenter* subjects() override { return hasSubjectModel ? this : nullptr; }
   PersonSegmenter& people() override { return *this; }
-  TextRecognizer& text() override { throw std::logic_error("no text here"); }
+  TextRecognizer& text() override { return *this; }
+  std::vector<TextLine> textLines(const BitmapView&) override { return lines; }
   std::vector<Mask> instanceMasks(const BitmapView&) override { return instances; }
   std::optional<Mask> allInstances(const BitmapView&) override { return std::nullopt; }
   std::optional<Mask> personMask(const BitmapView&) override { return person; }
@@ -130,6 +137,46 @@ TEST_F(SubjectPieces, PersonMaskIsStretchedOverTheWorkingImage) {
   EXPECT_TRUE(none.masks.empty());
   EXPECT_EQ(none.subjectUnion.extent(), run.workingRect);  // black and opaque all over
   EXPECT_EQ(none.subjectUnion.at(500, 400), blackColour);
+}
+
+TEST(PosterPieces, NothingIsLostAndLettersFoundAsSubjectsBecomeText) {
+  // A photo with a band and a headline on it, and a small red tile on the table.
+  cv::Mat picture;
+  cv::resize(cv::imread(std::string(PLUMVANE_TESTDATA) + "/coffee.png"), picture, {1000, 800});
+  picture(cv::Rect(0, 0, 1000, 160)).setTo(cv::Scalar(235, 240, 245));
+  cv::putText(picture, "Morning Club", {60, 115}, cv::FONT_HERSHEY_SIMPLEX, 2.6, {40, 30, 20}, 7,
+              cv::LINE_AA);
+  picture(cv::Rect(880, 600, 60, 60)).setTo(cv::Scalar(30, 30, 220));
+  const std::string dir = testing::freshDirectory();
+  ASSERT_TRUE(cv::imwrite(dir + "/poster.png", picture));
+  // The segmenter finds the tile, too small for a piece, and the letters; the recogniser reads
+  // the headline, whose letters lie within rows 45 to 135 and columns 60 to 600.
+  ScriptedSubjects vision;
+  vision.instances = {lit(1000, 800, 880, 940, 600, 660), lit(1000, 800, 60, 600, 50, 130)};
+  vision.lines = {
+      TextLine{Rect{55.0 / 1000, 665.0 / 800, 550.0 / 1000, 90.0 / 800}, 0.95f, "Morning Club"}};
+
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  posterPieces(dir + "/poster.png", dir + "/pieces", 3000, vision);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  // Padded by 0.22 of 90: (35.2, 645.2, 589.6, 129.6), widened to (35, 645, 590, 130).
+  EXPECT_EQ(out,
+            "size 1000 800\n"
+            "piece plate 0 0 1000 800 plate.png\n"
+            "piece text 35 25 590 130 text-1.png Morning Club\n"
+            "done\n");
+  EXPECT_EQ(err, "skipped a subject: Optional((874.0, 134.0, 72.0, 72.0))\n");
+  cv::Mat plate;
+  cv::cvtColor(cv::imread(dir + "/pieces/plate.png", cv::IMREAD_UNCHANGED), plate,
+               cv::COLOR_BGRA2BGR);
+  // The tile is still on the plate, and the band is whole again behind the headline.
+  EXPECT_EQ(cv::norm(plate(cv::Rect(860, 580, 100, 100)), picture(cv::Rect(860, 580, 100, 100)),
+                     cv::NORM_INF),
+            0);
+  const cv::Mat band(130, 590, CV_8UC3, cv::Scalar(235, 240, 245));
+  EXPECT_LE(cv::norm(plate(cv::Rect(35, 25, 590, 130)), band, cv::NORM_INF), 3);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// Text regions and text pieces: their exact arithmetic, on scripted lines and pixels.
+// Text regions, the ink of a line and text pieces, on scripted lines and drawn lettering.
 #include "poster/text_pieces.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "fresh_directory.h"
 #include "poster/text_regions.h"
@@ -31,81 +33,111 @@ TEST(TextRegion, PaddedByAFifthOfTheHeightClippedAndWidened) {
   EXPECT_EQ(*textRegionRect(normalised(0, 0, 100, 20), 0.9f, 1024, 1024), (Rect{0, 0, 105, 25}));
 }
 
-TEST(TextPieces, ConstantsOfTheKey) {
-  EXPECT_EQ(inkThresholdIndex(50), 44u);
-  EXPECT_EQ(inkThresholdIndex(48), 42u);
-  EXPECT_EQ(inkThresholdIndex(1000), 880u);
-  EXPECT_EQ(featherWidth(48, 12), 2);
-  EXPECT_EQ(featherWidth(400, 60), 5);
-  EXPECT_EQ(featherWidth(400, 35), 2);
-  EXPECT_EQ(premultipliedByte(200, 0.5f), 100);
-  EXPECT_EQ(premultipliedByte(100, 0.5f), 50);
-  EXPECT_EQ(premultipliedByte(50, 0.5f), 25);
-  EXPECT_EQ(premultipliedByte(255, 0.5f), 127);  // the alpha byte of a = 0.5
-}
+// RGBA bytes of a picture, and of the picture with a line of text set on it.
+struct Lettered {
+  int w = 0, h = 0;
+  std::vector<uint8_t> background, picture;
+  cv::Mat coverage;  // 8-bit: how much of each pixel the letters cover
+};
 
-// RGBA bytes of a w x h region, one colour.
-std::vector<uint8_t> flat(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
-  std::vector<uint8_t> bytes;
-  for (int i = 0; i < w * h; ++i) bytes.insert(bytes.end(), {r, g, b, 255});
-  return bytes;
-}
-
-void paint(std::vector<uint8_t>& bytes, int w, int x0, int x1, int y0, int y1, uint8_t r, uint8_t g,
-           uint8_t b) {
-  for (int y = y0; y < y1; ++y) {
-    for (int x = x0; x < x1; ++x) {
-      uint8_t* p = &bytes[size_t(y * w + x) * 4];
-      p[0] = r;
-      p[1] = g;
-      p[2] = b;
+// A line set with anti-aliased strokes of the given colours (one per word) on a background.
+Lettered lettered(const cv::Mat& backgroundRgb, const std::vector<cv::Scalar>& colours) {
+  Lettered l;
+  l.w = backgroundRgb.cols;
+  l.h = backgroundRgb.rows;
+  cv::Mat rgba;
+  cv::cvtColor(backgroundRgb, rgba, cv::COLOR_RGB2RGBA);
+  l.background.assign(rgba.datastart, rgba.dataend);
+  l.coverage = cv::Mat(l.h, l.w, CV_8U, cv::Scalar(0));
+  const std::vector<std::string> words = {"Open", "late", "today"};
+  int x = 20;
+  for (size_t i = 0; i < colours.size(); ++i) {
+    cv::Mat word(l.h, l.w, CV_8U, cv::Scalar(0));
+    cv::putText(word, words[i], {x, l.h - 25}, cv::FONT_HERSHEY_DUPLEX, 1.6, 255, 3, cv::LINE_AA);
+    x += cv::getTextSize(words[i], cv::FONT_HERSHEY_DUPLEX, 1.6, 3, nullptr).width + 25;
+    for (int p = 0; p < l.w * l.h; ++p) {
+      const float c = word.data[p] / 255.0f;
+      for (int k = 0; k < 3; ++k) {
+        rgba.data[p * 4 + k] =
+            uint8_t(std::lround(colours[i][k] * c + rgba.data[p * 4 + k] * (1 - c)));
+      }
     }
+    cv::max(l.coverage, word, l.coverage);
+  }
+  l.picture.assign(rgba.datastart, rgba.dataend);
+  return l;
+}
+
+// A background that is not flat: a gradient from a warm light to a cool mid tone.
+cv::Mat gradient(int w, int h) {
+  cv::Mat rgb(h, w, CV_8UC3);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const double t = double(x) / w;
+      rgb.at<cv::Vec3b>(y, x) = cv::Vec3b(uint8_t(235 - 90 * t), uint8_t(225 - 60 * t),
+                                          uint8_t(200 + 10 * t + double(y) / h * 20));
+    }
+  }
+  return rgb;
+}
+
+TEST(TextInk, NothingOnAFlatBackground) {
+  const cv::Mat flat(60, 200, CV_8UC3, cv::Scalar(230, 230, 220));
+  EXPECT_FALSE(findTextInk(lettered(flat, {}).picture.data(), 200, 60));
+}
+
+TEST(TextInk, StrokesOverAGradientAreFoundAndKeyedOutAgainstTheFill) {
+  for (const bool dark : {true, false}) {
+    SCOPED_TRACE(dark ? "dark letters" : "white letters");
+    const cv::Mat behind = dark ? gradient(480, 80) : 0.5 * gradient(480, 80);
+    const cv::Scalar ink = dark ? cv::Scalar(30, 35, 60) : cv::Scalar(255, 255, 255);
+    const Lettered l = lettered(behind, {ink, ink, ink});
+    const std::optional<TextInk> found = findTextInk(l.picture.data(), l.w, l.h);
+    ASSERT_TRUE(found);
+    // The hole holds every stroke pixel, and nothing more than a few pixels away from one.
+    cv::Mat hole(l.h, l.w, CV_8U, const_cast<uint8_t*>(found->hole.data())), near;
+    cv::dilate(l.coverage > 0, near, cv::getStructuringElement(cv::MORPH_ELLIPSE, {11, 11}));
+    EXPECT_EQ(cv::countNonZero((l.coverage > 0) & ~hole), 0);
+    EXPECT_EQ(cv::countNonZero(hole & ~near), 0);
+
+    // Keyed against the true background as the fill: laid back over it, the piece gives the
+    // picture back; the strokes are opaque and all beyond the hole is clear.
+    const std::vector<uint8_t> piece = keyText(l.picture.data(), l.background.data(), *found);
+    int strokes = 0, opaque = 0;
+    for (int p = 0; p < l.w * l.h; ++p) {
+      const uint8_t* q = &piece[size_t(p) * 4];
+      for (int k = 0; k < 3; ++k) {
+        const double laid = q[k] + l.background[size_t(p) * 4 + k] * (1 - q[3] / 255.0);
+        ASSERT_NEAR(laid, l.picture[size_t(p) * 4 + k], 1.5) << p;
+      }
+      if (!found->hole[size_t(p)]) {
+        ASSERT_EQ(q[3], 0);
+      }
+      if (l.coverage.data[p] >= 128) {
+        ++strokes;
+        opaque += q[3] >= 128;
+      }
+    }
+    EXPECT_GE(opaque, strokes * 95 / 100);
   }
 }
 
-TEST(TextPieces, NoInkWhereThePictureIsTheBackground) {
-  const auto background = flat(40, 20, 230, 230, 220);
-  EXPECT_FALSE(keyText(background.data(), background.data(), 40, 20));
-}
-
-TEST(TextPieces, DarkLettersOnALightBackgroundAreKeyedOut) {
-  const int w = 48, h = 24;
-  const auto background = flat(w, h, 230, 230, 220);
-  auto picture = background;
-  paint(picture, w, 10, 14, 4, 20, 20, 30, 40);  // two strokes
-  paint(picture, w, 30, 34, 4, 20, 20, 30, 40);
-  const auto piece = keyText(picture.data(), background.data(), w, h);
-  ASSERT_TRUE(piece);
-  // Inside a stroke, away from the border (feather width 2): the letter's colour, opaque.
-  const uint8_t* ink = &(*piece)[size_t(10 * w + 12) * 4];
-  EXPECT_EQ(std::vector<uint8_t>(ink, ink + 4), (std::vector<uint8_t>{20, 30, 40, 255}));
-  // The background is transparent.
-  EXPECT_EQ((*piece)[size_t(10 * w + 22) * 4 + 3], 0);
-  // The border ring is transparent; the next ring is half faded.
-  paint(picture, w, 0, w, 0, 1, 20, 30, 40);
-  paint(picture, w, 0, w, 1, 2, 20, 30, 40);
-  const auto edged = keyText(picture.data(), background.data(), w, h);
-  ASSERT_TRUE(edged);
-  EXPECT_EQ((*edged)[size_t(0 * w + 20) * 4 + 3], 0);
-  EXPECT_EQ((*edged)[size_t(1 * w + 20) * 4 + 3], 127);
-}
-
-TEST(TextPieces, MulticolouredLetteringFallsBackToTheDifference) {
-  const int w = 60, h = 24;
-  const auto background = flat(w, h, 128, 128, 128);
-  auto picture = background;
-  // Strokes in three colours far apart: the ink median fits none of them well.
-  paint(picture, w, 6, 14, 4, 20, 255, 0, 0);
-  paint(picture, w, 24, 32, 4, 20, 0, 255, 0);
-  paint(picture, w, 42, 50, 4, 20, 0, 0, 255);
-  // A pixel whose difference is 59 / 255 = 0.231: on the ramp from 0.16 to 0.30 at 0.51.
-  paint(picture, w, 20, 21, 10, 11, 128 + 59, 128, 128);
-  const auto piece = keyText(picture.data(), background.data(), w, h);
-  ASSERT_TRUE(piece);
-  EXPECT_EQ((*piece)[size_t(10 * w + 10) * 4 + 3], 255);  // red stroke: difference 0.5
-  EXPECT_EQ((*piece)[size_t(10 * w + 28) * 4 + 3], 255);  // green stroke
-  EXPECT_EQ((*piece)[size_t(10 * w + 20) * 4 + 3], 130);
-  EXPECT_EQ((*piece)[size_t(10 * w + 38) * 4 + 3], 0);  // background
+TEST(TextInk, LettersOfManyColoursAreAllFound) {
+  const cv::Mat grey(80, 480, CV_8UC3, cv::Scalar(128, 128, 128));
+  const Lettered l = lettered(grey, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
+  const std::optional<TextInk> found = findTextInk(l.picture.data(), l.w, l.h);
+  ASSERT_TRUE(found);
+  EXPECT_FALSE(found->oneColour);
+  const cv::Mat hole(l.h, l.w, CV_8U, const_cast<uint8_t*>(found->hole.data()));
+  EXPECT_EQ(cv::countNonZero((l.coverage >= 64) & ~hole), 0);
+  const std::vector<uint8_t> piece = keyText(l.picture.data(), l.background.data(), *found);
+  int strokes = 0, opaque = 0;
+  for (int p = 0; p < l.w * l.h; ++p) {
+    if (l.coverage.data[p] < 200) continue;
+    ++strokes;
+    opaque += piece[size_t(p) * 4 + 3] >= 128;
+  }
+  EXPECT_GE(opaque, strokes * 95 / 100);
 }
 
 class TextPieceFiles : public ::testing::Test {
@@ -126,8 +158,14 @@ class TextPieceFiles : public ::testing::Test {
   }
   std::string piecesWith(float coverage, const std::string& text) {
     const Image subjectUnion = solidImage(Pixel{coverage, coverage, coverage, 1}, run.workingRect);
+    const std::vector<TextRegion> regions = {TextRegion{Rect{40, 30, 100, 40}, text},
+                                             TextRegion{Rect{0, 0, 30, 20}, "flat"}};
+    auto inks = findTextInks(run, regions);
+    EXPECT_TRUE(inks[0]);
+    EXPECT_FALSE(inks[1]) << "no ink on a flat background";
+    leaveSubjectsTheirText(inks, regions, subjectUnion);
     ::testing::internal::CaptureStdout();
-    writeTextPieces(run, {TextRegion{Rect{40, 30, 100, 40}, text}}, subjectUnion, fill);
+    writeTextPieces(run, regions, inks, fill);
     return ::testing::internal::GetCapturedStdout();
   }
 

@@ -1,0 +1,24 @@
+// Filling holes in a picture from their surroundings, nearest surroundings first.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace plumvane {
+
+// Paints the pixels of an 8-bit RGB picture where target is non-zero in from the pixels around
+// them, rim first, each from its nearest known neighbours (OpenCV's fast-marching inpainting with
+// the Navier-Stokes update, radius 2), so that edges and colour continue from the rim inwards.
+// Pixels where unknown is non-zero are not used as sources (target lies within unknown). Large
+// holes are filled at a reduced scale, at most largeSide pixels on the picture's longer side, and
+// scaled back (at full scale when no known pixel would be left); thin holes (scale 1) keep full
+// detail. Pixels outside target are left as they are, and so is everything when no pixel is known.
+void fillHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int largeSide);
+
+// The longer side at which the holes of subjects are filled.
+inline constexpr int subjectFillSide = 1000;
+
+// The longer side of a w x h line of text scaled to be at most height pixels high (never
+// enlarged): the scale at which holes in it are filled without losing what matters.
+int lineScaleSide(int w, int h, int height);
+
+}  // namespace plumvane

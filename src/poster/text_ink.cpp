@@ -1,0 +1,205 @@
+#include "poster/text_ink.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+#include "poster/hole_fill.h"
+
+namespace plumvane {
+namespace {
+
+constexpr float byteScale = 255.0f;
+constexpr float inkPercentile = 0.88f;
+constexpr float leastInkDifference = 0.12f;
+constexpr size_t leastInkPixels = 8;
+constexpr float colourReach = 0.22f;  // colour distance at which the colour opacity reaches 0
+constexpr float colourRamp = 0.1f;
+constexpr float gateStart = 0.04f;
+constexpr float gateRamp = 0.06f;
+constexpr float strongDifference = 0.3f;
+constexpr float opaqueKeyed = 0.5f;
+constexpr float fallbackStart = 0.16f;
+constexpr float fallbackRamp = 0.14f;
+constexpr int borderRing = 2;  // pixels of the rectangle's border taken as background at first
+constexpr int rimGrowth = 3;   // pixels the strokes grow by to take their anti-aliased rims
+constexpr int estimateHeight = 64;
+constexpr int borderShare = 15;  // percent of the border's pixels in a background colour
+
+float unit(float v) {
+  return std::clamp(v, 0.0f, 1.0f);
+}
+
+// The median as the upper of the two middle values.
+float upperMedian(std::vector<float>& values) {
+  std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+  return values[values.size() / 2];
+}
+
+// The picture with the hole's pixels painted in from around them, as RGBA bytes. The estimate
+// needs no detail finer than the letters: it is made with the line at most estimateHeight
+// pixels high.
+std::vector<uint8_t> inpainted(const cv::Mat& rgb, const cv::Mat& hole) {
+  cv::Mat filled = rgb.clone();
+  fillHoles(filled, hole, hole, lineScaleSide(rgb.cols, rgb.rows, estimateHeight));
+  cv::Mat rgba;
+  cv::cvtColor(filled, rgba, cv::COLOR_RGB2RGBA);
+  return std::vector<uint8_t>(rgba.datastart, rgba.dataend);
+}
+
+// The difference of each pixel from the background: the largest of the colour channels', 0..1.
+std::vector<float> differenceOf(const uint8_t* picture, const uint8_t* background, size_t n) {
+  std::vector<float> difference(n);
+  for (size_t p = 0; p < n; ++p) {
+    float d = 0;
+    for (size_t c = 0; c < 3; ++c) {
+      d = std::max(d,
+                   std::abs(float(picture[p * 4 + c]) - float(background[p * 4 + c])) / byteScale);
+    }
+    difference[p] = d;
+  }
+  return difference;
+}
+
+// Which pixels are not in a colour that dominates the rectangle's border: one that, with its
+// near neighbours (bins of 16 levels a channel, and a bin on every side), covers at least 15%
+// of the border's pixels. A background shows all along the border; a letter cut by it, or a
+// bright spot of a photo, covers only a little of it.
+std::vector<uint8_t> notBorderColours(const uint8_t* picture, int w, int h, int ring) {
+  constexpr int bins = 16;
+  auto binOf = [&](const uint8_t* p) { return (p[0] / 16 * bins + p[1] / 16) * bins + p[2] / 16; };
+  std::vector<int> seen(bins * bins * bins, 0);
+  int border = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      if (x >= ring && y >= ring && x < w - ring && y < h - ring) continue;
+      ++seen[size_t(binOf(picture + (size_t(y) * size_t(w) + size_t(x)) * 4))];
+      ++border;
+    }
+  }
+  std::vector<uint8_t> dominant(seen.size(), 0);
+  for (int r = 0; r < bins; ++r) {
+    for (int g = 0; g < bins; ++g) {
+      for (int b = 0; b < bins; ++b) {
+        int near = 0;
+        for (int dr = std::max(0, r - 1); dr <= std::min(bins - 1, r + 1); ++dr) {
+          for (int dg = std::max(0, g - 1); dg <= std::min(bins - 1, g + 1); ++dg) {
+            for (int db = std::max(0, b - 1); db <= std::min(bins - 1, b + 1); ++db) {
+              near += seen[size_t((dr * bins + dg) * bins + db)];
+            }
+          }
+        }
+        dominant[size_t((r * bins + g) * bins + b)] = near * 100 >= border * borderShare;
+      }
+    }
+  }
+  std::vector<uint8_t> evidence(size_t(w) * size_t(h));
+  for (size_t p = 0; p < evidence.size(); ++p) {
+    evidence[p] = !dominant[size_t(binOf(picture + p * 4))];
+  }
+  return evidence;
+}
+
+// The strokes keyed against a background, grown by their rims; empty when there is too little
+// ink.
+std::optional<KeyedInk> strokesAgainst(const uint8_t* picture, const std::vector<uint8_t>& bg,
+                                       const std::vector<uint8_t>& evidence, int w, int h,
+                                       cv::Mat& grown) {
+  std::optional<KeyedInk> keyed =
+      keyedInk(picture, bg.data(), size_t(w) * size_t(h), evidence.data());
+  if (!keyed) return std::nullopt;
+  cv::Mat strokes(h, w, CV_8U);
+  for (size_t p = 0; p < keyed->alpha.size(); ++p) {
+    strokes.data[p] = keyed->alpha[p] >= 0.5f ? 255 : 0;
+  }
+  if (cv::countNonZero(strokes) == 0) return std::nullopt;
+  const cv::Mat disk =
+      cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * rimGrowth + 1, 2 * rimGrowth + 1));
+  cv::dilate(strokes, grown, disk);
+  return keyed;
+}
+
+}  // namespace
+
+std::optional<KeyedInk> keyedInk(const uint8_t* picture, const uint8_t* background, size_t n,
+                                 const uint8_t* evidence) {
+  if (n == 0) return std::nullopt;
+  const std::vector<float> difference = differenceOf(picture, background, n);
+  auto counts = [&](size_t p) { return evidence == nullptr || evidence[p] != 0; };
+  std::vector<float> sorted;
+  for (size_t p = 0; p < n; ++p) sorted.push_back(counts(p) ? difference[p] : 0.0f);
+  const auto at = sorted.begin() + long(float(n) * inkPercentile);
+  std::nth_element(sorted.begin(), at, sorted.end());
+  const float q = *at;
+
+  // Ink: the pixels that differ most, and clearly.
+  std::vector<float> inkRed, inkGreen, inkBlue;
+  for (size_t p = 0; p < n; ++p) {
+    if (counts(p) && difference[p] >= q && difference[p] > leastInkDifference) {
+      inkRed.push_back(float(picture[p * 4]) / byteScale);
+      inkGreen.push_back(float(picture[p * 4 + 1]) / byteScale);
+      inkBlue.push_back(float(picture[p * 4 + 2]) / byteScale);
+    }
+  }
+  if (inkRed.size() < leastInkPixels) return std::nullopt;
+  KeyedInk keyed;
+  keyed.ink = {upperMedian(inkRed), upperMedian(inkGreen), upperMedian(inkBlue)};
+
+  // Keyed alpha: near the ink colour, and different enough from the background.
+  keyed.alpha.resize(n);
+  int64_t strong = 0, agree = 0;
+  for (size_t p = 0; p < n; ++p) {
+    float distance = 0;
+    for (size_t c = 0; c < 3; ++c) {
+      distance = std::max(distance, std::abs(float(picture[p * 4 + c]) / byteScale - keyed.ink[c]));
+    }
+    const float colourOpacity = unit((colourReach - distance) / colourRamp);
+    const float gate = unit((difference[p] - gateStart) / gateRamp);
+    keyed.alpha[p] = colourOpacity * gate;
+    if (counts(p) && difference[p] > strongDifference) {
+      ++strong;
+      if (keyed.alpha[p] > opaqueKeyed) ++agree;
+    }
+  }
+  // When the colour model doesn't fit the strong differences, the difference itself is used.
+  if (strong != 0 && !(float(agree) / float(strong) > opaqueKeyed)) {
+    keyed.oneColour = false;
+    for (size_t p = 0; p < n; ++p) {
+      keyed.alpha[p] = unit((difference[p] - fallbackStart) / fallbackRamp);
+    }
+  }
+  return keyed;
+}
+
+std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h) {
+  if (w <= 0 || h <= 0) return std::nullopt;
+  cv::Mat rgb;
+  cv::cvtColor(cv::Mat(h, w, CV_8UC4, const_cast<uint8_t*>(picture)), rgb, cv::COLOR_RGBA2RGB);
+  // First estimate: the rectangle painted in from its border ring.
+  cv::Mat inside(h, w, CV_8U, cv::Scalar(0));
+  // The ring is at least borderRing pixels wide at the scale of the estimate.
+  const int ring = std::min(
+      {borderRing * ((h + estimateHeight - 1) / estimateHeight), (w - 1) / 2, (h - 1) / 2});
+  inside(cv::Rect(ring, ring, w - 2 * ring, h - 2 * ring)).setTo(255);
+  // The ink is told by pixels in colours that don't dominate the border: the lines are padded,
+  // so their letters stand mostly clear of it, and what shows all along it (a band, a photo
+  // below it) is background.
+  const std::vector<uint8_t> evidence = notBorderColours(picture, w, h, ring);
+  cv::Mat grown;
+  if (!strokesAgainst(picture, inpainted(rgb, inside), evidence, w, h, grown)) return std::nullopt;
+  // Second estimate: only the strokes found painted in from the pixels around them; the strokes
+  // are keyed again against it.
+  cv::Mat hole;
+  std::optional<KeyedInk> keyed =
+      strokesAgainst(picture, inpainted(rgb, grown), evidence, w, h, hole);
+  if (!keyed) return std::nullopt;
+  TextInk found;
+  found.w = w;
+  found.h = h;
+  found.hole.assign(hole.datastart, hole.dataend);
+  found.ink = keyed->ink;
+  found.oneColour = keyed->oneColour;
+  return found;
+}
+
+}  // namespace plumvane
