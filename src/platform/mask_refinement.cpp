@@ -266,33 +266,43 @@ void refinePixels(const Workspace& w, const BitmapView& picture, int step, float
       float* out = refined.values.data() + size_t(y) * size_t(picture.width);
       const int cy = y / step;
       const uint8_t* side = w.side.ptr<uint8_t>(cy);
+      const uint8_t* edge = w.edge.ptr<uint8_t>(cy);
+      const float* steepness = w.steepness.ptr<float>(cy);
+      const float* ownTrust = w.trust.ptr<float>(cy);
+      const float* ownDecided = w.decided.ptr<float>(cy);
+      const cv::Vec6f* pairs = w.pairs.ptr<cv::Vec6f>(cy);
       const Lerp& v = down[size_t(y)];
       const float* trust[2] = {w.trust.ptr<float>(v.first), w.trust.ptr<float>(v.second)};
       const float* decided[2] = {w.decided.ptr<float>(v.first), w.decided.ptr<float>(v.second)};
-      for (int x = 0; x < picture.width; ++x) {
-        const int cx = x / step;
+      for (int cx = 0; cx < grid.width; ++cx) {
         if (side[cx] != band) continue;
-        const Lerp& u = across[size_t(x)];
-        const float trusted = crisp(u.of(trust[0]) * (1 - v.share) + u.of(trust[1]) * v.share, 4);
         // A plateau where the model hesitates (thin hair, a veil) keeps its value.
-        const float ramp = std::clamp(
-            (w.steepness.at<float>(cy, cx) - flatRamp) / (steepRamp - flatRamp), 0.0f, 1.0f);
-        float alpha = crisp(out[x], 1 + (stretch - 1) * ramp);
-        if (trusted > 0) {
-          // Between cells decided pure, the edge is sharp: only a mixed cell makes mixed pixels.
-          float fromColour = u.of(decided[0]) * (1 - v.share) + u.of(decided[1]) * v.share;
-          const float own = w.decided.at<float>(cy, cx);
-          if (own == 0.0f || own == 1.0f) fromColour = crisp(fromColour, float(2 * step));
-          alpha = trusted * fromColour + (1 - trusted) * alpha;
+        const float ramp =
+            std::clamp((steepness[cx] - flatRamp) / (steepRamp - flatRamp), 0.0f, 1.0f);
+        const float sharpen = 1 + (stretch - 1) * ramp;
+        const bool pure = ownDecided[cx] == 0.0f || ownDecided[cx] == 1.0f;
+        const bool mixes = edge[cx] && ownTrust[cx] > 0;
+        const cv::Vec6f pair = mixes ? pairs[cx] : cv::Vec6f();
+        const cv::Vec3f b(pair[0], pair[1], pair[2]), f(pair[3], pair[4], pair[5]);
+        const float spread = squaredDistance(f, b);
+        for (int x = cx * step; x < std::min(picture.width, (cx + 1) * step); ++x) {
+          const Lerp& u = across[size_t(x)];
+          const float trusted = crisp(u.of(trust[0]) * (1 - v.share) + u.of(trust[1]) * v.share, 4);
+          float alpha = crisp(out[x], sharpen);
+          if (trusted > 0) {
+            // Between cells decided pure, the edge is sharp: only a mixed cell makes mixed
+            // pixels.
+            float fromColour = u.of(decided[0]) * (1 - v.share) + u.of(decided[1]) * v.share;
+            if (pure) fromColour = crisp(fromColour, float(2 * step));
+            alpha = trusted * fromColour + (1 - trusted) * alpha;
+          }
+          if (mixes) {
+            const Between mix = between(colourOf(row + x * 4), b, f);
+            const float fit = spread / (spread + 4 * mix.off);
+            alpha = fit * mix.along + (1 - fit) * alpha;
+          }
+          out[x] = alpha;
         }
-        if (w.edge.at<uint8_t>(cy, cx) && w.trust.at<float>(cy, cx) > 0) {
-          const cv::Vec6f pair = w.pairs.at<cv::Vec6f>(cy, cx);
-          const cv::Vec3f b(pair[0], pair[1], pair[2]), f(pair[3], pair[4], pair[5]);
-          const Between mix = between(colourOf(row + x * 4), b, f);
-          const float fit = squaredDistance(f, b) / (squaredDistance(f, b) + 4 * mix.off);
-          alpha = fit * mix.along + (1 - fit) * alpha;
-        }
-        out[x] = alpha;
       }
     }
   });
