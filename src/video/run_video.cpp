@@ -1,6 +1,8 @@
 #include "video/run_video.h"
 
 #include <cstdio>
+#include <future>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -23,8 +25,8 @@ struct VideoState {
   float fps = 30;
   int64_t total = 0;
   int orientation = 1;
-  int64_t n = 0;             // mattes written so far, and the index of the next one
-  std::optional<Mask> last;  // the last mask segmentation produced
+  int64_t n = 0;                     // mattes written so far, and the index of the next one
+  std::shared_ptr<const Mask> last;  // the last mask segmentation produced
 };
 
 // The frame turned upright by the orientation, so that the mask comes back as displayed.
@@ -86,17 +88,14 @@ void runVideo(const RunSettings& settings, Vision& vision) {
             std::to_string(v.geometry.W) + " " + std::to_string(v.geometry.H));
   v.orientation = orientationOf(v.t);
 
+  // Each matte is written on a thread of its own while the next frame is read and segmented;
+  // its line is printed once it is complete, so the lines keep their order and a "p" line
+  // always follows its file.
   ProgressDisplay progress(v.total);
-  VideoFrame frame;
-  VideoReader::Status status;
-  while ((status = v.reader->next(frame)) == VideoReader::Status::frame) {
-    if (std::optional<Mask> mask =
-            segment(frame, v.orientation, settings.usePerson, v.geometry, vision)) {
-      v.last = std::move(mask);
-    }
-    // The new mask, else the last one again, else (none yet) the black matte.
-    const Mask* matte = v.last ? &*v.last : nullptr;
-    if (auto error = writeMatte(matte, v.n, v.geometry.W, v.geometry.H, settings.outDir)) {
+  std::future<std::optional<std::string>> writing;
+  auto finishWriting = [&] {
+    if (!writing.valid()) return;
+    if (auto error = writing.get()) {
       progress.clear();
       fail(*error);
     }
@@ -104,7 +103,21 @@ void runVideo(const RunSettings& settings, Vision& vision) {
     progress.clear();  // standard output may go to the same terminal
     printLine("p " + std::to_string(v.n));
     progress.update(v.n);
+  };
+  VideoFrame frame;
+  VideoReader::Status status;
+  while ((status = v.reader->next(frame)) == VideoReader::Status::frame) {
+    if (std::optional<Mask> mask =
+            segment(frame, v.orientation, settings.usePerson, v.geometry, vision)) {
+      v.last = std::make_shared<const Mask>(std::move(*mask));
+    }
+    finishWriting();
+    // The new mask, else the last one again, else (none yet) the black matte.
+    writing = std::async(std::launch::async, [matte = v.last, index = v.n, &v, &settings] {
+      return writeMatte(matte.get(), index, v.geometry.W, v.geometry.H, settings.outDir);
+    });
   }
+  finishWriting();
   progress.clear();
   if (status == VideoReader::Status::failed) fail("reading stopped: " + v.reader->failure());
   printLine("done " + std::to_string(v.n));
