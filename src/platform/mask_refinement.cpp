@@ -39,7 +39,8 @@ struct Workspace {
   cv::Mat outline;    // CV_8U, 255 within a map pixel of where the map hesitates
   cv::Mat steepness;  // CV_32F, how steeply the map rises across each cell, per map pixel
   cv::Mat side;       // CV_8U, a Side per cell
-  cv::Mat colours;    // CV_8UC4, each cell's mean colour (unused when cells are pixels)
+  cv::Mat needed;     // CV_8U, the cells whose colour the band's decisions read
+  cv::Mat colours;    // CV_32FC3, the mean colour of each cell within reach of the band
   cv::Mat decided;    // CV_32F, a band cell's coverage as its colour says
   cv::Mat trust;      // CV_32F, how far that is to be trusted; 0 off the band
   cv::Mat pairs;      // CV_32FC(6), the background and foreground colours that explain a cell
@@ -97,7 +98,7 @@ const std::vector<cv::Point>& nearestFirst() {
 // several colours (a ladybird's red, black and white); a mix rather than a choice, because hair,
 // fur and anti-aliased rims are mixes. A colour that one side matches about as well as the mix
 // is that side's own, as inside a textured subject.
-void decideBand(Workspace& w, const cv::Mat& colours) {
+void decideBand(Workspace& w) {
   w.trust.create(w.side.size(), CV_32F);
   w.pairs.create(w.side.size(), CV_32FC(6));
   w.trust.setTo(0);
@@ -113,11 +114,11 @@ void decideBand(Workspace& w, const cv::Mat& colours) {
         if (at.x < 0 || at.y < 0 || at.x >= w.side.cols || at.y >= w.side.rows) continue;
         const uint8_t s = w.side.at<uint8_t>(at);
         if (s == band || samples[s - 1].size() == samplesPerSide) continue;
-        samples[s - 1].push_back(colourOf(colours.ptr<uint8_t>(at.y, at.x)));
+        samples[s - 1].push_back(w.colours.at<cv::Vec3f>(at));
         if (samples[0].size() == samplesPerSide && samples[1].size() == samplesPerSide) break;
       }
       if (samples[0].empty() || samples[1].empty()) continue;
-      const cv::Vec3f colour = colourOf(colours.ptr<uint8_t>(cell.y, cell.x));
+      const cv::Vec3f colour = w.colours.at<cv::Vec3f>(cell);
       // The sample of each side nearest the colour: a colour that one side matches about as
       // well as any mix is that side's own, as inside a textured subject.
       float pure[2] = {HUGE_VALF, HUGE_VALF};
@@ -133,7 +134,7 @@ void decideBand(Workspace& w, const cv::Mat& colours) {
       }
       Between best{0, HUGE_VALF};
       cv::Vec3f b = nearest[0], f = nearest[1];
-      if (std::min(pure[0], pure[1]) > sameColour) {
+      if (std::min(pure[0], pure[1]) > 4 * sameColour) {
         for (const cv::Vec3f& someB : samples[0]) {
           for (const cv::Vec3f& someF : samples[1]) {
             const Between mix = between(colour, someB, someF);
@@ -213,6 +214,32 @@ Mask firmed(Mask map) {
     v = std::clamp((v - (0.5f - hesitation)) / (2 * hesitation), 0.0f, 1.0f);
   }
   return map;
+}
+
+// The mean colour of each cell that the band's decisions read: the band's cells and the cells
+// within the sample reach of them. Only those: the band is a small part of the picture.
+void cellColours(Workspace& w, const BitmapView& picture, int step) {
+  cv::dilate(w.side == band, w.needed,
+             cv::getStructuringElement(cv::MORPH_RECT,
+                                       cv::Size(2 * sampleReach + 1, 2 * sampleReach + 1)));
+  w.colours.create(w.side.size(), CV_32FC3);
+  cv::parallel_for_(cv::Range(0, w.side.rows), [&](const cv::Range& rows) {
+    for (int cy = rows.start; cy < rows.end; ++cy) {
+      const uint8_t* needed = w.needed.ptr<uint8_t>(cy);
+      cv::Vec3f* colours = w.colours.ptr<cv::Vec3f>(cy);
+      const int y0 = cy * step, y1 = std::min(picture.height, y0 + step);
+      for (int cx = 0; cx < w.side.cols; ++cx) {
+        if (!needed[cx]) continue;
+        const int x0 = cx * step, x1 = std::min(picture.width, x0 + step);
+        cv::Vec3f sum(0, 0, 0);
+        for (int y = y0; y < y1; ++y) {
+          const uint8_t* row = picture.pixels + size_t(y) * picture.rowBytes;
+          for (int x = x0; x < x1; ++x) sum += colourOf(row + x * 4);
+        }
+        colours[cx] = sum / float((y1 - y0) * (x1 - x0));
+      }
+    }
+  });
 }
 
 // Marks the band to decide again: where the map hesitates, and a map pixel either side of its
@@ -327,10 +354,8 @@ Mask refinedMask(const BitmapView& picture, const Mask& coarse) {
 
   markBand(w, map, grid);
   if (w.bandCells.empty()) return refined;
-  const cv::Mat source(picture.height, picture.width, CV_8UC4, const_cast<uint8_t*>(picture.pixels),
-                       picture.rowBytes);
-  if (step > 1) cv::resize(source, w.colours, grid, 0, 0, cv::INTER_AREA);
-  decideBand(w, step > 1 ? w.colours : source);
+  cellColours(w, picture, step);
+  decideBand(w);
   findEdge(w);
   refinePixels(w, picture, step, float(stretch), refined);
   return refined;
