@@ -93,7 +93,10 @@ std::optional<std::string> encodeInto(int fd, const PngPixels& pixels, const Png
 std::variant<std::filesystem::path, int> throughLinks(std::filesystem::path path) {
   for (int hops = 0; hops < 40; ++hops) {
     std::error_code error;
-    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) return path;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    // A path that can't be looked at may be a link: refused rather than replaced.
+    if (error && status.type() != std::filesystem::file_type::not_found) return error.value();
+    if (!std::filesystem::is_symlink(status)) return path;
     const std::filesystem::path target = std::filesystem::read_symlink(path, error);
     if (error) return error.value();
     path = target.is_absolute() ? target : path.parent_path() / target;
