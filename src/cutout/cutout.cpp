@@ -18,9 +18,7 @@ std::optional<Mask> subjectMask(const Image& picture, Vision& vision) {
   if (SubjectSegmenter* subjects = vision.subjects()) return subjects->allInstances(bitmap.view());
   std::optional<Mask> people = vision.people().personMask(bitmap.view());
   if (!people || people->isEmpty()) return std::nullopt;
-  // A mask of another size is stretched, each axis by its own factor, to cover the picture.
-  if (people->width == picture.width && people->height == picture.height) return people;
-  return resizedMask(*people, picture.width, picture.height);
+  return people;
 }
 
 }  // namespace

@@ -40,18 +40,16 @@ class OnnxSubjects : public SubjectSegmenter {
 
   std::vector<Mask> instanceMasks(const BitmapView& picture) override {
     const SubjectInstances instances = find(picture);
-    const Mask& map = instances.map;
     std::vector<Mask> masks;
     for (size_t i = 0; i < instances.regions.size(); ++i) {
-      masks.push_back(refinedMask(picture, instanceMask(instances, i, map.width, map.height)));
+      masks.push_back(refinedMask(picture, instanceMask(instances, i)));
     }
     return masks;
   }
 
   std::optional<Mask> allInstances(const BitmapView& picture) override {
     const SubjectInstances instances = find(picture);
-    std::optional<Mask> all =
-        allInstancesMask(instances, instances.map.width, instances.map.height);
+    std::optional<Mask> all = allInstancesMask(instances);
     if (!all) return std::nullopt;
     return refinedMask(picture, *all);
   }

@@ -16,13 +16,13 @@ constexpr double leastConfidence = 0.8;
 // model found salient all over (noise does this), not a subject.
 constexpr double mostShare = 0.9;
 
-// The map where region is set, 0 elsewhere, resampled to width x height.
-Mask maskedMap(const Mask& map, const std::vector<uint8_t>& region, int width, int height) {
+// The map where region is set, 0 elsewhere.
+Mask maskedMap(const Mask& map, const std::vector<uint8_t>& region) {
   Mask inside = map;
   for (size_t p = 0; p < inside.values.size(); ++p) {
     if (!region[p]) inside.values[p] = 0;
   }
-  return resizedMask(inside, width, height);
+  return inside;
 }
 
 }  // namespace
@@ -74,17 +74,17 @@ SubjectInstances findInstances(Mask map, int grow) {
   return result;
 }
 
-Mask instanceMask(const SubjectInstances& instances, size_t i, int width, int height) {
-  return maskedMap(instances.map, instances.regions.at(i), width, height);
+Mask instanceMask(const SubjectInstances& instances, size_t i) {
+  return maskedMap(instances.map, instances.regions.at(i));
 }
 
-std::optional<Mask> allInstancesMask(const SubjectInstances& instances, int width, int height) {
+std::optional<Mask> allInstancesMask(const SubjectInstances& instances) {
   if (instances.regions.empty()) return std::nullopt;
   std::vector<uint8_t> any(instances.regions.front().size(), 0);
   for (const auto& region : instances.regions) {
     for (size_t p = 0; p < any.size(); ++p) any[p] |= region[p];
   }
-  return maskedMap(instances.map, any, width, height);
+  return maskedMap(instances.map, any);
 }
 
 }  // namespace plumvane

@@ -21,10 +21,10 @@ struct SubjectInstances {
 // grows each by `grow` pixels of the map.
 SubjectInstances findInstances(Mask map, int grow);
 
-// Instance i's mask: the map inside its grown component, resampled to width x height.
-Mask instanceMask(const SubjectInstances& instances, size_t i, int width, int height);
+// Instance i's mask: the map inside its grown component, at the map's resolution.
+Mask instanceMask(const SubjectInstances& instances, size_t i);
 
-// The union of all instances' masks, resampled to width x height; nothing when there are none.
-std::optional<Mask> allInstancesMask(const SubjectInstances& instances, int width, int height);
+// The union of all instances' masks, at the map's resolution; nothing when there are none.
+std::optional<Mask> allInstancesMask(const SubjectInstances& instances);
 
 }  // namespace plumvane
