@@ -37,6 +37,20 @@ class OnnxModel {
   std::unique_ptr<Session> session_;
 };
 
+// A model that maps a picture to a 0..1 map, with its description.
+class SegmentationModel {
+ public:
+  explicit SegmentationModel(const ModelDescription& description);
+
+  // The picture's map at the model's resolution; nothing when inference fails.
+  std::optional<Mask> map(const BitmapView& picture);
+  const InputFormat& input() const { return description_.input; }
+
+ private:
+  ModelDescription description_;
+  OnnxModel model_;
+};
+
 // The picture resized to width x height (area averaging when shrinking, bilinear when growing)
 // and normalised as format says, as a 1 x 3 x height x width (NCHW) or 1 x height x width x 3
 // (NHWC) tensor. width and height override the format's own size.

@@ -1,4 +1,4 @@
-// The subject and person services: both run a model that maps a picture to a 0..1 map.
+// The subject service: a salient-object model's map, split into instances.
 #include <algorithm>
 #include <cmath>
 
@@ -9,30 +9,6 @@
 
 namespace plumvane {
 namespace {
-
-// A model that maps a picture to a 0..1 map, with its description.
-class SegmentationModel {
- public:
-  explicit SegmentationModel(const ModelDescription& description)
-      : description_(description), model_(description.file) {}
-
-  // The picture's map at the model's resolution; nothing when inference fails.
-  std::optional<Mask> map(const BitmapView& picture) {
-    if (picture.width <= 0 || picture.height <= 0) return std::nullopt;
-    const InputFormat& format = description_.input;
-    auto outputs = model_.run(modelInput(picture, format, format.width, format.height));
-    if (!outputs || size_t(description_.output) >= outputs->size()) return std::nullopt;
-    Tensor& map = (*outputs)[size_t(description_.output)];
-    if (map.values.size() != size_t(format.width) * size_t(format.height)) return std::nullopt;
-    Mask mask{format.width, format.height, std::move(map.values)};
-    for (float& v : mask.values) v = std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
-    return mask;
-  }
-
- private:
-  ModelDescription description_;
-  OnnxModel model_;
-};
 
 class OnnxSubjects : public SubjectSegmenter {
  public:
@@ -68,28 +44,10 @@ class OnnxSubjects : public SubjectSegmenter {
   SegmentationModel model_;
 };
 
-class OnnxPeople : public PersonSegmenter {
- public:
-  explicit OnnxPeople(const ModelDescription& description) : model_(description) {}
-
-  std::optional<Mask> personMask(const BitmapView& picture) override {
-    std::optional<Mask> map = model_.map(picture);
-    if (!map) return std::nullopt;
-    return refinedMask(picture, *map);
-  }
-
- private:
-  SegmentationModel model_;
-};
-
 }  // namespace
 
 std::unique_ptr<SubjectSegmenter> onnxSubjects(const ModelDescription& model) {
   return std::make_unique<OnnxSubjects>(model);
-}
-
-std::unique_ptr<PersonSegmenter> onnxPeople(const ModelDescription& model) {
-  return std::make_unique<OnnxPeople>(model);
 }
 
 }  // namespace plumvane
