@@ -1,6 +1,7 @@
 #include "poster/hole_fill.h"
 
 #include <algorithm>
+#include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/photo.hpp>
 
@@ -46,29 +47,36 @@ cv::Mat threeChannels(const cv::Mat& single) {
   return three;
 }
 
-// The smoothest surface over the pixels that are mostly unknown: each of them the mean of its
-// four neighbours (the picture's border mirrors them), the others held at their colour. values
-// (32-bit RGB) are the colours of the known parts of each pixel, weight (32-bit) the share of
-// each pixel that is known. Solved coarse to fine: each level starts from the coarser level's
-// surface, so that a few sweeps settle it.
-cv::Mat membrane(const cv::Mat& values, const cv::Mat& weight) {
-  const cv::Mat held = weight > 0.5f;
-  cv::Mat surface;
-  if (std::max(values.cols, values.rows) <= membraneBottom) {
-    surface = values.clone();
-    const double known = cv::sum(weight)[0];
-    surface.setTo(cv::sum(values.mul(threeChannels(weight))) / known, ~held);
-    return surface;
-  }
+cv::Mat membrane(const cv::Mat& values, const cv::Mat& weight);
+
+// The membrane over values and weight halved, each half-size pixel the weighted mean of the four
+// it covers, brought back to their size.
+cv::Mat membraneFromHalf(const cv::Mat& values, const cv::Mat& weight) {
   const cv::Size half((values.cols + 1) / 2, (values.rows + 1) / 2);
-  cv::Mat sums, halfWeight, halfValues;
+  cv::Mat sums, halfWeight, halfValues, surface;
   cv::resize(values.mul(threeChannels(weight)), sums, half, 0, 0, cv::INTER_AREA);
   cv::resize(weight, halfWeight, half, 0, 0, cv::INTER_AREA);
   cv::divide(sums, cv::max(threeChannels(halfWeight), 1e-6f), halfValues);
   cv::resize(membrane(halfValues, halfWeight), surface, values.size(), 0, 0, cv::INTER_LINEAR);
+  return surface;
+}
+
+// The smoothest surface over the pixels that are mostly unknown: each of them the mean of its
+// four neighbours (beyond the picture's border, its edge pixels repeated), the others held at
+// their colour. values (32-bit RGB) are the colours of the known parts of each pixel, weight
+// (32-bit) the share of each pixel that is known. Solved coarse to fine: each level starts from
+// the coarser level's surface, so that a few sweeps settle it.
+cv::Mat membrane(const cv::Mat& values, const cv::Mat& weight) {
+  const cv::Mat held = weight > 0.5f;
+  if (std::max(values.cols, values.rows) <= membraneBottom) {
+    cv::Mat surface = values.clone();
+    const double known = cv::sum(weight)[0];
+    surface.setTo(cv::sum(values.mul(threeChannels(weight))) / known, ~held);
+    return surface;
+  }
+  cv::Mat surface = membraneFromHalf(values, weight), next;
   values.copyTo(surface, held);
   const cv::Mat neighbours = (cv::Mat_<float>(3, 3) << 0, 0.25, 0, 0.25, 0, 0.25, 0, 0.25, 0);
-  cv::Mat next;
   for (int i = 0; i < membraneSweeps; ++i) {
     cv::filter2D(surface, next, -1, neighbours, {-1, -1}, 0, cv::BORDER_REPLICATE);
     values.copyTo(next, held);
@@ -83,25 +91,30 @@ cv::Mat membrane(const cv::Mat& values, const cv::Mat& weight) {
 // their mean is never further from the hidden colour than the two are on average.
 cv::Mat inpaintedIntoMembrane(const cv::Mat& rgb, const cv::Mat& hole) {
   const cv::Mat lines = inpainted(rgb, hole);
-  // The membrane needs no more detail than half the scale: it is solved from there on.
-  const cv::Size half((rgb.cols + 1) / 2, (rgb.rows + 1) / 2);
-  cv::Mat values, weight, halfValues, halfWeight, sums, surface;
+  // The membrane needs no more detail than half the scale: it is relaxed from there down.
+  cv::Mat values, weight;
   rgb.convertTo(values, CV_32FC3);
   cv::Mat(hole == 0).convertTo(weight, CV_32F, 1.0 / 255);
-  cv::resize(values.mul(threeChannels(weight)), sums, half, 0, 0, cv::INTER_AREA);
-  cv::resize(weight, halfWeight, half, 0, 0, cv::INTER_AREA);
-  cv::divide(sums, cv::max(threeChannels(halfWeight), 1e-6f), halfValues);
-  cv::resize(membrane(halfValues, halfWeight), surface, rgb.size(), 0, 0, cv::INTER_LINEAR);
+  const cv::Mat surface = membraneFromHalf(values, weight);
 
   // The inpainting's share: all of it at the rim, half of it deep inside.
-  cv::Mat depth, share;
+  cv::Mat depth;
   cv::distanceTransform(hole, depth, cv::DIST_L2, 3);
-  cv::exp(depth * (-1.0 / (mixLengthShare * std::max(rgb.cols, rgb.rows))), share);
-  share = threeChannels(0.5 + 0.5 * share);
-  cv::Mat linesF, mixed;
-  lines.convertTo(linesF, CV_32FC3);
-  mixed = linesF.mul(share) + surface.mul(cv::Scalar::all(1) - share);
-  mixed.convertTo(mixed, CV_8UC3);
+  const float perPixel = float(-1.0 / (mixLengthShare * std::max(rgb.cols, rgb.rows)));
+  cv::Mat mixed = lines.clone();
+  for (int y = 0; y < rgb.rows; ++y) {
+    const uint8_t* inHole = hole.ptr<uint8_t>(y);
+    const float* d = depth.ptr<float>(y);
+    const cv::Vec3f* smooth = surface.ptr<cv::Vec3f>(y);
+    cv::Vec3b* out = mixed.ptr<cv::Vec3b>(y);
+    for (int x = 0; x < rgb.cols; ++x) {
+      if (!inHole[x]) continue;
+      const float share = 0.5f + 0.5f * std::exp(d[x] * perPixel);
+      for (int c = 0; c < 3; ++c) {
+        out[x][c] = cv::saturate_cast<uint8_t>(out[x][c] * share + smooth[x][c] * (1 - share));
+      }
+    }
+  }
   return mixed;
 }
 
