@@ -14,8 +14,12 @@ namespace plumvane {
 // detail. Pixels outside target are left as they are, and so is everything when no pixel is known.
 void fillHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int largeSide);
 
-// The longer side at which the holes of subjects are filled.
-inline constexpr int subjectFillSide = 1000;
+// Paints in the large holes that subjects leave, as fillHoles does at a reduced scale of at most
+// 1000 pixels on the longer side, but deeper than a twenty-fourth of that side from the rim the
+// inpainting is mixed, up to half and half, with the smoothest surface over the hole (each
+// pixel the mean of its neighbours, solved at half the scale): closer to what the hole hid than
+// either alone.
+void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown);
 
 // The longer side of a w x h line of text scaled to be at most height pixels high (never
 // enlarged): the scale at which holes in it are filled without losing what matters.

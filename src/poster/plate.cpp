@@ -48,7 +48,7 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
   }
 
   // Subjects first, at a reduced scale, with the strokes unknown as well.
-  fillHoles(rgb, subjects, subjects | strokes, subjectFillSide);
+  fillSubjectHoles(rgb, subjects, subjects | strokes);
   // Then each line's strokes at full scale from their rims, the filled subjects counting as known.
   strokes.setTo(0, subjects);
   for (const auto& ink : inks) {

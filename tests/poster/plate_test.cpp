@@ -136,10 +136,10 @@ TEST(Plate, ASubjectsHoleContinuesTheShallowFocusBackdropAroundIt) {
     const cv::Mat rim = removed & ~deep;
     const double error = meanError(plated, truth, removed);
     const double rimError = meanError(plated, truth, rim);
-    // Near the rim the backdrop continues; deep inside, what it hid can't be known, and the
-    // fill is no worse there than a blur of everything around.
+    // Near the rim the backdrop continues; deep inside, what it hid can't be known, yet the fill
+    // comes closer to it than a blur of everything around (inpainting alone does not).
     EXPECT_LE(rimError, 0.65 * meanError(blurred, truth, rim));
-    EXPECT_LE(error, 1.1 * meanError(blurred, truth, removed));
+    EXPECT_LE(error, 0.95 * meanError(blurred, truth, removed));
     std::printf("[ measure  ] %s: behind the figure %.2f (blurs %.2f), at its rim %.2f (%.2f)\n",
                 name.c_str(), error, meanError(blurred, truth, removed), rimError,
                 meanError(blurred, truth, rim));
