@@ -18,6 +18,13 @@ struct BitmapView {
   Order order = Order::rgba;
 };
 
+// The part of a view from (x, y), top-left frame, of width x height pixels, which must lie within
+// it.
+inline BitmapView partOf(const BitmapView& view, int x, int y, int width, int height) {
+  return BitmapView{view.pixels + size_t(y) * view.rowBytes + size_t(x) * 4, width, height,
+                    view.rowBytes, view.order};
+}
+
 // An owned RGBA bitmap.
 struct Bitmap {
   int width = 0;

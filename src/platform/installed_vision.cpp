@@ -11,7 +11,7 @@ class InstalledVision : public Vision {
     return subjects_.get();
   }
   PersonSegmenter& people() override {
-    if (!people_) people_ = onnxPeople(loadDescription("person"));
+    if (!people_) people_ = onnxPeople(loadPeopleModels());
     return *people_;
   }
   TextRecognizer& text() override {

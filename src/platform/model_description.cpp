@@ -92,4 +92,18 @@ TextModels loadTextModels() {
   });
 }
 
+PeopleModels loadPeopleModels() {
+  return parsed("person", [](const json& j) {
+    PeopleModels p;
+    p.segmentation = description(j);
+    const json& detector = j.at("detector");
+    p.detector = description(detector);
+    p.personClass = detector.value("personClass", p.personClass);
+    p.classes = detector.value("classes", p.classes);
+    p.threshold = detector.value("threshold", p.threshold);
+    p.overlap = detector.value("overlap", p.overlap);
+    return p;
+  });
+}
+
 }  // namespace plumvane

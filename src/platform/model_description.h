@@ -41,6 +41,17 @@ struct TextModels {
   float flipThreshold = 0.9f;    // least probability of "upside down" that turns a line over
 };
 
+// The models of the person path: a detector that finds where people are, and a segmentation
+// model that is run on the whole picture and on a crop around each person found.
+struct PeopleModels {
+  ModelDescription segmentation;
+  ModelDescription detector;  // an anchor-free detector with per-class scores and box bins
+  int personClass = 0;        // which of the detector's classes is a person
+  int classes = 80;           // how many classes the detector scores
+  float threshold = 0.3f;     // least score of a person
+  float overlap = 0.5f;       // boxes overlapping more than this (IoU) are one person
+};
+
 // Reads models/<name>.json. A missing or malformed description, or a model file that can't be
 // read, ends the run through fail with a message that names the file and says that `make setup`
 // installs it.
@@ -48,6 +59,9 @@ ModelDescription loadDescription(const std::string& name);
 
 // Reads models/text.json, with the same failures as loadDescription.
 TextModels loadTextModels();
+
+// Reads models/person.json: the segmentation model's description, and its "detector".
+PeopleModels loadPeopleModels();
 
 // Ends the run: a model file is missing or unusable.
 [[noreturn]] void failMissingModel(const std::filesystem::path& file);

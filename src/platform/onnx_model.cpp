@@ -25,10 +25,12 @@ struct OnnxModel::Session {
   std::vector<std::string> outputNames;
 };
 
-OnnxModel::OnnxModel(const std::filesystem::path& file) : session_(std::make_unique<Session>()) {
+OnnxModel::OnnxModel(const std::filesystem::path& file, int threads)
+    : session_(std::make_unique<Session>()) {
   try {
     Ort::SessionOptions options;
-    options.SetIntraOpNumThreads(int(std::max(1u, std::thread::hardware_concurrency())));
+    options.SetIntraOpNumThreads(
+        threads > 0 ? threads : int(std::max(1u, std::thread::hardware_concurrency())));
     options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
     options.AddConfigEntry("session.intra_op.allow_spinning", "0");
     session_->session = Ort::Session(environment(), file.c_str(), options);
@@ -132,8 +134,8 @@ Tensor modelInput(const BitmapView& picture, const InputFormat& format, int widt
   return t;
 }
 
-SegmentationModel::SegmentationModel(const ModelDescription& description)
-    : description_(description), model_(description.file) {}
+SegmentationModel::SegmentationModel(const ModelDescription& description, int threads)
+    : description_(description), model_(description.file, threads) {}
 
 std::optional<Mask> SegmentationModel::map(const BitmapView& picture) {
   if (picture.width <= 0 || picture.height <= 0) return std::nullopt;

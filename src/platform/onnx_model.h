@@ -20,10 +20,10 @@ struct Tensor {
 
 class OnnxModel {
  public:
-  // Loads the model file into a session of the process's one ONNX Runtime environment, with as
-  // many intra-op threads as the machine has cores. A file that can't be loaded ends the run
-  // through failMissingModel.
-  explicit OnnxModel(const std::filesystem::path& file);
+  // Loads the model file into a session of the process's one ONNX Runtime environment, with
+  // `threads` intra-op threads (0: as many as the machine has cores). A file that can't be
+  // loaded ends the run through failMissingModel.
+  explicit OnnxModel(const std::filesystem::path& file, int threads = 0);
   ~OnnxModel();
   OnnxModel(const OnnxModel&) = delete;
   OnnxModel& operator=(const OnnxModel&) = delete;
@@ -40,11 +40,10 @@ class OnnxModel {
 // A model that maps a picture to a 0..1 map, with its description.
 class SegmentationModel {
  public:
-  explicit SegmentationModel(const ModelDescription& description);
+  explicit SegmentationModel(const ModelDescription& description, int threads = 0);
 
   // The picture's map at the model's resolution; nothing when inference fails.
   std::optional<Mask> map(const BitmapView& picture);
-  const InputFormat& input() const { return description_.input; }
 
  private:
   ModelDescription description_;

@@ -29,6 +29,9 @@ class PersonSegmenter {
   // The people of the picture in one mask at the picture's size, its edge refined against the
   // picture; nothing when inference failed.
   virtual std::optional<Mask> personMask(const BitmapView& picture) = 0;
+  // The same for the next frame of a video, the frames given in order: a person found in the
+  // last few frames and missed in this one is still looked for where they were.
+  virtual std::optional<Mask> frameMask(const BitmapView& frame) { return personMask(frame); }
 };
 
 struct TextLine {

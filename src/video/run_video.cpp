@@ -63,7 +63,7 @@ std::optional<Mask> segment(const VideoFrame& frame, int orientation, bool usePe
   }
   const BitmapView view{pixels.data, pixels.cols, pixels.rows, pixels.step,
                         BitmapView::Order::bgra};
-  if (usePerson) return vision.people().personMask(view);
+  if (usePerson) return vision.people().frameMask(view);
   SubjectSegmenter* subjects = vision.subjects();
   return subjects ? subjects->allInstances(view) : std::nullopt;
 }
