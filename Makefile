@@ -37,6 +37,7 @@ bench: setup
 	$(BUILD)/plumvane_bench
 	$(BUILD)/plumvane_cutout_bench $(BUILD)/plumvane testdata/astronaut.png
 	bench/video_bench.sh $(BUILD)
+	bench/people_bench.sh $(BUILD)
 	bench/text_bench.sh $(BUILD)
 	bench/poster_bench.sh $(BUILD)
 
