@@ -27,8 +27,8 @@ constexpr float endMargin = 0.1f;
 // sure people of a crowd go without.
 constexpr float leastHeight = 12;
 constexpr size_t mostCrops = 12;
-// Two crops merge when the merged crop is at most this much larger than the two together.
-constexpr double mergeGrowth = 1.3;
+// Two crops are one when this share of the smaller lies in the larger.
+constexpr double sameCrop = 0.6;
 // In a video the detector runs on every third frame, and a person it misses is still looked for
 // where they were for this many detections.
 constexpr int detectEvery = 3;
@@ -44,17 +44,18 @@ cv::Rect cropAround(const cv::Rect2f& box, int width, int height) {
   return whole & cv::Rect(0, 0, width, height);
 }
 
-// Crops that overlap enough are merged into one, as long as the merged crop adds little area and
-// stays no wider than it is high: the people in it still fill the model's view, and one pass
-// serves them all.
+// Crops that mostly overlap (one person found twice, or people close together) are merged into
+// one. Merging crops that overlap less would save passes, but the people in the merged crop
+// fill less of the model's view: on a street clip, merging any two whose union is at most 1.3
+// times their area took a tenth of the time off and a fiftieth of the walkers out.
 std::vector<cv::Rect> merged(std::vector<cv::Rect> crops) {
   for (bool again = true; again;) {
     again = false;
     for (size_t i = 0; i < crops.size() && !again; ++i) {
       for (size_t j = i + 1; j < crops.size() && !again; ++j) {
         const cv::Rect both = crops[i] | crops[j];
-        const double covered = crops[i].area() + crops[j].area() - (crops[i] & crops[j]).area();
-        if (both.width <= both.height && both.area() <= mergeGrowth * covered) {
+        const double smaller = std::min(crops[i].area(), crops[j].area());
+        if ((crops[i] & crops[j]).area() >= sameCrop * smaller) {
           crops[i] = both;
           crops.erase(crops.begin() + std::ptrdiff_t(j));
           again = true;
