@@ -62,6 +62,9 @@ std::vector<PersonBox> suppressed(std::vector<PersonBox> boxes, float overlap) {
 
 // A person whose box is at most this share of the picture's shorter side is small in it.
 constexpr float smallShare = 0.5f;
+// A picture is looked at in at most this many tiles: a strip many times longer than wide gets a
+// few tiles with gaps between them rather than hundreds.
+constexpr int mostTiles = 3;
 
 }  // namespace
 
@@ -85,7 +88,7 @@ std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
   // one of them; people cut by a tile's edge were found whole at the first look).
   const int longer = std::max(picture.width, picture.height);
   const int shorter = std::min(picture.width, picture.height);
-  const int tiles = int(std::lround(double(longer) / double(shorter)));
+  const int tiles = std::min(mostTiles, int(std::lround(double(longer) / double(shorter))));
   const float small = smallShare * float(shorter);
   const auto isSmall = [&](const PersonBox& b) {
     return std::max(b.box.width, b.box.height) < small;
