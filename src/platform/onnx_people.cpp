@@ -33,6 +33,10 @@ constexpr double sameCrop = 0.6;
 // where they were for this many detections.
 constexpr int detectEvery = 3;
 constexpr int keptWhenMissed = 2;
+// A crop's map is dropped unless at least this share of what it calls person is at least
+// sureValue.
+constexpr double sureShare = 0.5;
+constexpr float sureValue = 0.9f;
 // A new box this close to an earlier one (IoU) is the same person found again.
 constexpr float samePerson = 0.3f;
 
@@ -158,9 +162,17 @@ class OnnxPeople : public PersonSegmenter {
       }
     });
     for (size_t k = 0; k < crops.size(); ++k) {
-      if (!maps[k].isEmpty()) layOver(crops[k], maps[k]);
+      if (!maps[k].isEmpty() && isSure(maps[k])) layOver(crops[k], maps[k]);
     }
     return mask;
+  }
+
+  // Whether the model is sure of what it found in a crop: most of what it calls person, it calls
+  // so firmly. Where the detector took a post for a person, or a person who has left is still
+  // looked for, the model hesitates over a shapeless patch.
+  static bool isSure(const Mask& map) {
+    const cv::Mat m(map.height, map.width, CV_32F, const_cast<float*>(map.values.data()));
+    return cv::countNonZero(m >= sureValue) >= sureShare * cv::countNonZero(m >= 0.5f);
   }
 
   SegmentationModel segmentation_;
