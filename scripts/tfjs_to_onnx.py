@@ -185,9 +185,9 @@ def convert(source):
         graph.add(node)
     # The outputs in the order of their names, each with its recorded shape.
     outputs = []
-    for key, spec in sorted(model["signature"]["outputs"].items()):
-        shape = [int(d["size"]) for d in spec["tensorShape"]["dim"]]
-        outputs.append(helper.make_tensor_value_info(tensor_name(spec["name"]), TensorProto.FLOAT, shape))
+    for _, output in sorted(model["signature"]["outputs"].items()):
+        shape = [int(d["size"]) for d in output["tensorShape"]["dim"]]
+        outputs.append(helper.make_tensor_value_info(tensor_name(output["name"]), TensorProto.FLOAT, shape))
     result = helper.make_model(helper.make_graph(graph.nodes, "graph", inputs, outputs,
                                                  list(graph.initializers.values())),
                                opset_imports=[helper.make_opsetid("", OPSET)], producer_name="tfjs_to_onnx")
