@@ -134,11 +134,13 @@ class OnnxPeople : public PersonSegmenter {
         crops.push_back(crop);
       }
     }
-    Mask mask{W, H, std::vector<float>(size_t(W) * size_t(H), 0.0f)};
+    Mask mask;
     if (closeUp) {
       std::optional<Mask> whole = segmentation_.map(picture);
       if (!whole) return std::nullopt;
       mask = refinedMask(picture, *whole);
+    } else {
+      mask = Mask{W, H, std::vector<float>(size_t(W) * size_t(H), 0.0f)};
     }
     cv::Mat result(H, W, CV_32F, mask.values.data());
     // A crop's map is refined against its pixels when it is coarser than they are; a map at
