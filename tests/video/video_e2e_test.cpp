@@ -221,13 +221,16 @@ TEST_F(VideoMode, PersonPathFindsPeopleNearAndFar) {
   cv::resize(truth, smallTruth, {150, 150}, 0, 0, cv::INTER_AREA);
   const std::vector<cv::Point> starts = {{100, 500}, {520, 420}, {900, 520}, {1150, 300}};
   const cv::Rect tuft(490, 480, 80, 90);  // in front of the second
+  // Where the person who starts at `start` is in frame f, within the frame: 6 pixels a frame on.
+  const auto placeOf = [&](cv::Point start, int f) {
+    return cv::Rect(start + cv::Point(6 * f, 0), small.size()) & cv::Rect(0, 0, 1280, 720);
+  };
   std::vector<cv::Mat> frames, people;
   for (int f = 0; f < 8; ++f) {
     cv::Mat frame, seen(720, 1280, CV_32F, cv::Scalar(0));
     ground.convertTo(frame, CV_32FC3);
     for (const cv::Point& start : starts) {
-      const cv::Rect at =
-          cv::Rect(start + cv::Point(6 * f, 0), small.size()) & cv::Rect(0, 0, 1280, 720);
+      const cv::Rect at = placeOf(start, f);
       const cv::Rect from(at.tl() - start - cv::Point(6 * f, 0), at.size());
       cv::Mat alpha, smallFloat;
       cv::cvtColor(smallTruth(from), alpha, cv::COLOR_GRAY2BGR);
@@ -251,8 +254,7 @@ TEST_F(VideoMode, PersonPathFindsPeopleNearAndFar) {
     // Most of each person's visible part is white (the one on grass of her suit's colour is the
     // hardest)...
     for (const cv::Point& start : starts) {
-      const cv::Rect at =
-          cv::Rect(start + cv::Point(6 * f, 0), small.size()) & cv::Rect(0, 0, 1280, 720);
+      const cv::Rect at = placeOf(start, f);
       const cv::Mat mine = people[size_t(f)](at);
       const double white = cv::countNonZero(mine & (m(at) >= 128)) / double(cv::countNonZero(mine));
       EXPECT_GT(white, 0.6) << start;
