@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/image_file.h"
-#include "platform/vision.h"
+#include "platform/files/picture_file.h"
+#include "platform/vision/vision.h"
 
 using namespace plumvane;
 using Clock = std::chrono::steady_clock;

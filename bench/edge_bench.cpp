@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "edges.h"
-#include "platform/image_file.h"
+#include "platform/files/picture_file.h"
 
 using namespace plumvane;
 using Clock = std::chrono::steady_clock;

@@ -1,5 +1,4 @@
-// Image operations on a 3000 x 2000 RGBA image, the size of a poster's working image, and
-// decoding a 24-megapixel JPEG with and without a colour profile.
+// Decoding a 24-megapixel JPEG with and without a colour profile, and refining a subject map.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -7,57 +6,15 @@
 #include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <random>
 
 #include "edges.h"
-#include "platform/blur.h"
-#include "platform/filters.h"
-#include "platform/image_file.h"
-#include "platform/mask_refinement.h"
+#include "platform/files/picture_file.h"
+#include "platform/image/image_ops.h"
+#include "platform/vision/mask_refinement.h"
 #include "tagged_jpeg.h"
 
 namespace plumvane {
 namespace {
-
-const Image& photoSized() {
-  static const Image image = [] {
-    Image im = solidImage(clearColour, Rect{0, 0, 3000, 2000});
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> unit(0, 1);
-    for (Pixel& p : im.pixels) {
-      const float a = unit(random);
-      p = Pixel{unit(random) * a, unit(random) * a, unit(random) * a, a};
-    }
-    return im;
-  }();
-  return image;
-}
-
-void BM_GaussianBlur(benchmark::State& state) {
-  const Image& image = photoSized();
-  const double radius = double(state.range(0));
-  const Edges edges = state.range(1) ? Edges::clampToExtent : Edges::transparent;
-  for (auto _ : state) benchmark::DoNotOptimize(gaussianBlur(image, radius, edges));
-}
-BENCHMARK(BM_GaussianBlur)
-    ->ArgNames({"radius", "clamped"})
-    ->Args({5, 0})
-    ->Args({300, 0})
-    ->Args({300, 1})
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
-
-void BM_MorphologyMaximum(benchmark::State& state) {
-  const Image& image = photoSized();
-  for (auto _ : state) benchmark::DoNotOptimize(morphologyMaximum(image, int(state.range(0))));
-}
-BENCHMARK(BM_MorphologyMaximum)
-    ->ArgName("radius")
-    ->Arg(8)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
 
 // A 6000 x 4000 JPEG of smooth noise, and the same with an AdobeRGB profile in APP2 when the
 // profile is installed (colord-data). Returns the two paths.

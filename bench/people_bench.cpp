@@ -14,7 +14,7 @@
 #include <opencv2/video/background_segm.hpp>
 #include <string>
 
-#include "platform/video_reader.h"
+#include "platform/files/video_reader.h"
 
 using namespace plumvane;
 

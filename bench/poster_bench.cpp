@@ -18,9 +18,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/filters.h"
-#include "platform/image_file.h"
-#include "platform/memory.h"
+#include "platform/files/picture_file.h"
+#include "platform/image/image_ops.h"
+#include "platform/process/freed_memory.h"
 #include "poster/plate.h"
 #include "poster/poster_pieces.h"
 #include "poster/poster_run.h"

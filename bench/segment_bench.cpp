@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/video_reader.h"
-#include "platform/vision.h"
+#include "platform/files/video_reader.h"
+#include "platform/vision/vision.h"
 
 using namespace plumvane;
 

@@ -18,7 +18,7 @@
 #include <sstream>
 
 #include "edit_distance.h"
-#include "platform/vision.h"
+#include "platform/vision/vision.h"
 
 using namespace plumvane;
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bitmap.h"
+#include "platform/image/mask.h"
 
 namespace plumvane::testing {
 

@@ -41,7 +41,6 @@ Command parseCommand(const std::vector<std::string>& args, bool instanceMasksAva
     }
   }
   RunSettings settings;
-  settings.args = args;
   settings.input = args[1];
   settings.outDir = args[2];
   settings.maxSide = findMax(args, defaultVideoMaxSide);

@@ -2,12 +2,13 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "run/run_settings.h"
 
 namespace plumvane {
 
@@ -15,17 +16,7 @@ inline constexpr std::string_view usageLine =
     "usage: plumvane <video> <out dir> [--max px] [--person] | plumvane --image <picture> <out "
     "dir> [--max px]";
 
-inline constexpr int64_t defaultVideoMaxSide = 1920;
 inline constexpr int64_t defaultPosterMaxSide = 3000;
-
-// The settings of a video-mode run, filled once before the video is opened.
-struct RunSettings {
-  std::vector<std::string> args;          // the whole argument list, position 0 the command name
-  std::filesystem::path input;            // the video (position 1)
-  std::filesystem::path outDir;           // the output directory (position 2)
-  int64_t maxSide = defaultVideoMaxSide;  // bound on the longer side of the mattes
-  bool usePerson = false;  // segment with the person model instead of the subject model
-};
 
 // Too few arguments: the run ends with the usage line.
 struct UsageRequest {};

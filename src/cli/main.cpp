@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "cli/arguments.h"
-#include "cli/fail.h"
-#include "cli/output.h"
 #include "cutout/cutout.h"
-#include "platform/last_words.h"
-#include "platform/models.h"
-#include "platform/vision.h"
+#include "platform/process/signals.h"
+#include "platform/vision/model_description.h"
+#include "platform/vision/model_files.h"
+#include "platform/vision/vision.h"
 #include "poster/poster_pieces.h"
+#include "run/fail.h"
+#include "run/output.h"
 #include "video/run_video.h"
 
 namespace {
@@ -79,6 +80,8 @@ int main(int argc, char** argv) {
   // Whatever goes wrong ends as one line and status 1, never as an abort.
   try {
     run(parseCommand(args, subjectModelInstalled()));
+  } catch (const MissingModel& missing) {
+    fail(missing.what());
   } catch (const std::bad_alloc&) {
     fail("not enough memory for this picture");
   } catch (const std::exception& error) {

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <optional>
 
-#include "cli/fail.h"
-#include "cli/output.h"
-#include "platform/image_file.h"
-#include "platform/png_writer.h"
-#include "poster/mask_conversions.h"
+#include "platform/files/picture_file.h"
+#include "platform/files/png_file.h"
+#include "platform/image/mask_conversions.h"
+#include "run/fail.h"
+#include "run/output.h"
 
 namespace plumvane {
 namespace {

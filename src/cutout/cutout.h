@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/vision.h"
+#include "platform/vision/vision.h"
 
 namespace plumvane {
 

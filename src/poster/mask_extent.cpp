@@ -47,7 +47,7 @@ ExtentScan scanExtent(const std::vector<uint8_t>& red, int sw, int sh, double W,
     }
   }
   if (maxC < 0) return scan;
-  const Rect box{4.0 * double(minC), H - 4.0 * double(maxR + 1), 4.0 * double(maxC - minC + 1),
+  const Rect box{4.0 * double(minC), 4.0 * double(minR), 4.0 * double(maxC - minC + 1),
                  4.0 * double(maxR - minR + 1)};
   scan.extent = integral(intersection(outset(box, padding, padding), Rect{0, 0, W, H}));
   return scan;

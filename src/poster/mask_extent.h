@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/image.h"
+#include "platform/image/image.h"
 
 namespace plumvane {
 

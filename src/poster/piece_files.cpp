@@ -2,24 +2,23 @@
 
 #include <algorithm>
 
-#include "cli/fail.h"
-#include "cli/number_text.h"
-#include "platform/filters.h"
-#include "platform/png_writer.h"
+#include "platform/files/png_file.h"
+#include "platform/image/image_ops.h"
 #include "poster/poster_run.h"
+#include "run/fail.h"
+#include "run/number_text.h"
 
 namespace plumvane {
 
-std::string box(const Rect& rect, double H) {
+std::string box(const Rect& rect) {
   const auto whole = [](double v) { return std::to_string(static_cast<int64_t>(v)); };
-  return whole(rect.minX()) + " " + whole(H - rect.maxY()) + " " + whole(rect.width) + " " +
-         whole(rect.height);
+  return whole(rect.x) + " " + whole(rect.y) + " " + whole(rect.width) + " " + whole(rect.height);
 }
 
-std::string describeRect(const Rect& r) {
+std::string describeRect(const Rect& r, double H) {
   std::string text = "(";
   text += shortestDouble(r.x);
-  for (double v : {r.y, r.width, r.height}) {
+  for (double v : {H - r.y - r.height, r.width, r.height}) {
     text += ", ";
     text += shortestDouble(v);
   }
@@ -42,7 +41,7 @@ std::string textLine(const std::string& box, int64_t n, const std::string& text)
 }
 
 std::string PosterRun::box(const Rect& rect) const {
-  return plumvane::box(rect, double(H));
+  return plumvane::box(rect);
 }
 
 void PosterRun::save(const Image& image, const Rect& rect, const std::string& name) const {

@@ -4,16 +4,16 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/geometry.h"
+#include "platform/image/rect.h"
 
 namespace plumvane {
 
-// A rectangle of the working image (origin lower left) as "left top width height" in a frame
-// whose origin is the working image's top-left corner, each value truncated towards zero.
-std::string box(const Rect& rect, double H);
+// A rectangle of the working image as "left top width height", each value truncated towards zero.
+std::string box(const Rect& rect);
 
-// "(x, y, width, height)" with each number as the shortest double text with a fraction.
-std::string describeRect(const Rect& rect);
+// "(x, y, width, height)" with each number as the shortest double text with a fraction, y counted
+// upwards from the bottom of the H pixels high working image, as diagnostics have always told it.
+std::string describeRect(const Rect& rect, double H);
 
 std::string plateLine(int64_t W, int64_t H);
 std::string subjectLine(const std::string& box, int64_t n);

@@ -14,9 +14,9 @@ constexpr int strokeMargin = 8;  // pixels around a line's rectangle that its fi
 // filled scaled down to it.
 constexpr int strokeFillHeight = 128;
 
-// The top-left frame's rectangle of a rectangle of the working image.
-cv::Rect rows(const Rect& rect, int H) {
-  return cv::Rect(int(rect.x), H - int(rect.maxY()), int(rect.width), int(rect.height));
+// The pixels of a whole-pixel rectangle of the working image.
+cv::Rect rows(const Rect& rect) {
+  return cv::Rect(int(rect.x), int(rect.y), int(rect.width), int(rect.height));
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
   const cv::Mat subjects = soft > 0;
   for (const auto& ink : inks) {
     if (!ink) continue;
-    cv::Mat area = strokes(rows(ink->rect, H));
+    cv::Mat area = strokes(rows(ink->rect));
     cv::max(area, cv::Mat(ink->h, ink->w, CV_8U, const_cast<uint8_t*>(ink->hole.data())), area);
   }
 
@@ -53,7 +53,7 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
   strokes.setTo(0, subjects);
   for (const auto& ink : inks) {
     if (!ink) continue;
-    const cv::Rect around = (rows(ink->rect, H) + cv::Size(2 * strokeMargin, 2 * strokeMargin) -
+    const cv::Rect around = (rows(ink->rect) + cv::Size(2 * strokeMargin, 2 * strokeMargin) -
                              cv::Point(strokeMargin, strokeMargin)) &
                             cv::Rect(0, 0, W, H);
     cv::Mat area = rgb(around);

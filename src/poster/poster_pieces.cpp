@@ -4,18 +4,18 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/fail.h"
-#include "cli/output.h"
-#include "platform/filters.h"
-#include "platform/image_file.h"
-#include "platform/memory.h"
-#include "poster/mask_conversions.h"
+#include "platform/files/picture_file.h"
+#include "platform/image/image_ops.h"
+#include "platform/image/mask_conversions.h"
+#include "platform/process/freed_memory.h"
 #include "poster/piece_files.h"
 #include "poster/plate.h"
 #include "poster/subject_masks.h"
 #include "poster/subject_pieces.h"
 #include "poster/text_pieces.h"
 #include "poster/text_regions.h"
+#include "run/fail.h"
+#include "run/output.h"
 
 namespace plumvane {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/vision.h"
+#include "platform/vision/vision.h"
 
 namespace plumvane {
 

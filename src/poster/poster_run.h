@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/image.h"
+#include "platform/image/image.h"
 
 namespace plumvane {
 

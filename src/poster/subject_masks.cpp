@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/filters.h"
+#include "platform/image/image_ops.h"
 
 namespace plumvane {
 
@@ -48,12 +48,12 @@ SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegio
                               const std::vector<std::optional<TextInk>>& inks,
                               const PosterRun& run) {
   if (subjects.masks.empty()) return subjects;
-  // Where the lines lie, rows from the top.
+  // Where the lines lie.
   std::vector<uint8_t> inText(size_t(run.W) * size_t(run.H), 0);
   for (size_t i = 0; i < regions.size(); ++i) {
     const TextRegion& region = regions[i];
     if (!inks[i] || !(region.rect.width > region.rect.height)) continue;
-    const int top = int(run.H) - int(region.rect.maxY());
+    const int top = int(region.rect.y);
     for (int row = top; row < top + int(region.rect.height); ++row) {
       uint8_t* p = &inText[size_t(row) * size_t(run.W) + size_t(region.rect.x)];
       std::fill(p, p + int(region.rect.width), 1);

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/vision.h"
+#include "platform/vision/vision.h"
 #include "poster/poster_run.h"
 #include "poster/text_ink.h"
 #include "poster/text_regions.h"

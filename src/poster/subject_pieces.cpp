@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/output.h"
-#include "platform/filters.h"
+#include "platform/image/image_ops.h"
 #include "poster/mask_extent.h"
 #include "poster/piece_files.h"
+#include "run/output.h"
 
 namespace plumvane {
 
@@ -27,7 +27,8 @@ std::vector<bool> piecedSubjects(const PosterRun& run, const std::vector<Image>&
 void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks) {
   if (debugSwitch()) {
     for (size_t i = 0; i < masks.size(); ++i) {
-      std::fputs(("mask " + std::to_string(i) + " extent " + describeRect(masks[i].extent()) + "\n")
+      std::fputs(("mask " + std::to_string(i) + " extent " +
+                  describeRect(masks[i].extent(), double(run.H)) + "\n")
                      .c_str(),
                  stderr);
       run.save(masks[i], run.workingRect, "mask-" + std::to_string(i) + ".png");
@@ -39,7 +40,8 @@ void writeSubjectPieces(const PosterRun& run, const std::vector<Image>& masks) {
     if (!e || !largeEnough(*e, double(run.W), double(run.H))) {
       // The second measurement repeats the first; the message shows the rejected extent.
       const std::optional<Rect> again = run.extentOf(mask);
-      const std::string description = again ? "Optional(" + describeRect(*again) + ")" : "nil";
+      const std::string description =
+          again ? "Optional(" + describeRect(*again, double(run.H)) + ")" : "nil";
       std::fputs(("skipped a subject: " + description + "\n").c_str(), stderr);
       continue;
     }

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "platform/image/rect.h"
 
 namespace plumvane {
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "cli/fail.h"
-#include "cli/output.h"
-#include "platform/filters.h"
-#include "platform/png_writer.h"
+#include "platform/files/png_file.h"
+#include "platform/image/image_ops.h"
 #include "poster/piece_files.h"
+#include "run/fail.h"
+#include "run/output.h"
 
 namespace plumvane {
 namespace {

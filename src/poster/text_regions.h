@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/vision.h"
+#include "platform/vision/vision.h"
 #include "poster/poster_run.h"
 
 namespace plumvane {
@@ -15,7 +15,7 @@ struct TextRegion {
   std::string text;  // as the recogniser returned it
 };
 
-// The pixel rectangle of a recognised line with a normalised box (origin lower left), or nothing
+// The pixel rectangle of a recognised line with a normalised box, or nothing
 // when the line is not kept: confidence not above 0.3, or narrower than 8 or lower than 6 pixels
 // before padding. Kept lines grow by 0.22 of their height on every side, are clipped to the
 // W x H working image and widened to whole pixels.

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <opencv2/core.hpp>
 
-#include "platform/png_writer.h"
+#include "platform/files/png_file.h"
 
 namespace plumvane {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/bitmap.h"
+#include "platform/image/mask.h"
 
 namespace plumvane {
 

@@ -6,10 +6,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "cli/fail.h"
-#include "cli/number_text.h"
-#include "cli/output.h"
-#include "platform/video_reader.h"
+#include "platform/files/video_reader.h"
+#include "run/fail.h"
+#include "run/number_text.h"
+#include "run/output.h"
 #include "video/matte_writer.h"
 #include "video/progress.h"
 #include "video/video_geometry.h"

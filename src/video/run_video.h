@@ -1,8 +1,8 @@
 // Video mode: one grey matte per frame.
 #pragma once
 
-#include "cli/arguments.h"
-#include "platform/vision.h"
+#include "platform/vision/vision.h"
+#include "run/run_settings.h"
 
 namespace plumvane {
 

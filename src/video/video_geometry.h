@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/video_reader.h"
+#include "platform/files/video_reader.h"
 
 namespace plumvane {
 

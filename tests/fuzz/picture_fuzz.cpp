@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "fuzz_input.h"
-#include "platform/image_file.h"
+#include "platform/files/picture_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = plumvane::fuzzing::asFile(data, size);

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "fuzz_input.h"
-#include "platform/video_reader.h"
+#include "platform/files/video_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using plumvane::VideoReader;

@@ -8,8 +8,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/blur.h"
-#include "platform/filters.h"
+#include "platform/image/image_ops.h"
 
 namespace plumvane {
 namespace {
@@ -78,7 +77,7 @@ TEST(Plate, StrokesOnABandAreFilledFromTheirRimsAndThePhotoBelowStays) {
               cv::LINE_AA);
   const PosterRun run = runOver(poster);
   // Rows 30 to 160, padded as lines are: the photo shows in its lowest 10 rows.
-  const Rect line{20, 600 - 160, 700, 130};
+  const Rect line{20, 30, 700, 130};
   const std::vector<uint8_t> bytes = run.bytes(run.working, line);
   std::optional<TextInk> ink = findTextInk(bytes.data(), 700, 130);
   ASSERT_TRUE(ink);
@@ -99,23 +98,10 @@ TEST(Plate, StrokesOnABandAreFilledFromTheirRimsAndThePhotoBelowStays) {
   EXPECT_EQ(meanError(plated, poster, outside), 0.0);
 }
 
-// The fill that removed whole areas before: blurs of the kept pixels from radius 300 down to 5,
-// each laid over the coarser ones.
-cv::Mat blurredFill(const PosterRun& run, const Image& hole) {
-  const Image known = run.withAlpha(run.working, colourInvert(hole));
-  ColourMatrix opaque;
-  opaque.a = {0, 0, 0, 0};
-  opaque.bias = {0, 0, 0, 1};
-  Image fill = colourMatrix(gaussianBlur(known, 300, Edges::clampToExtent), opaque);
-  for (double radius : {160.0, 80.0, 40.0, 20.0, 10.0, 5.0}) {
-    fill = sourceOver(gaussianBlur(known, radius, Edges::clampToExtent), fill);
-  }
-  return pictureOf(sourceOver(known, fill));
-}
-
 TEST(Plate, ASubjectsHoleContinuesTheShallowFocusBackdropAroundIt) {
   // A figure (a head and shoulders) pasted on blurred photos; the plate behind it against the
-  // photo, and against filling with blurs of everything around.
+  // photo. Blurring everything around into the hole, as a plain fill does, misses by 19-22
+  // levels inside and 9-11 at the rim.
   for (const std::string name : {"coffee.png", "chelsea.png"}) {
     SCOPED_TRACE(name);
     const cv::Mat truth = photo(name, {1500, 1000}, 16);
@@ -128,7 +114,7 @@ TEST(Plate, ASubjectsHoleContinuesTheShallowFocusBackdropAroundIt) {
     const Image hole = maskOver(run, figure);
 
     const Plate plate = reconstructPlate(run, {hole}, {true}, {});
-    const cv::Mat plated = pictureOf(plate.plate), blurred = blurredFill(run, hole);
+    const cv::Mat plated = pictureOf(plate.plate);
     // The hole as removed (grown by 8 pixels), and its part within 24 pixels of the rim.
     cv::Mat removed, deep;
     cv::dilate(figure > 0, removed, cv::getStructuringElement(cv::MORPH_ELLIPSE, {17, 17}));
@@ -137,12 +123,11 @@ TEST(Plate, ASubjectsHoleContinuesTheShallowFocusBackdropAroundIt) {
     const double error = meanError(plated, truth, removed);
     const double rimError = meanError(plated, truth, rim);
     // Near the rim the backdrop continues; deep inside, what it hid can't be known, yet the fill
-    // comes closer to it than a blur of everything around (inpainting alone does not).
-    EXPECT_LE(rimError, 0.65 * meanError(blurred, truth, rim));
-    EXPECT_LE(error, 0.95 * meanError(blurred, truth, removed));
-    std::printf("[ measure  ] %s: behind the figure %.2f (blurs %.2f), at its rim %.2f (%.2f)\n",
-                name.c_str(), error, meanError(blurred, truth, removed), rimError,
-                meanError(blurred, truth, rim));
+    // comes closer to it than such a blur (inpainting alone does not).
+    EXPECT_LE(rimError, 7.0);
+    EXPECT_LE(error, 18.5);
+    std::printf("[ measure  ] %s: behind the figure %.2f, at its rim %.2f\n", name.c_str(), error,
+                rimError);
   }
 }
 

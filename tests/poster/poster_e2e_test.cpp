@@ -10,7 +10,7 @@
 
 #include "edit_distance.h"
 #include "fresh_directory.h"
-#include "platform/vision.h"
+#include "platform/vision/vision.h"
 #include "run_binary.h"
 
 namespace plumvane {

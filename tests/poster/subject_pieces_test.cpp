@@ -154,14 +154,14 @@ TEST(PosterPieces, NothingIsLostAndLettersFoundAsSubjectsBecomeText) {
   ScriptedSubjects vision;
   vision.instances = {lit(1000, 800, 880, 940, 600, 660), lit(1000, 800, 60, 600, 50, 130)};
   vision.lines = {
-      TextLine{Rect{55.0 / 1000, 665.0 / 800, 550.0 / 1000, 90.0 / 800}, 0.95f, "Morning Club"}};
+      TextLine{Rect{55.0 / 1000, 45.0 / 800, 550.0 / 1000, 90.0 / 800}, 0.95f, "Morning Club"}};
 
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
   posterPieces(dir + "/poster.png", dir + "/pieces", 3000, vision);
   const std::string out = ::testing::internal::GetCapturedStdout();
   const std::string err = ::testing::internal::GetCapturedStderr();
-  // Padded by 0.22 of 90: (35.2, 645.2, 589.6, 129.6), widened to (35, 645, 590, 130).
+  // Padded by 0.22 of 90: (35.2, 25.2, 589.6, 129.6), widened to (35, 25, 590, 130).
   EXPECT_EQ(out,
             "size 1000 800\n"
             "piece plate 0 0 1000 800 plate.png\n"

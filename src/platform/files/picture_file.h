@@ -1,0 +1,20 @@
+// Reading picture files.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/image/image.h"
+
+namespace plumvane {
+
+// The first image of a picture file (JPEG, PNG, HEIC/HEIF/AVIF, GIF, TIFF, WebP, BMP, PNM, JPEG
+// 2000, ...) at (0, 0), in sRGB. The pixels come in the order the file stores them: orientation
+// metadata is not applied (HEIF's rotation, mirror and crop are part of its image and are). Grey,
+// 16-bit and alpha pictures become the RGBA image type; an embedded ICC profile is converted to
+// sRGB, and a picture without one is taken as sRGB. Nothing when the file is missing,
+// unreadable, truncated, declares more than maxPixels pixels (refused before any pixel is
+// decoded), or is not a picture; the decoders' own warnings are kept off standard error.
+std::optional<Image> decodePicture(const std::string& path);
+
+}  // namespace plumvane

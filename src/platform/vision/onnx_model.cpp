@@ -1,0 +1,152 @@
+#include "platform/vision/onnx_model.h"
+
+#include <onnxruntime_cxx_api.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <thread>
+
+namespace plumvane {
+namespace {
+
+Ort::Env& environment() {
+  static Ort::Env env(ORT_LOGGING_LEVEL_ERROR, "plumvane");
+  return env;
+}
+
+}  // namespace
+
+struct OnnxModel::Session {
+  Ort::Session session{nullptr};
+  std::vector<std::string> inputNames;
+  std::vector<std::string> outputNames;
+};
+
+OnnxModel::OnnxModel(const std::filesystem::path& file, int threads)
+    : session_(std::make_unique<Session>()) {
+  try {
+    Ort::SessionOptions options;
+    options.SetIntraOpNumThreads(
+        threads > 0 ? threads : int(std::max(1u, std::thread::hardware_concurrency())));
+    options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+    options.AddConfigEntry("session.intra_op.allow_spinning", "0");
+    session_->session = Ort::Session(environment(), file.c_str(), options);
+    Ort::AllocatorWithDefaultOptions allocator;
+    for (size_t i = 0; i < session_->session.GetInputCount(); ++i) {
+      session_->inputNames.emplace_back(
+          session_->session.GetInputNameAllocated(i, allocator).get());
+    }
+    for (size_t i = 0; i < session_->session.GetOutputCount(); ++i) {
+      session_->outputNames.emplace_back(
+          session_->session.GetOutputNameAllocated(i, allocator).get());
+    }
+  } catch (const Ort::Exception&) {
+    throwMissingModel(file);
+  }
+}
+
+OnnxModel::~OnnxModel() = default;
+
+std::optional<std::vector<Tensor>> OnnxModel::run(const Tensor& input) {
+  try {
+    const auto memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+    Ort::Value value = Ort::Value::CreateTensor<float>(
+        memory, const_cast<float*>(input.values.data()), input.values.size(), input.shape.data(),
+        input.shape.size());
+    const char* inputName = session_->inputNames.at(0).c_str();
+    std::vector<const char*> outputNames;
+    for (const auto& name : session_->outputNames) outputNames.push_back(name.c_str());
+    auto outputs = session_->session.Run(Ort::RunOptions{nullptr}, &inputName, &value, 1,
+                                         outputNames.data(), outputNames.size());
+    std::vector<Tensor> tensors;
+    for (auto& output : outputs) {
+      const auto info = output.GetTensorTypeAndShapeInfo();
+      if (info.GetElementType() != ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT) return std::nullopt;
+      Tensor t;
+      t.shape = info.GetShape();
+      const float* data = output.GetTensorData<float>();
+      t.values.assign(data, data + info.GetElementCount());
+      tensors.push_back(std::move(t));
+    }
+    return tensors;
+  } catch (const Ort::Exception&) {
+    return std::nullopt;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
+Tensor modelInput(const BitmapView& picture, const InputFormat& format, int width, int height) {
+  const cv::Mat source(picture.height, picture.width, CV_8UC4, const_cast<uint8_t*>(picture.pixels),
+                       picture.rowBytes);
+  cv::Mat resized;
+  const bool shrinking = width <= picture.width && height <= picture.height;
+  // Area averaging by a whole factor is many times faster than by any other: a picture several
+  // times the input's size is first brought down by the largest whole factor that fits.
+  const int factor = std::min(picture.width / width, picture.height / height);
+  if (shrinking && factor >= 2) {
+    cv::Mat nearer;
+    cv::resize(source, nearer, cv::Size(picture.width / factor, picture.height / factor), 0, 0,
+               cv::INTER_AREA);
+    cv::resize(nearer, resized, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+  } else {
+    cv::resize(source, resized, cv::Size(width, height), 0, 0,
+               shrinking ? cv::INTER_AREA : cv::INTER_LINEAR);
+  }
+
+  // Which byte of a pixel feeds each input channel.
+  const bool pictureBgr = picture.order == BitmapView::Order::bgra;
+  std::array<int, 3> byteOf = {0, 1, 2};
+  if (pictureBgr != format.bgr) byteOf = {2, 1, 0};
+
+  float scale = format.scale;
+  if (scale <= 0) {  // "max": divide by the largest value of the resized picture
+    uint8_t largest = 0;
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* row = resized.ptr<uint8_t>(y);
+      for (int x = 0; x < width; ++x) {
+        for (int c = 0; c < 3; ++c) largest = std::max(largest, row[x * 4 + c]);
+      }
+    }
+    scale = largest > 0 ? float(largest) : 1.0f;
+  }
+
+  Tensor t;
+  const size_t plane = size_t(width) * size_t(height);
+  t.shape = format.channelsFirst ? std::vector<int64_t>{1, 3, height, width}
+                                 : std::vector<int64_t>{1, height, width, 3};
+  t.values.resize(plane * 3);
+  for (int c = 0; c < 3; ++c) {
+    const float a = 1.0f / (scale * format.std[c]);
+    const float b = -format.mean[c] / format.std[c];
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* row = resized.ptr<uint8_t>(y);
+      for (int x = 0; x < width; ++x) {
+        const float v = float(row[x * 4 + byteOf[c]]) * a + b;
+        const size_t p = size_t(y) * size_t(width) + size_t(x);
+        t.values[format.channelsFirst ? size_t(c) * plane + p : p * 3 + size_t(c)] = v;
+      }
+    }
+  }
+  return t;
+}
+
+SegmentationModel::SegmentationModel(const ModelDescription& description, int threads)
+    : description_(description), model_(description.file, threads) {}
+
+std::optional<Mask> SegmentationModel::map(const BitmapView& picture) {
+  if (picture.width <= 0 || picture.height <= 0) return std::nullopt;
+  const InputFormat& format = description_.input;
+  auto outputs = model_.run(modelInput(picture, format, format.width, format.height));
+  if (!outputs || size_t(description_.output) >= outputs->size()) return std::nullopt;
+  Tensor& map = (*outputs)[size_t(description_.output)];
+  if (map.values.size() != size_t(format.width) * size_t(format.height)) return std::nullopt;
+  Mask mask{format.width, format.height, std::move(map.values)};
+  for (float& v : mask.values) v = std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
+  return mask;
+}
+
+}  // namespace plumvane

@@ -1,0 +1,58 @@
+// One ONNX model loaded into ONNX Runtime.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/image/mask.h"
+#include "platform/vision/model_description.h"
+
+namespace plumvane {
+
+// A float tensor: its shape and its values in row-major order.
+struct Tensor {
+  std::vector<int64_t> shape;
+  std::vector<float> values;
+};
+
+class OnnxModel {
+ public:
+  // Loads the model file into a session of the process's one ONNX Runtime environment, with
+  // `threads` intra-op threads (0: as many as the machine has cores). A file that can't be
+  // loaded throws MissingModel.
+  explicit OnnxModel(const std::filesystem::path& file, int threads = 0);
+  ~OnnxModel();
+  OnnxModel(const OnnxModel&) = delete;
+  OnnxModel& operator=(const OnnxModel&) = delete;
+
+  // Runs the model on one input tensor and returns all its outputs; nothing when inference
+  // fails (a failed inference is never an error of the run).
+  std::optional<std::vector<Tensor>> run(const Tensor& input);
+
+ private:
+  struct Session;
+  std::unique_ptr<Session> session_;
+};
+
+// A model that maps a picture to a 0..1 map, with its description.
+class SegmentationModel {
+ public:
+  explicit SegmentationModel(const ModelDescription& description, int threads = 0);
+
+  // The picture's map at the model's resolution; nothing when inference fails.
+  std::optional<Mask> map(const BitmapView& picture);
+
+ private:
+  ModelDescription description_;
+  OnnxModel model_;
+};
+
+// The picture resized to width x height (area averaging when shrinking, bilinear when growing)
+// and normalised as format says, as a 1 x 3 x height x width (NCHW) or 1 x height x width x 3
+// (NHWC) tensor. width and height override the format's own size.
+Tensor modelInput(const BitmapView& picture, const InputFormat& format, int width, int height);
+
+}  // namespace plumvane

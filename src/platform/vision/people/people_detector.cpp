@@ -1,0 +1,137 @@
+#include "platform/vision/people/people_detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <map>
+
+namespace plumvane {
+namespace {
+
+// The detector's outputs come in pairs, one pair per grid: the class scores of each cell
+// (1 x cells x classes) and, for each of the box's four sides, a distribution over its distance
+// from the cell's centre in whole grid steps (1 x cells x 4 * bins).
+struct GridOutputs {
+  const Tensor* scores = nullptr;
+  const Tensor* sides = nullptr;
+};
+
+// The expected distance of one side: the softmax-weighted mean of its bins.
+float expectedDistance(const float* logits, int bins) {
+  const float largest = *std::max_element(logits, logits + bins);
+  float sum = 0, weighted = 0;
+  for (int j = 0; j < bins; ++j) {
+    const float e = std::exp(logits[j] - largest);
+    sum += e;
+    weighted += e * float(j);
+  }
+  return weighted / sum;
+}
+
+// The boxes of one grid whose person score passes, in the input's pixels.
+void decodeGrid(const GridOutputs& grid, const PeopleModels& models, std::vector<PersonBox>& out) {
+  const int64_t cells = grid.scores->shape[1];
+  const int side = int(std::lround(std::sqrt(double(cells))));
+  if (int64_t(side) * side != cells) return;
+  const float stride = float(models.detector.input.width) / float(side);
+  const int bins = int(grid.sides->shape[2] / 4);
+  for (int64_t i = 0; i < cells; ++i) {
+    const float score = grid.scores->values[size_t(i * models.classes + models.personClass)];
+    if (!(score >= models.threshold)) continue;
+    const float* logits = grid.sides->values.data() + i * 4 * bins;
+    float d[4];
+    for (int k = 0; k < 4; ++k) d[k] = expectedDistance(logits + k * bins, bins) * stride;
+    const float cx = (float(i % side) + 0.5f) * stride, cy = (float(i / side) + 0.5f) * stride;
+    out.push_back({cv::Rect2f(cx - d[0], cy - d[1], d[0] + d[2], d[1] + d[3]), score});
+  }
+}
+
+// Keeps the surest of each group of boxes that overlap by more than `overlap`.
+std::vector<PersonBox> suppressed(std::vector<PersonBox> boxes, float overlap) {
+  std::sort(boxes.begin(), boxes.end(),
+            [](const PersonBox& a, const PersonBox& b) { return a.score > b.score; });
+  std::vector<PersonBox> kept;
+  for (const PersonBox& b : boxes) {
+    const bool seen = std::any_of(kept.begin(), kept.end(), [&](const PersonBox& k) {
+      return overlapOf(k.box, b.box) > overlap;
+    });
+    if (!seen) kept.push_back(b);
+  }
+  return kept;
+}
+
+// A person whose box is at most this share of the picture's shorter side is small in it.
+constexpr float smallShare = 0.5f;
+// A picture is looked at in at most this many tiles: a strip many times longer than wide gets a
+// few tiles with gaps between them rather than hundreds.
+constexpr int mostTiles = 3;
+
+}  // namespace
+
+float overlapOf(const cv::Rect2f& a, const cv::Rect2f& b) {
+  const float shared = (a & b).area();
+  const float joined = a.area() + b.area() - shared;
+  return joined > 0 ? shared / joined : 0.0f;
+}
+
+PeopleDetector::PeopleDetector(const PeopleModels& models)
+    : models_(models), model_(models.detector.file) {}
+
+std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
+  if (picture.width <= 0 || picture.height <= 0) return {};
+  std::vector<PersonBox> boxes;
+  if (!findIn(picture, {0, 0}, boxes)) return {};
+  // The detector's input is square, and a picture much wider or taller than square is squeezed
+  // into it: small people, squeezed and shrunk, may be missed. Unless someone near the camera
+  // fills the picture, it is looked at once more as overlapping square tiles along its longer
+  // side, for people small within a tile (anyone narrower than the tiles' overlap is whole in
+  // one of them; people cut by a tile's edge were found whole at the first look).
+  const int longer = std::max(picture.width, picture.height);
+  const int shorter = std::min(picture.width, picture.height);
+  const int tiles = std::min(mostTiles, int(std::lround(double(longer) / double(shorter))));
+  const float small = smallShare * float(shorter);
+  const auto isSmall = [&](const PersonBox& b) {
+    return std::max(b.box.width, b.box.height) < small;
+  };
+  if (tiles > 1 && std::all_of(boxes.begin(), boxes.end(), isSmall)) {
+    std::vector<PersonBox> inTiles;
+    const bool wide = picture.width >= picture.height;
+    for (int t = 0; t < tiles; ++t) {
+      const int offset = t * (longer - shorter) / (tiles - 1);
+      const cv::Rect tile =
+          wide ? cv::Rect(offset, 0, shorter, shorter) : cv::Rect(0, offset, shorter, shorter);
+      const BitmapView view = partOf(picture, tile.x, tile.y, tile.width, tile.height);
+      if (!findIn(view, tile.tl(), inTiles)) return {};
+    }
+    std::copy_if(inTiles.begin(), inTiles.end(), std::back_inserter(boxes), isSmall);
+  }
+  return suppressed(std::move(boxes), models_.overlap);
+}
+
+bool PeopleDetector::findIn(const BitmapView& tile, cv::Point at, std::vector<PersonBox>& boxes) {
+  const InputFormat& format = models_.detector.input;
+  auto outputs = model_.run(modelInput(tile, format, format.width, format.height));
+  if (!outputs) return false;
+  std::map<int64_t, GridOutputs> grids;  // by number of cells
+  for (const Tensor& t : *outputs) {
+    if (t.shape.size() != 3 || t.values.size() != size_t(t.shape[1] * t.shape[2])) return false;
+    GridOutputs& grid = grids[t.shape[1]];
+    (t.shape[2] == models_.classes ? grid.scores : grid.sides) = &t;
+  }
+  const size_t first = boxes.size();
+  for (const auto& [cells, grid] : grids) {
+    if (!grid.scores || !grid.sides || grid.sides->shape[2] % 4 != 0) return false;
+    decodeGrid(grid, models_, boxes);
+  }
+  // From the input's pixels to the picture's, each axis by its own factor.
+  const float sx = float(tile.width) / float(format.width);
+  const float sy = float(tile.height) / float(format.height);
+  for (size_t i = first; i < boxes.size(); ++i) {
+    const cv::Rect2f& b = boxes[i].box;
+    boxes[i].box =
+        cv::Rect2f(float(at.x) + b.x * sx, float(at.y) + b.y * sy, b.width * sx, b.height * sy);
+  }
+  return true;
+}
+
+}  // namespace plumvane

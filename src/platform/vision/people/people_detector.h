@@ -1,0 +1,40 @@
+// Where the people of a picture are, from an object detector.
+#pragma once
+
+#include <opencv2/core/types.hpp>
+#include <vector>
+
+#include "platform/image/mask.h"
+#include "platform/vision/model_description.h"
+#include "platform/vision/onnx_model.h"
+
+namespace plumvane {
+
+struct PersonBox {
+  cv::Rect2f box;  // in the picture's pixels, origin at the top left
+  float score;     // 0 to 1
+};
+
+// One box around each person: the detector is run on the picture at its input size, its boxes
+// of the person class above the threshold are kept, and of boxes that overlap as one person
+// only the surest stays.
+class PeopleDetector {
+ public:
+  explicit PeopleDetector(const PeopleModels& models);
+
+  // Surest first; empty when there is nobody or inference failed.
+  std::vector<PersonBox> find(const BitmapView& picture);
+
+ private:
+  // Adds the people of one tile, whose top-left corner is at `at` in the picture; false when
+  // inference failed.
+  bool findIn(const BitmapView& tile, cv::Point at, std::vector<PersonBox>& boxes);
+
+  PeopleModels models_;
+  OnnxModel model_;
+};
+
+// How much two boxes overlap: their intersection over their union, 0 to 1.
+float overlapOf(const cv::Rect2f& a, const cv::Rect2f& b);
+
+}  // namespace plumvane

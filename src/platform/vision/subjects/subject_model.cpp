@@ -1,0 +1,53 @@
+// The subject service: a salient-object model's map, split into instances.
+#include <algorithm>
+#include <cmath>
+
+#include "platform/vision/mask_refinement.h"
+#include "platform/vision/onnx_model.h"
+#include "platform/vision/subjects/subject_instances.h"
+#include "platform/vision/subjects/subject_model.h"
+
+namespace plumvane {
+namespace {
+
+class OnnxSubjects : public SubjectSegmenter {
+ public:
+  explicit OnnxSubjects(const ModelDescription& description) : model_(description) {}
+
+  std::vector<Mask> instanceMasks(const BitmapView& picture) override {
+    const SubjectInstances instances = find(picture);
+    std::vector<Mask> masks;
+    for (size_t i = 0; i < instances.regions.size(); ++i) {
+      masks.push_back(refinedMask(picture, instanceMask(instances, i)));
+    }
+    return masks;
+  }
+
+  std::optional<Mask> allInstances(const BitmapView& picture) override {
+    const SubjectInstances instances = find(picture);
+    std::optional<Mask> all = allInstancesMask(instances);
+    if (!all) return std::nullopt;
+    return refinedMask(picture, *all);
+  }
+
+ private:
+  // Components grow by this share of the map's longer side (2 pixels of a 320 map).
+  static constexpr double growShare = 2.0 / 320;
+
+  SubjectInstances find(const BitmapView& picture) {
+    std::optional<Mask> map = model_.map(picture);
+    if (!map) return {};
+    const int grow = int(std::lround(growShare * std::max(map->width, map->height)));
+    return findInstances(std::move(*map), grow);
+  }
+
+  SegmentationModel model_;
+};
+
+}  // namespace
+
+std::unique_ptr<SubjectSegmenter> onnxSubjects(const ModelDescription& model) {
+  return std::make_unique<OnnxSubjects>(model);
+}
+
+}  // namespace plumvane

@@ -1,0 +1,21 @@
+// The order in which the lines of a picture are read.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "platform/image/rect.h"
+
+namespace plumvane {
+
+// Groups boxes, given in a top-left frame, into lines: two boxes are on one line when they
+// overlap vertically by at least 60% of the lower of the two and the gap between them is at most
+// the mean of their heights. The detector finds words apart where letters are widely spaced;
+// a line of a poster is one piece. Returns the groups, each in ascending index order.
+std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& topLeftBoxes);
+
+// Sorts boxes, given in a top-left frame (y down), into reading order: top to bottom, and left
+// to right among boxes whose tops lie within `sameLine` pixels of each other. Returns indexes.
+std::vector<size_t> readingOrder(const std::vector<Rect>& topLeftBoxes, double sameLine);
+
+}  // namespace plumvane

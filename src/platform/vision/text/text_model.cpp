@@ -1,0 +1,321 @@
+// The text service: PP-OCR detection, line direction and recognition.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/vision/onnx_model.h"
+#include "platform/vision/text/ctc_decoding.h"
+#include "platform/vision/text/reading_order.h"
+#include "platform/vision/text/text_model.h"
+#include "platform/vision/text/text_tidying.h"
+#include "platform/vision/text/word_spacing.h"
+
+namespace plumvane {
+namespace {
+
+// The detection input size for a width x height picture: scaled so that the longer side is at
+// most maxSide (never enlarged), then each side rounded to the nearest multiple of `multiple`,
+// at least one multiple.
+struct Size2 {
+  int width;
+  int height;
+};
+Size2 detectionInputSize(int width, int height, int maxSide, int multiple) {
+  const int longer = std::max(width, height);
+  const double ratio = longer > maxSide ? double(maxSide) / longer : 1.0;
+  auto fit = [&](int side) {
+    const double scaled = std::floor(side * ratio);
+    return std::max(int(std::lround(scaled / multiple)) * multiple, multiple);
+  };
+  return Size2{fit(width), fit(height)};
+}
+
+// Lines whose tops are this close (in picture pixels) count as one row when ordering.
+constexpr double sameLinePixels = 10;
+// Detected regions with a shorter side below this (in detection pixels) are dropped.
+constexpr float leastSide = 3;
+constexpr size_t mostCandidates = 1000;
+
+// Words whose top edge slopes less than this (in radians) may join others on their line.
+constexpr double mostSlope = 0.09;  // about 5 degrees
+
+// A detected line: its rotated rectangle's corners in picture pixels, clockwise from the top
+// left, and its upright bounding box in the top-left frame.
+struct DetectedLine {
+  std::array<cv::Point2f, 4> corners;
+  Rect box;
+  bool level() const {
+    return std::abs(std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x)) <
+           mostSlope;
+  }
+};
+
+// Level words on one line become one line along their common upright box; slanted lines stay as
+// the detector found them, cut along their rotated rectangles.
+std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
+  std::vector<DetectedLine> lines;
+  std::vector<Rect> levelBoxes;
+  std::vector<size_t> levelIndex;
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (found[i].level()) {
+      levelBoxes.push_back(found[i].box);
+      levelIndex.push_back(i);
+    } else {
+      lines.push_back(found[i]);
+    }
+  }
+  for (const auto& group : groupIntoLines(levelBoxes)) {
+    if (group.size() == 1) {
+      lines.push_back(found[levelIndex[group[0]]]);
+      continue;
+    }
+    Rect box = levelBoxes[group[0]];
+    for (size_t g : group) {
+      const Rect& b = levelBoxes[g];
+      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
+      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
+    }
+    DetectedLine line;
+    line.box = box;
+    const float x0 = float(box.minX()), y0 = float(box.minY());
+    const float x1 = float(box.maxX()), y1 = float(box.maxY());
+    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
+                    cv::Point2f(x0, y1)};
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The corners of a rotated rectangle, clockwise from the top left.
+std::array<cv::Point2f, 4> orderedCorners(const cv::RotatedRect& rect) {
+  std::array<cv::Point2f, 4> p;
+  rect.points(p.data());
+  std::sort(p.begin(), p.end(), [](auto a, auto b) { return a.x < b.x; });
+  const auto [topLeft, bottomLeft] =
+      p[1].y > p[0].y ? std::pair{p[0], p[1]} : std::pair{p[1], p[0]};
+  const auto [topRight, bottomRight] =
+      p[3].y > p[2].y ? std::pair{p[2], p[3]} : std::pair{p[3], p[2]};
+  return {topLeft, topRight, bottomRight, bottomLeft};
+}
+
+// The mean probability inside the rectangle's polygon.
+float boxScore(const cv::Mat& probability, const std::array<cv::Point2f, 4>& corners) {
+  cv::Rect bounds = cv::boundingRect(std::vector<cv::Point2f>(corners.begin(), corners.end()));
+  bounds &= cv::Rect(0, 0, probability.cols, probability.rows);
+  if (bounds.empty()) return 0;
+  cv::Mat inside = cv::Mat::zeros(bounds.size(), CV_8U);
+  std::vector<cv::Point> polygon;
+  for (const auto& c : corners) {
+    polygon.emplace_back(int(std::lround(c.x)) - bounds.x, int(std::lround(c.y)) - bounds.y);
+  }
+  cv::fillPoly(inside, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(1));
+  return float(cv::mean(probability(bounds), inside)[0]);
+}
+
+class OnnxText : public TextRecognizer {
+ public:
+  explicit OnnxText(const TextModels& models)
+      : models_(models),
+        detector_(models.detection.file),
+        direction_(models.direction.file),
+        recogniser_(models.recognition.file),
+        classes_(recognitionClasses(models.keys)) {}
+
+  std::vector<TextLine> textLines(const BitmapView& picture) override {
+    if (picture.width <= 0 || picture.height <= 0) return {};
+    const cv::Mat pixels(picture.height, picture.width, CV_8UC4,
+                         const_cast<uint8_t*>(picture.pixels), picture.rowBytes);
+    std::vector<DetectedLine> lines = joinedWords(detect(picture));
+
+    std::vector<Rect> boxes;
+    for (const auto& line : lines) boxes.push_back(line.box);
+    std::vector<TextLine> result;
+    for (size_t i : readingOrder(boxes, sameLinePixels)) {
+      const cv::Mat crop = uprightCrop(pixels, lines[i].corners);
+      if (crop.empty()) continue;
+      const BitmapView view{crop.data, crop.cols, crop.rows, crop.step, picture.order};
+      std::optional<DecodedText> decoded = recognise(view);
+      if (!decoded) continue;
+      const Rect& b = lines[i].box;
+      result.push_back(TextLine{Rect{b.x / picture.width, b.y / picture.height,
+                                     b.width / picture.width, b.height / picture.height},
+                                decoded->confidence, std::move(decoded->text)});
+    }
+    return result;
+  }
+
+ private:
+  std::vector<DetectedLine> detect(const BitmapView& picture) {
+    const Size2 size = detectionInputSize(picture.width, picture.height, models_.detectionMaxSide,
+                                          models_.detectionMultiple);
+    auto outputs =
+        detector_.run(modelInput(picture, models_.detection.input, size.width, size.height));
+    if (!outputs || outputs->empty()) return {};
+    Tensor& map = outputs->front();
+    if (map.values.size() != size_t(size.width) * size_t(size.height)) return {};
+    const cv::Mat probability(size.height, size.width, CV_32F, map.values.data());
+    const cv::Mat text = probability > models_.pixelThreshold;
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(text, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+
+    const float sx = float(picture.width) / float(size.width);
+    const float sy = float(picture.height) / float(size.height);
+    std::vector<DetectedLine> lines;
+    for (size_t c = 0; c < std::min(contours.size(), mostCandidates); ++c) {
+      const cv::RotatedRect region = cv::minAreaRect(contours[c]);
+      if (std::min(region.size.width, region.size.height) < leastSide) continue;
+      if (boxScore(probability, orderedCorners(region)) < models_.boxThreshold) continue;
+      // Detection marks a shrunk core of each line: grow it back by area * ratio / perimeter.
+      const float w = region.size.width, h = region.size.height;
+      const float grow = w * h * models_.unclipRatio / (2 * (w + h));
+      const cv::RotatedRect grown(region.center, cv::Size2f(w + 2 * grow, h + 2 * grow),
+                                  region.angle);
+      if (std::min(grown.size.width, grown.size.height) < leastSide + 2) continue;
+
+      DetectedLine line;
+      line.corners = orderedCorners(grown);
+      float x0 = float(picture.width), y0 = float(picture.height), x1 = 0, y1 = 0;
+      for (auto& p : line.corners) {
+        p.x = std::clamp(p.x * sx, 0.0f, float(picture.width));
+        p.y = std::clamp(p.y * sy, 0.0f, float(picture.height));
+        x0 = std::min(x0, p.x);
+        y0 = std::min(y0, p.y);
+        x1 = std::max(x1, p.x);
+        y1 = std::max(y1, p.y);
+      }
+      if (x1 - x0 <= leastSide || y1 - y0 <= leastSide) continue;
+      line.box = Rect{x0, y0, x1 - x0, y1 - y0};
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+  // The line cut out along its rotated rectangle and turned upright; tall crops are turned a
+  // quarter, as a line is wider than high.
+  static cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p) {
+    const float width = std::max(float(cv::norm(p[0] - p[1])), float(cv::norm(p[2] - p[3])));
+    const float height = std::max(float(cv::norm(p[0] - p[3])), float(cv::norm(p[1] - p[2])));
+    const int w = int(width), h = int(height);
+    if (w < 1 || h < 1) return {};
+    const std::array<cv::Point2f, 4> target = {cv::Point2f(0, 0), cv::Point2f(width, 0),
+                                               cv::Point2f(width, height), cv::Point2f(0, height)};
+    const cv::Mat transform = cv::getPerspectiveTransform(p.data(), target.data());
+    cv::Mat crop;
+    cv::warpPerspective(pixels, crop, transform, cv::Size(w, h), cv::INTER_CUBIC,
+                        cv::BORDER_REPLICATE);
+    if (float(crop.rows) >= 1.5f * float(crop.cols))
+      cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
+    return crop;
+  }
+
+  // The crop's width at the model's height, keeping its aspect, at most `width`.
+  static int resizedWidth(const BitmapView& crop, int height, int width) {
+    return std::clamp(int(std::ceil(height * double(crop.width) / crop.height)), 1, width);
+  }
+
+  // The crop resized to the model's height and at most `width` wide (keeping its aspect),
+  // normalised and padded with zeros on the right to `width`.
+  static Tensor lineInput(const BitmapView& crop, const InputFormat& format, int width) {
+    const int height = format.height;
+    const int resized = resizedWidth(crop, height, width);
+    const Tensor part = modelInput(crop, format, resized, height);
+    Tensor t;
+    t.shape = {1, 3, height, width};
+    t.values.assign(size_t(3) * size_t(height) * size_t(width), 0.0f);
+    for (int c = 0; c < 3; ++c) {
+      for (int y = 0; y < height; ++y) {
+        const float* from =
+            &part.values[(size_t(c) * size_t(height) + size_t(y)) * size_t(resized)];
+        std::copy(from, from + resized,
+                  &t.values[(size_t(c) * size_t(height) + size_t(y)) * size_t(width)]);
+      }
+    }
+    return t;
+  }
+
+  std::optional<DecodedText> recognise(const BitmapView& crop) {
+    // When the classifier takes the line for upside down, it is read both ways and the reading
+    // with the higher confidence is kept: the classifier turns some upright lines over ("quiz"
+    // looks like "zinb" turned).
+    const InputFormat& directionFormat = models_.direction.input;
+    auto out = direction_.run(lineInput(crop, directionFormat, directionFormat.width));
+    if (!out || out->empty() || out->front().values.size() != 2 ||
+        !(out->front().values[1] > out->front().values[0]) ||
+        !(out->front().values[1] > models_.flipThreshold)) {
+      return read(crop);
+    }
+    const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
+                         crop.rowBytes);
+    cv::Mat turned;
+    cv::rotate(pixels, turned, cv::ROTATE_180);
+    BitmapView over = crop;
+    over.pixels = turned.data;
+    over.rowBytes = turned.step;
+    std::optional<DecodedText> asIs = read(crop), turnedOver = read(over);
+    if (!asIs || (turnedOver && turnedOver->confidence > asIs->confidence)) return turnedOver;
+    return asIs;
+  }
+
+  // The line read as it stands.
+  std::optional<DecodedText> read(const BitmapView& crop) {
+    const InputFormat& format = models_.recognition.input;
+    const double aspect = double(crop.width) / crop.height;
+    const int width = int(format.height * std::max(320.0 / 48.0, aspect));
+    auto out = recogniser_.run(lineInput(crop, format, width));
+    if (!out || out->empty() || out->front().shape.size() != 3) return std::nullopt;
+    const Tensor& probabilities = out->front();
+    const int steps = int(probabilities.shape[1]);
+    const int classes = int(probabilities.shape[2]);
+    if (probabilities.values.size() != size_t(steps) * size_t(classes) || steps < 1) {
+      return std::nullopt;
+    }
+    DecodedText decoded = ctcGreedyDecode(probabilities.values.data(), steps, classes, classes_);
+    if (!hasCjk(decoded.text)) {
+      decoded.text =
+          spacedFromInk(decoded, inkProfile(crop, format.height, width), double(width) / steps);
+    }
+    decoded.text = tidiedText(decoded.text);
+    return decoded;
+  }
+
+  // The ink of the crop as the recogniser sees it: resized to its input height (at most
+  // `width` wide), split into ink and background by Otsu's threshold, ink being the smaller part.
+  static InkProfile inkProfile(const BitmapView& crop, int height, int width) {
+    const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
+                         crop.rowBytes);
+    const int resized = resizedWidth(crop, height, width);
+    cv::Mat grey, small, dark;
+    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+    cv::resize(grey, small, cv::Size(resized, height), 0, 0, cv::INTER_LINEAR);
+    cv::threshold(small, dark, 0, 1, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+    if (cv::countNonZero(dark) * 2 > dark.rows * dark.cols) dark = 1 - dark;
+    InkProfile ink;
+    cv::Mat columns, rows;
+    cv::reduce(dark, columns, 0, cv::REDUCE_SUM, CV_32S);
+    cv::reduce(dark, rows, 1, cv::REDUCE_SUM, CV_32S);
+    ink.columns.assign(columns.ptr<int>(), columns.ptr<int>() + columns.cols);
+    int top = -1, bottom = -1;
+    for (int y = 0; y < rows.rows; ++y) {
+      if (rows.at<int>(y) == 0) continue;
+      if (top < 0) top = y;
+      bottom = y;
+    }
+    ink.inkHeight = top < 0 ? height : bottom - top + 1;
+    return ink;
+  }
+
+  TextModels models_;
+  OnnxModel detector_;
+  OnnxModel direction_;
+  OnnxModel recogniser_;
+  std::vector<std::string> classes_;
+};
+
+}  // namespace
+
+std::unique_ptr<TextRecognizer> onnxText(const TextModels& models) {
+  return std::make_unique<OnnxText>(models);
+}
+
+}  // namespace plumvane

@@ -1,0 +1,75 @@
+#include "platform/vision/text/word_spacing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace plumvane {
+
+std::string spacedFromInk(const DecodedText& decoded, const InkProfile& ink,
+                          double columnsPerStep) {
+  // The characters, where each lies, and whether the model put a space before it.
+  struct Placed {
+    const std::string* character;
+    double x;
+    bool spaceBefore;
+  };
+  std::vector<Placed> placed;
+  bool space = false;
+  for (const auto& e : decoded.emissions) {
+    if (e.character == " ") {
+      space = !placed.empty();
+      continue;
+    }
+    placed.push_back({&e.character, ((e.first + e.last) / 2.0 + 0.5) * columnsPerStep, space});
+    space = false;
+  }
+  if (placed.size() < 2) return decoded.text;
+
+  // The widest ink-free run of columns between each pair of neighbours.
+  const int columns = int(ink.columns.size());
+  std::vector<int> gaps;
+  for (size_t i = 1; i < placed.size(); ++i) {
+    const int from = std::clamp(int(placed[i - 1].x), 0, columns);
+    const int to = std::clamp(int(placed[i].x), 0, columns);
+    int widest = 0, run = 0;
+    for (int x = from; x < to; ++x) {
+      run = ink.columns[size_t(x)] == 0 ? run + 1 : 0;
+      widest = std::max(widest, run);
+    }
+    gaps.push_back(widest);
+  }
+  std::vector<int> letterGaps;
+  for (size_t i = 1; i < placed.size(); ++i) {
+    if (!placed[i].spaceBefore) letterGaps.push_back(gaps[i - 1]);
+  }
+  if (letterGaps.empty()) letterGaps = gaps;
+  // The lower median: on a short line, one of two gaps may well be the space.
+  const size_t middle = (letterGaps.size() - 1) / 2;
+  std::nth_element(letterGaps.begin(), letterGaps.begin() + long(middle), letterGaps.end());
+  const double usual = letterGaps[middle];
+
+  std::string text = *placed[0].character;
+  for (size_t i = 1; i < placed.size(); ++i) {
+    const std::string &before = *placed[i - 1].character, &after = *placed[i].character;
+    const auto is = [](const std::string& c, std::string_view set) {
+      return c.size() == 1 && set.find(c[0]) != std::string_view::npos;
+    };
+    // Narrow glyphs drawn at a fixed width (a 1 among digits, punctuation in a monospaced
+    // name such as Override.xml) stand in wide gaps: digits take twice the gap to be parted,
+    // and no space is put before closing punctuation, after an opening bracket, or between a
+    // full stop and a small letter or digit.
+    const double share = is(before, "0123456789") && is(after, "0123456789") ? 0.4 : 0.2;
+    const bool joined = is(after, ".,:;!?)]}%") || is(before, "([{") ||
+                        (before == "." && !after.empty() &&
+                         (std::islower(static_cast<unsigned char>(after[0])) ||
+                          std::isdigit(static_cast<unsigned char>(after[0]))));
+    if (placed[i].spaceBefore || (!joined && gaps[i - 1] - usual >= share * ink.inkHeight)) {
+      text += ' ';
+    }
+    text += after;
+  }
+  return text;
+}
+
+}  // namespace plumvane

@@ -1,0 +1,65 @@
+// The vision services every mode asks: subjects, people and lines of text. Each sits behind a
+// small interface so that a mode can be tested with scripted masks and text. A failed inference
+// is never an error: it yields no mask or no text.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/image/mask.h"
+#include "platform/image/rect.h"
+
+namespace plumvane {
+
+class SubjectSegmenter {
+ public:
+  virtual ~SubjectSegmenter() = default;
+  // One mask per foreground instance, at the picture's size with its edge refined against the
+  // picture, largest first; empty when there is no subject or inference failed.
+  virtual std::vector<Mask> instanceMasks(const BitmapView& picture) = 0;
+  // All instances in one mask at the picture's size; nothing when there is no subject.
+  virtual std::optional<Mask> allInstances(const BitmapView& picture) = 0;
+};
+
+class PersonSegmenter {
+ public:
+  virtual ~PersonSegmenter() = default;
+  // The people of the picture in one mask at the picture's size, its edge refined against the
+  // picture; nothing when inference failed.
+  virtual std::optional<Mask> personMask(const BitmapView& picture) = 0;
+  // The same for the next frame of a video, the frames given in order: a person found in the
+  // last few frames and missed in this one is still looked for where they were.
+  virtual std::optional<Mask> frameMask(const BitmapView& frame) { return personMask(frame); }
+};
+
+struct TextLine {
+  Rect box;          // normalised to 0..1 of the picture, origin at the top left
+  float confidence;  // 0 to 1
+  std::string text;  // UTF-8
+};
+
+class TextRecognizer {
+ public:
+  virtual ~TextRecognizer() = default;
+  // The lines of text of the picture in reading order (top to bottom, then left to right);
+  // empty when there are none or inference failed.
+  virtual std::vector<TextLine> textLines(const BitmapView& picture) = 0;
+};
+
+// The services of one run. The installed models are loaded on first use.
+class Vision {
+ public:
+  virtual ~Vision() = default;
+  // Nothing when no subject model is installed: instance masks are not available then.
+  virtual SubjectSegmenter* subjects() = 0;
+  virtual PersonSegmenter& people() = 0;
+  virtual TextRecognizer& text() = 0;
+};
+
+// The services on the installed models (see model_files.h). A model that is missing when it is
+// first used throws MissingModel (model_description.h).
+std::unique_ptr<Vision> installedVision();
+
+}  // namespace plumvane

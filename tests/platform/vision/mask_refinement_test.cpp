@@ -1,0 +1,83 @@
+// The refinement of a coarse map against the picture, on composites whose true edge is known: a
+// subject cut from one real photo laid on a shallow-focus backdrop made from another.
+#include "platform/vision/mask_refinement.h"
+
+#include <gtest/gtest.h>
+
+#include "edges.h"
+
+#include <algorithm>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace plumvane {
+namespace {
+
+using testing::Composite;
+using testing::composite;
+using testing::outlineOf;
+
+cv::Mat asMat(const Mask& mask) {
+  return cv::Mat(mask.height, mask.width, CV_32F, const_cast<float*>(mask.values.data()));
+}
+
+struct EdgeFigures {
+  double band;      // soft pixels (0.05 < coverage < 0.95) per outline pixel
+  double distance;  // the mean distance from the outline to the true outline
+  double far;       // the share of the outline more than 4 pixels from the true outline
+};
+
+EdgeFigures edgeFigures(const cv::Mat& coverage, const cv::Mat& truth) {
+  const cv::Mat outline = outlineOf(coverage);
+  cv::Mat toTruth;
+  cv::distanceTransform(~outlineOf(truth), toTruth, cv::DIST_L2, cv::DIST_MASK_PRECISE);
+  std::vector<float> distances;
+  for (int y = 0; y < outline.rows; ++y) {
+    for (int x = 0; x < outline.cols; ++x) {
+      if (outline.at<uint8_t>(y, x)) distances.push_back(toTruth.at<float>(y, x));
+    }
+  }
+  if (distances.empty()) return {0, 1e9, 1};
+  double sum = 0, far = 0;
+  for (float d : distances) {
+    sum += d;
+    far += d > 4;
+  }
+  const double n = double(distances.size());
+  return {testing::softBand(coverage), sum / n, far / n};
+}
+
+TEST(MaskRefinement, AHardEdgeComesOutSharpAndInPlace) {
+  const Composite hard = composite(0);
+  ASSERT_FALSE(hard.rgba.empty());
+  const EdgeFigures stretched =
+      edgeFigures(asMat(resizedMask(hard.map, hard.rgba.cols, hard.rgba.rows)), hard.coverage);
+  const EdgeFigures refined = edgeFigures(asMat(refinedMask(hard.view(), hard.map)), hard.coverage);
+  // The stretched map is what the refinement mends: a wide ramp, off the true outline.
+  EXPECT_GT(stretched.band, 10);
+  EXPECT_GT(stretched.distance, 4);
+  EXPECT_LE(refined.band, 3);
+  EXPECT_LE(refined.distance, 2);
+  EXPECT_LE(refined.far, 0.2);
+
+  // A map of nothing stays nothing, at the picture's size.
+  const Mask nothing =
+      refinedMask(hard.view(), Mask{320, 213, std::vector<float>(320 * 213, 0.0f)});
+  ASSERT_EQ(nothing.width, 2400);
+  EXPECT_EQ(cv::countNonZero(asMat(nothing) > 0.0f), 0);
+}
+
+TEST(MaskRefinement, ASoftEdgeStaysSoft) {
+  const Composite hard = composite(0), soft = composite(5);
+  ASSERT_FALSE(soft.rgba.empty());
+  const EdgeFigures truth = edgeFigures(soft.coverage, soft.coverage);
+  const EdgeFigures sharp = edgeFigures(asMat(refinedMask(hard.view(), hard.map)), hard.coverage);
+  const EdgeFigures refined = edgeFigures(asMat(refinedMask(soft.view(), soft.map)), soft.coverage);
+  // The same map over a picture whose edge is soft: the band's width comes from the picture.
+  EXPECT_GT(refined.band, 2.5 * sharp.band);
+  EXPECT_LT(refined.band, 1.5 * truth.band);
+  EXPECT_LE(refined.distance, 3);
+}
+
+}  // namespace
+}  // namespace plumvane

@@ -1,0 +1,71 @@
+#include "platform/vision/text/ctc_decoding.h"
+#include "platform/vision/text/reading_order.h"
+#include "platform/vision/text/text_tidying.h"
+#include "platform/vision/text/word_spacing.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "fresh_directory.h"
+
+namespace plumvane {
+namespace {
+
+TEST(TextDecoding, ClassesFromTheKeysFile) {
+  const std::string path = testing::freshDirectory() + "/keys.txt";
+  std::ofstream(path) << "a\nb\r\n\xe4\xb8\xad\n";
+  EXPECT_EQ(recognitionClasses(path),
+            (std::vector<std::string>{"", "a", "b", "\xe4\xb8\xad", " "}));
+}
+
+TEST(TextDecoding, GreedyCtcCollapsesRepeatsAndDropsBlanks) {
+  const std::vector<std::string> classes = {"", "a", "b", " "};
+  // Steps: a a blank a b b blank space
+  const std::vector<std::vector<float>> steps = {
+      {0.1f, 0.8f, 0.1f, 0.0f}, {0.2f, 0.6f, 0.1f, 0.1f}, {0.9f, 0.1f, 0.0f, 0.0f},
+      {0.0f, 1.0f, 0.0f, 0.0f}, {0.1f, 0.1f, 0.7f, 0.1f}, {0.0f, 0.0f, 0.9f, 0.1f},
+      {0.7f, 0.1f, 0.1f, 0.1f}, {0.1f, 0.0f, 0.0f, 0.9f}};
+  std::vector<float> flat;
+  for (const auto& s : steps) flat.insert(flat.end(), s.begin(), s.end());
+  const DecodedText decoded = ctcGreedyDecode(flat.data(), 8, 4, classes);
+  EXPECT_EQ(decoded.text, "aab ");
+  // The first step of each kept run counts: 0.8, 1.0, 0.7, 0.9.
+  EXPECT_NEAR(decoded.confidence, (0.8f + 1.0f + 0.7f + 0.9f) / 4, 1e-6);
+
+  const std::vector<float> blanks = {1, 0, 0, 0, 1, 0, 0, 0};
+  EXPECT_EQ(ctcGreedyDecode(blanks.data(), 2, 4, classes).text, "");
+  EXPECT_EQ(ctcGreedyDecode(blanks.data(), 2, 4, classes).confidence, 0.0f);
+}
+
+TEST(TextDecoding, LatinLinesAreTidiedAndCjkLinesKeepTheirForms) {
+  // Full-width letters and an ideographic space, as widely spaced Latin text is read.
+  EXPECT_EQ(tidiedText("\xEF\xBC\xA5\xEF\xBC\xB3\xEF\xBC\xB0\xE3\x80\x80"
+                       "b\xEF\xBC\xA1r"),
+            "ESP bAr");
+  // The Celsius sign, alone or after the degree sign it was read with.
+  EXPECT_EQ(tidiedText("16\xC2\xB0\xE2\x84\x83"),
+            "16\xC2\xB0"
+            "C");
+  EXPECT_EQ(tidiedText("16\xE2\x84\x83"),
+            "16\xC2\xB0"
+            "C");
+  EXPECT_EQ(tidiedText("  a \t  b  "), "a b");
+  // A Chinese line keeps its full-width comma.
+  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87\xEF\xBC\x8C\xE6\xB5\x8B";
+  EXPECT_TRUE(hasCjk(chinese));
+  EXPECT_EQ(tidiedText(chinese), chinese);
+  EXPECT_FALSE(
+      hasCjk("caf\xC3\xA9 \xC2\xB0"
+             "C"));
+}
+
+TEST(TextDecoding, ReadingOrderIsRowsThenColumns) {
+  // Boxes in a top-left frame: a row of two whose tops differ by a few pixels, then a lower one.
+  const std::vector<Rect> boxes = {
+      {300, 104, 100, 30}, {10, 200, 100, 30}, {20, 100, 100, 30}, {500, 98, 80, 30}};
+  EXPECT_EQ(readingOrder(boxes, 10), (std::vector<size_t>{2, 0, 3, 1}));
+}
+
+}  // namespace
+}  // namespace plumvane

@@ -1,0 +1,218 @@
+// The vision services on the installed models, checked loosely on real and drawn pictures.
+#include <gtest/gtest.h>
+
+#include <opencv2/freetype.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <random>
+
+#include "edges.h"
+#include "edit_distance.h"
+#include "platform/vision/vision.h"
+
+namespace plumvane {
+namespace {
+
+Bitmap bitmapOf(const cv::Mat& bgr) {
+  cv::Mat rgba;
+  cv::cvtColor(bgr, rgba, cv::COLOR_BGR2RGBA);
+  return Bitmap{rgba.cols, rgba.rows, std::vector<uint8_t>(rgba.datastart, rgba.dataend)};
+}
+
+Bitmap photo(const std::string& name) {
+  const cv::Mat bgr = cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + name);
+  EXPECT_FALSE(bgr.empty()) << name;
+  return bitmapOf(bgr);
+}
+
+// The mean of a mask over a rectangle given in pixels, top-left frame.
+double meanOver(const Mask& mask, cv::Rect r) {
+  const cv::Mat m(mask.height, mask.width, CV_32F, const_cast<float*>(mask.values.data()));
+  return cv::mean(m(r))[0];
+}
+
+using testing::editDistance;
+
+class VisionModels : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { vision = installedVision().release(); }
+  static void TearDownTestSuite() {
+    delete vision;
+    vision = nullptr;
+  }
+  static Vision* vision;
+};
+Vision* VisionModels::vision = nullptr;
+
+TEST_F(VisionModels, SubjectsOnAPhotoAndNoneOnFlatOrNoise) {
+  SubjectSegmenter* subjects = vision->subjects();
+  ASSERT_NE(subjects, nullptr);
+  const Bitmap astronaut = photo("astronaut.png");  // 512 x 512
+  const auto all = subjects->allInstances(astronaut.view());
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->width, 512);
+  EXPECT_EQ(all->height, 512);
+  EXPECT_GT(meanOver(*all, cv::Rect(190, 80, 60, 70)), 0.9);   // face
+  EXPECT_GT(meanOver(*all, cv::Rect(60, 330, 80, 120)), 0.9);  // suit
+  EXPECT_LT(meanOver(*all, cv::Rect(0, 0, 60, 60)), 0.1);      // background, top left
+  const auto instances = subjects->instanceMasks(astronaut.view());
+  ASSERT_FALSE(instances.empty());
+  EXPECT_EQ(instances[0].width, 512);
+
+  const Bitmap flat = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(128, 128, 128)));
+  EXPECT_FALSE(subjects->allInstances(flat.view()));
+  EXPECT_TRUE(subjects->instanceMasks(flat.view()).empty());
+  const Bitmap black = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(0, 0, 0)));
+  EXPECT_FALSE(subjects->allInstances(black.view()));
+  // Noise shrunk to the model's input, and noise stretched to it: the model answers the first
+  // with hesitant specks and the second with a region over everything; neither is a subject.
+  for (const cv::Size size : {cv::Size(400, 300), cv::Size(320, 240)}) {
+    cv::Mat noise(size, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    EXPECT_FALSE(subjects->allInstances(bitmapOf(noise).view())) << size;
+  }
+}
+
+// A ladybird on a blade of grass, 2560 x 1600, where the model's map is 8 picture pixels a map
+// pixel: the refined mask's edge is narrow and lies on the shell's edge.
+TEST_F(VisionModels, SubjectEdgesFollowARealPhoto) {
+  const cv::Mat bgr = cv::imread(std::string(PLUMVANE_TESTDATA) + "/ladybird.jpg");
+  ASSERT_FALSE(bgr.empty());
+  const auto mask = vision->subjects()->allInstances(bitmapOf(bgr).view());
+  ASSERT_TRUE(mask);
+  EXPECT_GT(meanOver(*mask, cv::Rect(1740, 730, 110, 50)), 0.95);  // the shell
+  EXPECT_LT(meanOver(*mask, cv::Rect(0, 0, 1200, 600)), 0.01);     // grass and flowers
+  const cv::Mat coverage(mask->height, mask->width, CV_32F,
+                         const_cast<float*>(mask->values.data()));
+  cv::Mat grey;
+  cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
+  grey.convertTo(grey, CV_32F, 1.0 / 255);
+  // The map stretched to the picture has a band of about 43 pixels and an outline on gradients
+  // about twice the picture's 95th percentile.
+  EXPECT_LT(testing::softBand(coverage), 10);
+  EXPECT_GT(testing::edgeContrast(coverage, grey), 3);
+}
+
+TEST_F(VisionModels, ReadsDrawnSentencesInOrder) {
+  const std::vector<std::string> sentences = {"The quick brown fox jumps", "over the lazy dog 42",
+                                              "Pack my box with five jugs"};
+  cv::Mat page(480, 900, CV_8UC3, cv::Scalar(235, 240, 245));
+  std::vector<cv::Rect> drawn;
+  for (size_t i = 0; i < sentences.size(); ++i) {
+    const cv::Point origin(60 + 40 * int(i), 120 + 130 * int(i));
+    int baseline = 0;
+    const cv::Size size =
+        cv::getTextSize(sentences[i], cv::FONT_HERSHEY_SIMPLEX, 1.6, 3, &baseline);
+    cv::putText(page, sentences[i], origin, cv::FONT_HERSHEY_SIMPLEX, 1.6, cv::Scalar(40, 30, 20),
+                3, cv::LINE_AA);
+    drawn.emplace_back(origin.x, origin.y - size.height, size.width, size.height + baseline);
+  }
+  const auto lines = vision->text().textLines(bitmapOf(page).view());
+  ASSERT_EQ(lines.size(), sentences.size());
+  size_t errors = 0, characters = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    errors += editDistance(lines[i].text, sentences[i]);
+    characters += sentences[i].size();
+    EXPECT_GT(lines[i].confidence, 0.5f);
+    EXPECT_LE(lines[i].confidence, 1.0f);
+    // The box, in pixels, lies around the drawn text.
+    const Rect& b = lines[i].box;
+    const cv::Rect2d box(b.x * page.cols, b.y * page.rows, b.width * page.cols,
+                         b.height * page.rows);
+    const cv::Rect2d text(drawn[i]);
+    EXPECT_GT((box & text).area(), 0.9 * text.area()) << lines[i].text;
+    EXPECT_LT(box.area(), 2.5 * text.area()) << lines[i].text;
+  }
+  EXPECT_LE(double(errors) / double(characters), 0.05);
+}
+
+// A line drawn in a real font at `size` pixels, dark on light or light on dark. With tracking
+// (a share of the size), letter by letter with that much more space after each.
+cv::Mat drawnLine(cv::freetype::FreeType2& type, const std::string& line, int size,
+                  bool lightOnDark, double tracking) {
+  int baseline = 0;
+  const cv::Size extent = type.getTextSize(line, size, -1, &baseline);
+  const int width = extent.width + int(tracking * size * double(line.size())) + 2 * size;
+  cv::Mat page(extent.height + baseline + size, width, CV_8UC3,
+               lightOnDark ? cv::Scalar(40, 35, 30) : cv::Scalar(240, 240, 235));
+  const cv::Scalar ink = lightOnDark ? cv::Scalar(235, 235, 235) : cv::Scalar(30, 30, 30);
+  const int y = size / 2 + extent.height;
+  if (tracking == 0) {
+    type.putText(page, line, cv::Point(size, y), size, ink, -1, cv::LINE_AA, true);
+    return page;
+  }
+  int x = size;
+  for (const char c : line) {  // ASCII lines only
+    const std::string letter(1, c);
+    type.putText(page, letter, cv::Point(x, y), size, ink, -1, cv::LINE_AA, true);
+    x +=
+        type.getTextSize(c == ' ' ? "n" : letter, size, -1, &baseline).width + int(tracking * size);
+  }
+  return page;
+}
+
+TEST_F(VisionModels, ReadsLatinLinesWithTheirSpaces) {
+  // UI text and headlines in real fonts from 14 to 120 pixels, dark on light and light on
+  // dark, headlines also widely spaced, read exactly: the recogniser runs words together, and
+  // the spaces come back from the ink between them.
+  const std::vector<std::string> fonts = {
+      "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+      "/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf",
+      "/usr/share/fonts/truetype/liberation/LiberationSans-Bold.ttf"};
+  const std::vector<std::string> lines = {"Overcast Clouds", "Hulst, Netherlands", "20 mm",
+                                          "18 km/h",         "ESPRESSO BAR",       "them, often"};
+  struct Look {
+    int size;
+    bool lightOnDark;
+    double tracking;
+  };
+  const std::vector<Look> looks = {{14, false, 0}, {28, true, 0},    {64, false, 0},
+                                   {120, true, 0}, {64, true, 0.12}, {120, false, 0.12}};
+  size_t wrong = 0, read = 0;
+  for (const std::string& font : fonts) {
+    auto type = cv::freetype::createFreeType2();
+    type->loadFontData(font, 0);
+    for (const Look& look : looks) {
+      for (const std::string& line : lines) {
+        const cv::Mat page = drawnLine(*type, line, look.size, look.lightOnDark, look.tracking);
+        // Words far apart may be found as lines of their own: they are read in order.
+        std::string text;
+        for (const auto& found : vision->text().textLines(bitmapOf(page).view())) {
+          text += (text.empty() ? "" : " ") + found.text;
+        }
+        ++read;
+        if (text != line) {
+          ++wrong;
+          ADD_FAILURE() << font << " " << look.size << " px, tracking " << look.tracking << ": \""
+                        << line << "\" read as \"" << text << "\"";
+        }
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0u) << "of " << read;
+}
+
+TEST_F(VisionModels, PersonOnThePhotoAndNoneOnAFlatPicture) {
+  const auto astronaut = vision->people().personMask(photo("astronaut.png").view());
+  ASSERT_TRUE(astronaut);
+  ASSERT_EQ(astronaut->width, 512);  // the picture's size
+  ASSERT_EQ(astronaut->height, 512);
+  EXPECT_GT(meanOver(*astronaut, cv::Rect(190, 80, 60, 70)), 0.8);  // the face
+  EXPECT_LT(meanOver(*astronaut, cv::Rect(0, 0, 60, 60)), 0.2);
+
+  const Bitmap flat = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(128, 128, 128)));
+  const auto none = vision->people().personMask(flat.view());
+  ASSERT_TRUE(none);
+  double largest = 0;
+  cv::minMaxLoc(cv::Mat(none->height, none->width, CV_32F, const_cast<float*>(none->values.data())),
+                nullptr, &largest);
+  EXPECT_LT(largest, 0.5);
+}
+
+TEST_F(VisionModels, NoTextOnAFlatPicture) {
+  const Bitmap flat = bitmapOf(cv::Mat(200, 300, CV_8UC3, cv::Scalar(200, 200, 200)));
+  EXPECT_TRUE(vision->text().textLines(flat.view()).empty());
+}
+
+}  // namespace
+}  // namespace plumvane
