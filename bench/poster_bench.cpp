@@ -20,7 +20,9 @@
 
 #include "platform/files/picture_file.h"
 #include "platform/image/image_ops.h"
+#include "platform/image/mask_conversions.h"
 #include "platform/process/freed_memory.h"
+#include "poster/piece_files.h"
 #include "poster/plate.h"
 #include "poster/poster_pieces.h"
 #include "poster/poster_run.h"
@@ -82,44 +84,38 @@ int main(int argc, char** argv) {
   run.outDir = std::filesystem::temp_directory_path() / "plumvane-poster-bench";
   std::filesystem::create_directories(run.outDir);
   const WorkingSize size = workingSize(picture->width, picture->height, 3000);
-  run.W = size.W;
-  run.H = size.H;
-  run.workingRect = Rect{0, 0, double(size.W), double(size.H)};
   run.working = size.scaled ? scaled(*picture, int(size.W), int(size.H)) : std::move(*picture);
   const Bitmap bitmap{run.working.width, run.working.height,
-                      renderRgba8(run.working, run.workingRect)};
+                      renderRgba8(run.working, run.working.extent())};
   mark("working image");
   const std::vector<Mask> instances = vision->subjects()->instanceMasks(bitmap.view());
   mark("subject model");
-  const TextRegions text = findTextRegions(*vision, bitmap.view(), run);
+  const std::vector<TextRegion> regions = findTextRegions(*vision, bitmap.view());
   mark("text model");
-  std::vector<std::optional<TextInk>> inks = findTextInks(run, text.regions);
+  std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
   mark("text ink");
-  const SubjectMasks masks =
-      withoutLettering(subjectMasksFrom(instances, run), text.regions, inks, run);
-  leaveSubjectsTheirText(inks, text.regions, masks.subjectUnion);
-  std::vector<std::optional<Rect>> extents;
-  for (const Image& mask : masks.masks) extents.push_back(run.extentOf(mask));
-  const std::vector<bool> pieced = piecedSubjects(run, masks.masks);
+  SubjectMasks masks = withoutLettering(subjectMasksFrom(instances, run), regions, inks, run);
+  leaveSubjectsTheirText(inks, regions, masks.subjectUnion);
+  const std::vector<Subject> subjects = decideSubjects(std::move(masks.masks), run);
   mark("masks and extents");
-  const Plate plate = reconstructPlate(run, masks.masks, pieced, inks);
+  const Plate plate = reconstructPlate(run, subjects, inks);
   mark("plate");
   // The text pieces print their manifest lines: keep them out of the report.
   const int saved = dup(STDOUT_FILENO);
   const int devNull = open("/dev/null", O_WRONLY);
   dup2(devNull, STDOUT_FILENO);
-  writeTextPieces(run, text.regions, inks, plate.fillImage);
+  writeTextPieces(run, regions, inks, plate.fillImage);
   std::fflush(stdout);
   dup2(saved, STDOUT_FILENO);
   close(devNull);
   close(saved);
   mark("text pieces");
-  run.save(plate.plate, run.workingRect, "plate.png");
-  for (size_t i = 0; i < masks.masks.size(); ++i) {
-    if (!extents[i]) continue;
-    const Image cutout =
-        run.withAlpha(crop(run.working, *extents[i]), crop(masks.masks[i], *extents[i]));
-    run.save(cutout, *extents[i], "subject-" + std::to_string(i + 1) + ".png");
+  save(run, plate.plate, run.working.extent(), "plate.png");
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    const std::optional<Rect>& e = subjects[i].extent;
+    if (!e) continue;
+    const Image cutout = withAlpha(crop(run.working, *e), crop(subjects[i].mask, *e), *e);
+    save(run, cutout, *e, "subject-" + std::to_string(i + 1) + ".png");
   }
   mark("writing");
   std::filesystem::remove_all(run.outDir);
@@ -127,8 +123,8 @@ int main(int argc, char** argv) {
   double total = 0;
   for (const auto& [name, seconds] : phases) total += seconds;
   std::printf("working image %lld x %lld, %zu subjects, %zu lines of text\n",
-              static_cast<long long>(run.W), static_cast<long long>(run.H), masks.masks.size(),
-              text.regions.size());
+              static_cast<long long>(size.W), static_cast<long long>(size.H), subjects.size(),
+              regions.size());
   for (const auto& [name, seconds] : phases) {
     std::printf("%-18s %6.3f s  %4.1f%%\n", name, seconds, 100 * seconds / total);
   }

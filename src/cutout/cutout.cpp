@@ -4,10 +4,10 @@
 #include <optional>
 
 #include "platform/files/picture_file.h"
-#include "platform/files/png_file.h"
 #include "platform/image/mask_conversions.h"
 #include "run/fail.h"
 #include "run/output.h"
+#include "run/saved_png.h"
 
 namespace plumvane {
 namespace {
@@ -36,9 +36,7 @@ void cutout(const std::string& picturePath, const std::string& target, Vision& v
   mask.reset();
 
   const std::vector<uint8_t> bytes = renderStraightRgba8(result);
-  if (auto error = writePng(target, {bytes.data(), result.width, result.height, 4})) {
-    fail("can't write " + target + ": " + *error);
-  }
+  savePng(target, {bytes.data(), result.width, result.height, 4}, target);
   printLine(found ? "cut" : "none");
 }
 

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 
-#include "platform/files/png_file.h"
 #include "platform/image/image_ops.h"
-#include "poster/poster_run.h"
 #include "run/fail.h"
 #include "run/number_text.h"
+#include "run/saved_png.h"
 
 namespace plumvane {
 
@@ -40,17 +39,11 @@ std::string textLine(const std::string& box, int64_t n, const std::string& text)
   return "piece text " + box + " text-" + std::to_string(n) + ".png " + oneLine;
 }
 
-std::string PosterRun::box(const Rect& rect) const {
-  return plumvane::box(rect);
-}
-
-void PosterRun::save(const Image& image, const Rect& rect, const std::string& name) const {
+void save(const PosterRun& run, const Image& image, const Rect& rect, const std::string& name) {
   const Image piece = crop(image, rect);
+  if (piece.isEmpty()) fail(cantWrite(name, "the piece is empty"));
   const std::vector<uint8_t> bytes = renderStraightRgba8(piece);
-  const std::string path = (outDir / name).string();
-  const auto error = piece.isEmpty() ? std::optional<std::string>("the piece is empty")
-                                     : writePng(path, {bytes.data(), piece.width, piece.height, 4});
-  if (error) fail("can't write " + name + ": " + *error);
+  savePng((run.outDir / name).string(), {bytes.data(), piece.width, piece.height, 4}, name);
 }
 
 }  // namespace plumvane

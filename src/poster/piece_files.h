@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/image/rect.h"
+#include "platform/image/image.h"
+#include "poster/poster_run.h"
 
 namespace plumvane {
 
@@ -19,5 +20,9 @@ std::string plateLine(int64_t W, int64_t H);
 std::string subjectLine(const std::string& box, int64_t n);
 // The recognised text comes last, with each line feed replaced by a blank.
 std::string textLine(const std::string& box, int64_t n, const std::string& text);
+
+// Writes the part of image inside rect to run.outDir/name as an 8-bit RGBA PNG in sRGB. Ends the
+// run through fail with "can't write " + name + ": " + the system's reason when it can't.
+void save(const PosterRun& run, const Image& image, const Rect& rect, const std::string& name);
 
 }  // namespace plumvane

@@ -21,26 +21,25 @@ cv::Rect rows(const Rect& rect) {
 
 }  // namespace
 
-Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
-                       const std::vector<bool>& pieced,
+Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subjects,
                        const std::vector<std::optional<TextInk>>& inks) {
-  const int W = int(run.W), H = int(run.H);
-  const std::vector<uint8_t> bytes = renderRgba8(run.working, run.workingRect);
+  const int W = run.working.width, H = run.working.height;
+  const std::vector<uint8_t> bytes = renderRgba8(run.working, run.working.extent());
   cv::Mat rgb;
   cv::cvtColor(cv::Mat(H, W, CV_8UC4, const_cast<uint8_t*>(bytes.data())), rgb, cv::COLOR_RGBA2RGB);
 
   // The holes: the grown subjects, soft at their rims, and the strokes.
   cv::Mat soft(H, W, CV_8U, cv::Scalar(0)), strokes(H, W, CV_8U, cv::Scalar(0));
-  for (size_t i = 0; i < masks.size(); ++i) {
-    if (!pieced[i]) continue;
-    for (size_t p = 0; p < masks[i].pixels.size(); ++p) {
-      soft.data[p] = std::max(soft.data[p], toByte(masks[i].pixels[p].r));
+  for (const Subject& subject : subjects) {
+    if (!subject.pieced) continue;
+    for (size_t p = 0; p < subject.mask.pixels.size(); ++p) {
+      soft.data[p] = std::max(soft.data[p], toByte(subject.mask.pixels[p].r));
     }
   }
   cv::dilate(soft, soft,
              cv::getStructuringElement(cv::MORPH_ELLIPSE,
                                        cv::Size(2 * subjectGrowth + 1, 2 * subjectGrowth + 1)));
-  const cv::Mat subjects = soft > 0;
+  const cv::Mat removed = soft > 0;
   for (const auto& ink : inks) {
     if (!ink) continue;
     cv::Mat area = strokes(rows(ink->rect));
@@ -48,9 +47,9 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
   }
 
   // Subjects first, at a reduced scale, with the strokes unknown as well.
-  fillSubjectHoles(rgb, subjects, subjects | strokes);
+  fillSubjectHoles(rgb, removed, removed | strokes);
   // Then each line's strokes at full scale from their rims, the filled subjects counting as known.
-  strokes.setTo(0, subjects);
+  strokes.setTo(0, removed);
   for (const auto& ink : inks) {
     if (!ink) continue;
     const cv::Rect around = (rows(ink->rect) + cv::Size(2 * strokeMargin, 2 * strokeMargin) -
@@ -63,7 +62,7 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
 
   // The plate: the fill in the holes, blended into the picture at the subjects' soft rims.
   Plate result;
-  result.fillImage = solidImage(blackColour, run.workingRect);
+  result.fillImage = solidImage(blackColour, run.working.extent());
   result.plate = result.fillImage;
   for (size_t p = 0; p < result.fillImage.pixels.size(); ++p) {
     const uint8_t* c = rgb.data + p * 3;

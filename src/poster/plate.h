@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "poster/poster_run.h"
+#include "poster/subject_pieces.h"
 #include "poster/text_ink.h"
 
 namespace plumvane {
@@ -15,13 +16,12 @@ struct Plate {
   Image plate;      // the picture with the holes blended into the fill at their soft rims
 };
 
-// Removes the subjects whose masks are marked in pieced (grey masks, grown here by 8 pixels) and
-// the ink holes of the lines that get pieces. The subjects' holes are filled at
+// Removes the pieced subjects (their grey masks grown here by 8 pixels) and the ink holes of the
+// lines that get pieces. The subjects' holes are filled at
 // a reduced scale, from the pixels around them; then the strokes are filled at full scale from
 // their immediate rims, over the filled subjects, so that a band behind the text keeps its
 // colour. Every other pixel is the working image's own.
-Plate reconstructPlate(const PosterRun& run, const std::vector<Image>& masks,
-                       const std::vector<bool>& pieced,
+Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subjects,
                        const std::vector<std::optional<TextInk>>& inks);
 
 }  // namespace plumvane

@@ -6,7 +6,6 @@
 
 #include "platform/files/picture_file.h"
 #include "platform/image/image_ops.h"
-#include "platform/image/mask_conversions.h"
 #include "platform/process/freed_memory.h"
 #include "poster/piece_files.h"
 #include "poster/plate.h"
@@ -30,14 +29,6 @@ WorkingSize workingSize(double width, double height, int64_t maxSide) {
   return size;
 }
 
-Image PosterRun::grey(Image mask) const {
-  return plumvane::grey(std::move(mask), workingRect);
-}
-
-Image PosterRun::withAlpha(Image image, const Image& mask) const {
-  return plumvane::withAlpha(std::move(image), mask, workingRect);
-}
-
 void posterPieces(const std::string& picturePath, const std::string& outDir, int64_t maxSide,
                   Vision& vision) {
   // Poster mode makes and drops many full-size images: their memory is better reused.
@@ -50,33 +41,32 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   std::optional<Image> picture = decodePicture(picturePath);
   if (!picture) fail("can't read the picture");
   const WorkingSize size = workingSize(picture->width, picture->height, maxSide);
-  run.W = size.W;
-  run.H = size.H;
-  run.workingRect = Rect{0, 0, double(size.W), double(size.H)};
   // The picture is resampled to exactly W x H, so that every pixel of the working image is
   // covered whole.
   run.working = size.scaled ? scaled(*picture, int(size.W), int(size.H)) : std::move(*picture);
   picture.reset();
   if (run.working.isEmpty()) fail("can't draw the picture");
+  const Rect working = run.working.extent();
   const Bitmap workingBitmap{run.working.width, run.working.height,
-                             renderRgba8(run.working, run.workingRect)};
-  printLine("size " + std::to_string(run.W) + " " + std::to_string(run.H));
+                             renderRgba8(run.working, working)};
+  printLine("size " + std::to_string(size.W) + " " + std::to_string(size.H));
 
   // Lines of lettering found as subjects are text; the pieces are decided before the plate, so
   // that only what a piece carries is taken off it.
   SubjectMasks found = findSubjectMasks(vision, workingBitmap.view(), run);
-  const TextRegions text = findTextRegions(vision, workingBitmap.view(), run);
-  std::vector<std::optional<TextInk>> inks = findTextInks(run, text.regions);
-  const SubjectMasks subjects = withoutLettering(std::move(found), text.regions, inks, run);
-  leaveSubjectsTheirText(inks, text.regions, subjects.subjectUnion);
+  const std::vector<TextRegion> regions = findTextRegions(vision, workingBitmap.view());
+  std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
+  SubjectMasks kept = withoutLettering(std::move(found), regions, inks, run);
+  leaveSubjectsTheirText(inks, regions, kept.subjectUnion);
+  const std::vector<Subject> subjects = decideSubjects(std::move(kept.masks), run);
 
-  Plate plate = reconstructPlate(run, subjects.masks, piecedSubjects(run, subjects.masks), inks);
-  run.save(plate.plate, run.workingRect, "plate.png");
-  printLine(plateLine(run.W, run.H));
+  Plate plate = reconstructPlate(run, subjects, inks);
+  save(run, plate.plate, working, "plate.png");
+  printLine(plateLine(size.W, size.H));
   plate.plate = Image{};  // the fill stays: the text pieces read it
 
-  writeSubjectPieces(run, subjects.masks);
-  writeTextPieces(run, text.regions, inks, plate.fillImage);
+  writeSubjectPieces(run, subjects);
+  writeTextPieces(run, regions, inks, plate.fillImage);
   printLine("done");
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/image/image_ops.h"
+#include "platform/image/mask_conversions.h"
 
 namespace plumvane {
 
@@ -21,8 +22,9 @@ namespace {
 constexpr double letteringShare = 2.0 / 3.0;
 
 Image unionOf(const std::vector<Image>& masks, const PosterRun& run) {
-  Image u = solidImage(blackColour, run.workingRect);
-  for (const Image& mask : masks) u = crop(maximumCompositing(mask, u), run.workingRect);
+  const Rect working = run.working.extent();
+  Image u = solidImage(blackColour, working);
+  for (const Image& mask : masks) u = crop(maximumCompositing(mask, u), working);
   return u;
 }
 
@@ -35,10 +37,10 @@ SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& r
     // Masks come at the working image's size; one that does not is stretched, each axis by its
     // own factor, to cover the working image exactly.
     Image image = maskImage(mask);
-    if (image.width != run.W || image.height != run.H) {
-      image = scaled(image, int(run.W), int(run.H));
+    if (image.width != run.working.width || image.height != run.working.height) {
+      image = scaled(image, run.working.width, run.working.height);
     }
-    found.masks.push_back(run.grey(std::move(image)));
+    found.masks.push_back(grey(std::move(image), run.working.extent()));
   }
   found.subjectUnion = unionOf(found.masks, run);
   return found;
@@ -49,13 +51,13 @@ SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegio
                               const PosterRun& run) {
   if (subjects.masks.empty()) return subjects;
   // Where the lines lie.
-  std::vector<uint8_t> inText(size_t(run.W) * size_t(run.H), 0);
+  std::vector<uint8_t> inText(run.working.pixels.size(), 0);
   for (size_t i = 0; i < regions.size(); ++i) {
     const TextRegion& region = regions[i];
     if (!inks[i] || !(region.rect.width > region.rect.height)) continue;
     const int top = int(region.rect.y);
     for (int row = top; row < top + int(region.rect.height); ++row) {
-      uint8_t* p = &inText[size_t(row) * size_t(run.W) + size_t(region.rect.x)];
+      uint8_t* p = &inText[size_t(row) * size_t(run.working.width) + size_t(region.rect.x)];
       std::fill(p, p + int(region.rect.width), 1);
     }
   }

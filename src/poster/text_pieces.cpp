@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/files/png_file.h"
 #include "platform/image/image_ops.h"
 #include "poster/piece_files.h"
-#include "run/fail.h"
 #include "run/output.h"
+#include "run/saved_png.h"
 
 namespace plumvane {
 namespace {
@@ -38,7 +37,7 @@ std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
   std::vector<std::optional<TextInk>> inks;
   for (const TextRegion& region : regions) {
     const Rect& rect = region.rect;
-    const std::vector<uint8_t> picture = run.bytes(run.working, rect);
+    const std::vector<uint8_t> picture = renderRgba8(run.working, rect);
     std::optional<TextInk> ink = findTextInk(picture.data(), int(rect.width), int(rect.height));
     if (ink) ink->rect = rect;
     inks.push_back(std::move(ink));
@@ -89,16 +88,14 @@ void writeTextPieces(const PosterRun& run, const std::vector<TextRegion>& region
   for (size_t i = 0; i < regions.size(); ++i) {
     if (!inks[i]) continue;
     const Rect& rect = regions[i].rect;
-    const std::vector<uint8_t> picture = run.bytes(run.working, rect);
-    const std::vector<uint8_t> fill = run.bytes(fillImage, rect);
+    const std::vector<uint8_t> picture = renderRgba8(run.working, rect);
+    const std::vector<uint8_t> fill = renderRgba8(fillImage, rect);
     const std::vector<uint8_t> straight =
         straightened(keyText(picture.data(), fill.data(), *inks[i]));
     ++n;
     const std::string name = "text-" + std::to_string(n) + ".png";
-    if (writePng((run.outDir / name).string(), {straight.data(), inks[i]->w, inks[i]->h, 4})) {
-      fail("can't write " + name);
-    }
-    printLine(textLine(run.box(rect), n, regions[i].text));
+    savePng((run.outDir / name).string(), {straight.data(), inks[i]->w, inks[i]->h, 4}, name);
+    printLine(textLine(box(rect), n, regions[i].text));
   }
 }
 

@@ -31,7 +31,7 @@ void leaveSubjectsTheirText(std::vector<std::optional<TextInk>>& inks,
 std::vector<uint8_t> keyText(const uint8_t* picture, const uint8_t* fill, const TextInk& ink);
 
 // Writes text-N.png for each region that has ink, numbered from 1 without gaps, and prints its
-// manifest line. Ends the run through fail with "can't write text-N.png".
+// manifest line. Ends the run through fail when a file can't be written.
 void writeTextPieces(const PosterRun& run, const std::vector<TextRegion>& regions,
                      const std::vector<std::optional<TextInk>>& inks, const Image& fillImage);
 

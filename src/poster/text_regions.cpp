@@ -12,11 +12,12 @@ std::optional<Rect> textRegionRect(const Rect& box, float confidence, double W, 
   return integral(clipped);
 }
 
-TextRegions findTextRegions(Vision& vision, const BitmapView& workingBitmap, const PosterRun& run) {
-  TextRegions found;
+std::vector<TextRegion> findTextRegions(Vision& vision, const BitmapView& workingBitmap) {
+  const double W = workingBitmap.width, H = workingBitmap.height;
+  std::vector<TextRegion> found;
   for (TextLine& line : vision.text().textLines(workingBitmap)) {
-    if (auto rect = textRegionRect(line.box, line.confidence, double(run.W), double(run.H))) {
-      found.regions.push_back(TextRegion{*rect, std::move(line.text)});
+    if (auto rect = textRegionRect(line.box, line.confidence, W, H)) {
+      found.push_back(TextRegion{*rect, std::move(line.text)});
     }
   }
   return found;

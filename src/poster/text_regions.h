@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/vision/vision.h"
-#include "poster/poster_run.h"
 
 namespace plumvane {
 
@@ -21,11 +20,8 @@ struct TextRegion {
 // W x H working image and widened to whole pixels.
 std::optional<Rect> textRegionRect(const Rect& box, float confidence, double W, double H);
 
-struct TextRegions {
-  std::vector<TextRegion> regions;  // in the recogniser's order
-};
-
-// Reads the lines of text of the working bitmap and keeps those textRegionRect accepts.
-TextRegions findTextRegions(Vision& vision, const BitmapView& workingBitmap, const PosterRun& run);
+// Reads the lines of text of the working bitmap and keeps those textRegionRect accepts, in the
+// recogniser's order.
+std::vector<TextRegion> findTextRegions(Vision& vision, const BitmapView& workingBitmap);
 
 }  // namespace plumvane

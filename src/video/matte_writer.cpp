@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "platform/files/png_file.h"
+#include "run/saved_png.h"
 
 namespace plumvane {
 
@@ -32,8 +33,8 @@ std::optional<std::string> writeMatte(const Mask* mask, int64_t index, int64_t w
   PngOptions options;
   options.srgb = false;
   options.compressionLevel = 1;
-  if (writePng(path, {grey.data(), int(width), int(height), 1}, options)) {
-    return "can't write " + path;
+  if (auto reason = writePng(path, {grey.data(), int(width), int(height), 1}, options)) {
+    return cantWrite(path, *reason);
   }
   return std::nullopt;
 }

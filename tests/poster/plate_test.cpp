@@ -18,10 +18,7 @@ PosterRun runOver(const cv::Mat& bgr) {
   cv::Mat rgba;
   cv::cvtColor(bgr, rgba, cv::COLOR_BGR2RGBA);
   PosterRun run;
-  run.W = bgr.cols;
-  run.H = bgr.rows;
-  run.workingRect = Rect{0, 0, double(bgr.cols), double(bgr.rows)};
-  run.working = solidImage(clearColour, run.workingRect);
+  run.working = solidImage(clearColour, Rect{0, 0, double(bgr.cols), double(bgr.rows)});
   for (size_t p = 0; p < run.working.pixels.size(); ++p) {
     const uint8_t* c = rgba.data + p * 4;
     run.working.pixels[p] = Pixel{c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f, 1};
@@ -40,7 +37,7 @@ cv::Mat pictureOf(const Image& image) {
 
 // A grey mask over the run's rectangle from an 8-bit mask.
 Image maskOver(const PosterRun& run, const cv::Mat& mask) {
-  Image m = solidImage(blackColour, run.workingRect);
+  Image m = solidImage(blackColour, run.working.extent());
   for (size_t p = 0; p < m.pixels.size(); ++p) {
     const float v = mask.data[p] / 255.0f;
     m.pixels[p] = Pixel{v, v, v, 1};
@@ -64,7 +61,7 @@ cv::Mat photo(const std::string& name, cv::Size size, double blur) {
 
 TEST(Plate, WithNothingRemovedItIsTheWorkingImage) {
   const PosterRun run = runOver(photo("astronaut.png", {300, 200}, 0));
-  const Plate plate = reconstructPlate(run, {}, {}, {});
+  const Plate plate = reconstructPlate(run, {}, {});
   EXPECT_EQ(renderStraightRgba8(plate.plate), renderStraightRgba8(run.working));
 }
 
@@ -78,12 +75,12 @@ TEST(Plate, StrokesOnABandAreFilledFromTheirRimsAndThePhotoBelowStays) {
   const PosterRun run = runOver(poster);
   // Rows 30 to 160, padded as lines are: the photo shows in its lowest 10 rows.
   const Rect line{20, 30, 700, 130};
-  const std::vector<uint8_t> bytes = run.bytes(run.working, line);
+  const std::vector<uint8_t> bytes = renderRgba8(run.working, line);
   std::optional<TextInk> ink = findTextInk(bytes.data(), 700, 130);
   ASSERT_TRUE(ink);
   ink->rect = line;
 
-  const Plate plate = reconstructPlate(run, {}, {}, {ink});
+  const Plate plate = reconstructPlate(run, {}, {ink});
   const cv::Mat plated = pictureOf(plate.plate);
   const cv::Rect area(20, 30, 700, 130);
   EXPECT_LE(meanError(plated(area), truth(area), cv::Mat()), 1.0);
@@ -113,7 +110,7 @@ TEST(Plate, ASubjectsHoleContinuesTheShallowFocusBackdropAroundIt) {
     const PosterRun run = runOver(poster);
     const Image hole = maskOver(run, figure);
 
-    const Plate plate = reconstructPlate(run, {hole}, {true}, {});
+    const Plate plate = reconstructPlate(run, {Subject{hole, std::nullopt, true}}, {});
     const cv::Mat plated = pictureOf(plate.plate);
     // The hole as removed (grown by 8 pixels), and its part within 24 pixels of the rim.
     cv::Mat removed, deep;
@@ -138,7 +135,8 @@ TEST(Plate, AHoleAtTheBorderIsFilledWithoutDarkening) {
   cv::Mat figure(400, 600, CV_8U, cv::Scalar(0));
   figure(cv::Rect(0, 100, 150, 200)).setTo(255);
   const PosterRun run = runOver(poster);
-  const Plate plate = reconstructPlate(run, {maskOver(run, figure)}, {true}, {});
+  const Plate plate =
+      reconstructPlate(run, {Subject{maskOver(run, figure), std::nullopt, true}}, {});
   const cv::Mat plated = pictureOf(plate.plate);
   EXPECT_LE(meanError(plated, cv::Mat(400, 600, CV_8UC3, ground), figure), 1.0);
 }

@@ -47,10 +47,7 @@ class SubjectPieces : public ::testing::Test {
  protected:
   void SetUp() override {
     run.outDir = testing::freshDirectory();
-    run.W = 1000;
-    run.H = 800;
-    run.workingRect = Rect{0, 0, 1000, 800};
-    run.working = solidImage(Pixel{0.2f, 0.4f, 0.6f, 1}, run.workingRect);
+    run.working = solidImage(Pixel{0.2f, 0.4f, 0.6f, 1}, Rect{0, 0, 1000, 800});
     unsetenv("PLUMVANE_DEBUG");
   }
   void TearDown() override { unsetenv("PLUMVANE_DEBUG"); }
@@ -60,11 +57,11 @@ class SubjectPieces : public ::testing::Test {
   };
   Output piecesOf(const std::vector<Mask>& masks) {
     vision.instances = masks;
-    const Bitmap bitmap{1000, 800, renderRgba8(run.working, run.workingRect)};
-    const SubjectMasks found = findSubjectMasks(vision, bitmap.view(), run);
+    const Bitmap bitmap{1000, 800, renderRgba8(run.working, run.working.extent())};
+    SubjectMasks found = findSubjectMasks(vision, bitmap.view(), run);
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    writeSubjectPieces(run, found.masks);
+    writeSubjectPieces(run, decideSubjects(std::move(found.masks), run));
     Output o;
     o.out = ::testing::internal::GetCapturedStdout();
     o.err = ::testing::internal::GetCapturedStderr();
@@ -111,9 +108,8 @@ TEST_F(SubjectPieces, DebugSwitchWritesMasksAndMeasurements) {
             "mask 0 extent (0.0, 0.0, 1000.0, 800.0)\n"
             "mask 1 extent (0.0, 0.0, 1000.0, 800.0)\n"
             "extent px max 0 lit 0 of 50000\n"
-            "extent px max 0 lit 0 of 50000\n"
-            "skipped a subject: nil\n"
-            "extent px max 255 lit 2500 of 50000\n");
+            "extent px max 255 lit 2500 of 50000\n"
+            "skipped a subject: nil\n");
   EXPECT_EQ(o.out, "piece subject 94 194 212 212 subject-1.png\n");
   const cv::Mat mask = cv::imread((run.outDir / "mask-1.png").string(), cv::IMREAD_UNCHANGED);
   ASSERT_EQ(mask.size(), cv::Size(1000, 800));
@@ -124,10 +120,10 @@ TEST_F(SubjectPieces, DebugSwitchWritesMasksAndMeasurements) {
 TEST_F(SubjectPieces, PersonMaskIsStretchedOverTheWorkingImage) {
   vision.hasSubjectModel = false;
   vision.person = lit(4, 4, 0, 2, 0, 4);  // the left half
-  const Bitmap bitmap{1000, 800, renderRgba8(run.working, run.workingRect)};
+  const Bitmap bitmap{1000, 800, renderRgba8(run.working, run.working.extent())};
   const SubjectMasks found = findSubjectMasks(vision, bitmap.view(), run);
   ASSERT_EQ(found.masks.size(), 1u);
-  EXPECT_EQ(found.masks[0].extent(), run.workingRect);
+  EXPECT_EQ(found.masks[0].extent(), run.working.extent());
   EXPECT_EQ(found.masks[0].at(100, 700).r, 1.0f);
   EXPECT_EQ(found.masks[0].at(900, 100).r, 0.0f);
   EXPECT_EQ(found.subjectUnion.at(100, 700).r, 1.0f);
@@ -135,7 +131,7 @@ TEST_F(SubjectPieces, PersonMaskIsStretchedOverTheWorkingImage) {
   vision.person.reset();
   const SubjectMasks none = findSubjectMasks(vision, bitmap.view(), run);
   EXPECT_TRUE(none.masks.empty());
-  EXPECT_EQ(none.subjectUnion.extent(), run.workingRect);  // black and opaque all over
+  EXPECT_EQ(none.subjectUnion.extent(), run.working.extent());  // black and opaque all over
   EXPECT_EQ(none.subjectUnion.at(500, 400), blackColour);
 }
 

@@ -144,10 +144,7 @@ class TextPieceFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     run.outDir = testing::freshDirectory();
-    run.W = 200;
-    run.H = 100;
-    run.workingRect = Rect{0, 0, 200, 100};
-    run.working = solidImage(Pixel{0.9f, 0.9f, 0.85f, 1}, run.workingRect);
+    run.working = solidImage(Pixel{0.9f, 0.9f, 0.85f, 1}, Rect{0, 0, 200, 100});
     fill = run.working;
     // Dark strokes inside the region (40, 30, 100, 40), rows counted from the top: 30 to 70.
     for (int row = 40; row < 60; ++row) {
@@ -157,7 +154,8 @@ class TextPieceFiles : public ::testing::Test {
     }
   }
   std::string piecesWith(float coverage, const std::string& text) {
-    const Image subjectUnion = solidImage(Pixel{coverage, coverage, coverage, 1}, run.workingRect);
+    const Image subjectUnion =
+        solidImage(Pixel{coverage, coverage, coverage, 1}, run.working.extent());
     const std::vector<TextRegion> regions = {TextRegion{Rect{40, 30, 100, 40}, text},
                                              TextRegion{Rect{0, 0, 30, 20}, "flat"}};
     auto inks = findTextInks(run, regions);
