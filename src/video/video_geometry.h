@@ -28,7 +28,7 @@ float framesPerSecond(float nominal);
 // (an unknown duration) or does not fit in 64 bits.
 int64_t frameTotal(float fps, double durationSeconds);
 
-// The orientation, as an EXIF/CGImagePropertyOrientation value, that turns a stored frame
+// The orientation, as an EXIF orientation value, that turns a stored frame
 // upright: 6 for a quarter turn clockwise, 8 for a quarter turn anticlockwise, 3 for a half turn,
 // 1 for anything else.
 int orientationOf(const AffineTransform& t);

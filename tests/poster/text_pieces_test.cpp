@@ -13,26 +13,6 @@
 namespace plumvane {
 namespace {
 
-// A box normalised to a 1024 x 1024 working image, where the divisions are exact.
-Rect normalised(double x, double y, double w, double h) {
-  return Rect{x / 1024, y / 1024, w / 1024, h / 1024};
-}
-
-TEST(TextRegion, ConfidenceAndSizeDecideWhichLinesAreKept) {
-  EXPECT_FALSE(textRegionRect(normalised(100, 200, 300, 50), 0.3f, 1024, 1024));
-  EXPECT_TRUE(textRegionRect(normalised(100, 200, 300, 50), 0.31f, 1024, 1024));
-  EXPECT_FALSE(textRegionRect(normalised(100, 200, 7.9, 50), 0.9f, 1024, 1024));
-  EXPECT_FALSE(textRegionRect(normalised(100, 200, 300, 5.9), 0.9f, 1024, 1024));
-  EXPECT_TRUE(textRegionRect(normalised(100, 200, 8, 6), 0.9f, 1024, 1024));
-}
-
-TEST(TextRegion, PaddedByAFifthOfTheHeightClippedAndWidened) {
-  EXPECT_EQ(*textRegionRect(normalised(100, 200, 300, 50), 0.9f, 1024, 1024),
-            (Rect{89, 189, 322, 72}));
-  // At the corner: (-4.4, -4.4, 108.8, 28.8), clipped to (0, 0, 104.4, 24.4), widened.
-  EXPECT_EQ(*textRegionRect(normalised(0, 0, 100, 20), 0.9f, 1024, 1024), (Rect{0, 0, 105, 25}));
-}
-
 // RGBA bytes of a picture, and of the picture with a line of text set on it.
 struct Lettered {
   int w = 0, h = 0;

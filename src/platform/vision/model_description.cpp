@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <initializer_list>
 #include <nlohmann/json.hpp>
+#include <utility>
+#include <variant>
 
 #include "platform/vision/model_files.h"
 
@@ -50,6 +53,15 @@ ModelDescription description(const json& j) {
   return d;
 }
 
+// Reads the optional numbers of a description into their fields, which keep their defaults
+// where a number is absent.
+using Setting = std::pair<const char*, std::variant<int*, float*>>;
+void readSettings(const json& j, std::initializer_list<Setting> settings) {
+  for (const auto& [key, field] : settings) {
+    std::visit([&j, key = key](auto* f) { *f = j.value(key, *f); }, field);
+  }
+}
+
 // Parses a description with f, treating any fault in its fields as a broken installation.
 template <typename F>
 auto parsed(const std::string& name, F f) {
@@ -76,17 +88,17 @@ TextModels loadTextModels() {
     TextModels t;
     const json& detection = j.at("detection");
     t.detection = description(detection);
-    t.detectionMaxSide = detection.value("maxSide", t.detectionMaxSide);
-    t.detectionMultiple = detection.value("multiple", t.detectionMultiple);
-    t.pixelThreshold = detection.value("pixelThreshold", t.pixelThreshold);
-    t.boxThreshold = detection.value("boxThreshold", t.boxThreshold);
-    t.unclipRatio = detection.value("unclipRatio", t.unclipRatio);
+    readSettings(detection, {{"maxSide", &t.detectionMaxSide},
+                             {"multiple", &t.detectionMultiple},
+                             {"pixelThreshold", &t.pixelThreshold},
+                             {"boxThreshold", &t.boxThreshold},
+                             {"unclipRatio", &t.unclipRatio}});
     const json& recognition = j.at("recognition");
     t.recognition = description(recognition);
     t.keys = requireFile(modelsDirectory() / recognition.at("keys").get<std::string>());
     const json& direction = j.at("direction");
     t.direction = description(direction);
-    t.flipThreshold = direction.value("flipThreshold", t.flipThreshold);
+    readSettings(direction, {{"flipThreshold", &t.flipThreshold}});
     return t;
   });
 }
@@ -97,10 +109,10 @@ PeopleModels loadPeopleModels() {
     p.segmentation = description(j);
     const json& detector = j.at("detector");
     p.detector = description(detector);
-    p.personClass = detector.value("personClass", p.personClass);
-    p.classes = detector.value("classes", p.classes);
-    p.threshold = detector.value("threshold", p.threshold);
-    p.overlap = detector.value("overlap", p.overlap);
+    readSettings(detector, {{"personClass", &p.personClass},
+                            {"classes", &p.classes},
+                            {"threshold", &p.threshold},
+                            {"overlap", &p.overlap}});
     return p;
   });
 }
