@@ -65,7 +65,8 @@ std::vector<float> differenceOf(const uint8_t* picture, const uint8_t* backgroun
 // near neighbours (bins of 16 levels a channel, and a bin on every side), covers at least 15%
 // of the border's pixels. A background shows all along the border; a letter cut by it, or a
 // bright spot of a photo, covers only a little of it.
-std::vector<uint8_t> notBorderColours(const uint8_t* picture, int w, int h, int ring) {
+std::vector<uint8_t> notBorderColours(const uint8_t* picture, const cv::Mat& others, int w, int h,
+                                      int ring) {
   constexpr int bins = 16;
   auto binOf = [&](const uint8_t* p) { return (p[0] / 16 * bins + p[1] / 16) * bins + p[2] / 16; };
   std::vector<int> seen(bins * bins * bins, 0);
@@ -73,6 +74,7 @@ std::vector<uint8_t> notBorderColours(const uint8_t* picture, int w, int h, int 
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       if (x >= ring && y >= ring && x < w - ring && y < h - ring) continue;
+      if (others.at<uint8_t>(y, x)) continue;
       ++seen[size_t(binOf(picture + (size_t(y) * size_t(w) + size_t(x)) * 4))];
       ++border;
     }
@@ -95,7 +97,7 @@ std::vector<uint8_t> notBorderColours(const uint8_t* picture, int w, int h, int 
   }
   std::vector<uint8_t> evidence(size_t(w) * size_t(h));
   for (size_t p = 0; p < evidence.size(); ++p) {
-    evidence[p] = !dominant[size_t(binOf(picture + p * 4))];
+    evidence[p] = !others.data[p] && !dominant[size_t(binOf(picture + p * 4))];
   }
   return evidence;
 }
@@ -103,8 +105,8 @@ std::vector<uint8_t> notBorderColours(const uint8_t* picture, int w, int h, int 
 // The strokes keyed against a background, grown by their rims; empty when there is too little
 // ink.
 std::optional<KeyedInk> strokesAgainst(const uint8_t* picture, const std::vector<uint8_t>& bg,
-                                       const std::vector<uint8_t>& evidence, int w, int h,
-                                       cv::Mat& grown) {
+                                       const std::vector<uint8_t>& evidence, const cv::Mat& others,
+                                       int w, int h, cv::Mat& grown) {
   std::optional<KeyedInk> keyed =
       keyedInk(picture, bg.data(), size_t(w) * size_t(h), evidence.data());
   if (!keyed) return std::nullopt;
@@ -112,10 +114,12 @@ std::optional<KeyedInk> strokesAgainst(const uint8_t* picture, const std::vector
   for (size_t p = 0; p < keyed->alpha.size(); ++p) {
     strokes.data[p] = keyed->alpha[p] >= 0.5f ? 255 : 0;
   }
+  strokes.setTo(0, others);
   if (cv::countNonZero(strokes) == 0) return std::nullopt;
   const cv::Mat disk =
       cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * rimGrowth + 1, 2 * rimGrowth + 1));
   cv::dilate(strokes, grown, disk);
+  grown.setTo(0, others);
   return keyed;
 }
 
@@ -171,8 +175,10 @@ std::optional<KeyedInk> keyedInk(const uint8_t* picture, const uint8_t* backgrou
   return keyed;
 }
 
-std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h) {
+std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h, const uint8_t* others) {
   if (w <= 0 || h <= 0) return std::nullopt;
+  const cv::Mat elsewhere = others ? cv::Mat(h, w, CV_8U, const_cast<uint8_t*>(others)) != 0
+                                   : cv::Mat(h, w, CV_8U, cv::Scalar(0));
   cv::Mat rgb;
   cv::cvtColor(cv::Mat(h, w, CV_8UC4, const_cast<uint8_t*>(picture)), rgb, cv::COLOR_RGBA2RGB);
   // First estimate: the rectangle painted in from its border ring.
@@ -184,14 +190,17 @@ std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h) {
   // The ink is told by pixels in colours that don't dominate the border: the lines are padded,
   // so their letters stand mostly clear of it, and what shows all along it (a band, a photo
   // below it) is background.
-  const std::vector<uint8_t> evidence = notBorderColours(picture, w, h, ring);
+  const std::vector<uint8_t> evidence = notBorderColours(picture, elsewhere, w, h, ring);
   cv::Mat grown;
-  if (!strokesAgainst(picture, inpainted(rgb, inside), evidence, w, h, grown)) return std::nullopt;
+  if (!strokesAgainst(picture, inpainted(rgb, inside | elsewhere), evidence, elsewhere, w, h,
+                      grown)) {
+    return std::nullopt;
+  }
   // Second estimate: only the strokes found painted in from the pixels around them; the strokes
   // are keyed again against it.
   cv::Mat hole;
   std::optional<KeyedInk> keyed =
-      strokesAgainst(picture, inpainted(rgb, grown), evidence, w, h, hole);
+      strokesAgainst(picture, inpainted(rgb, grown | elsewhere), evidence, elsewhere, w, h, hole);
   if (!keyed) return std::nullopt;
   TextInk found;
   found.w = w;

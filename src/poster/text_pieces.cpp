@@ -30,15 +30,44 @@ std::vector<uint8_t> straightened(std::vector<uint8_t> rgba) {
   return rgba;
 }
 
+// Which pixels of region i's rectangle belong to another line: those inside another line's box,
+// unless they lie in line i's own box and nearer its middle than the other's. Tightly stacked
+// lines overlap once padded; each letter then stays with its own line, on its piece and off
+// every other.
+std::vector<uint8_t> otherLinesIn(const std::vector<TextRegion>& regions, size_t i) {
+  const Rect& rect = regions[i].rect;
+  const Rect& own = regions[i].line;
+  const int w = int(rect.width), h = int(rect.height);
+  std::vector<uint8_t> others(size_t(w) * size_t(h), 0);
+  for (size_t j = 0; j < regions.size(); ++j) {
+    const Rect& line = regions[j].line;
+    const Rect overlap = integral(intersection(line, rect));
+    if (j == i || overlap.isEmpty()) continue;
+    for (int y = int(overlap.y); y < int(overlap.maxY()); ++y) {
+      const double middle = y + 0.5;
+      const bool nearerOwn = std::abs(middle - (own.y + own.height / 2)) <=
+                             std::abs(middle - (line.y + line.height / 2));
+      const bool ownRow = nearerOwn && middle >= own.minY() && middle < own.maxY();
+      for (int x = int(overlap.x); x < int(overlap.maxX()); ++x) {
+        if (ownRow && x + 0.5 >= own.minX() && x + 0.5 < own.maxX()) continue;
+        others[size_t(y - int(rect.y)) * size_t(w) + size_t(x - int(rect.x))] = 1;
+      }
+    }
+  }
+  return others;
+}
+
 }  // namespace
 
 std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
                                                  const std::vector<TextRegion>& regions) {
   std::vector<std::optional<TextInk>> inks;
-  for (const TextRegion& region : regions) {
-    const Rect& rect = region.rect;
+  for (size_t i = 0; i < regions.size(); ++i) {
+    const Rect& rect = regions[i].rect;
     const std::vector<uint8_t> picture = renderRgba8(run.working, rect);
-    std::optional<TextInk> ink = findTextInk(picture.data(), int(rect.width), int(rect.height));
+    const std::vector<uint8_t> others = otherLinesIn(regions, i);
+    std::optional<TextInk> ink =
+        findTextInk(picture.data(), int(rect.width), int(rect.height), others.data());
     if (ink) ink->rect = rect;
     inks.push_back(std::move(ink));
   }

@@ -12,8 +12,9 @@
 
 namespace plumvane {
 
-// The ink of each region (findTextInk over its rectangle of the working image), nothing for a
-// region with too little ink. One element per region, in order.
+// The ink of each region (findTextInk over its rectangle of the working image, the letters of
+// neighbouring lines that reach into it left out), nothing for a region with too little ink.
+// One element per region, in order.
 std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
                                                  const std::vector<TextRegion>& regions);
 

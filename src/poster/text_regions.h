@@ -10,18 +10,14 @@
 namespace plumvane {
 
 struct TextRegion {
-  Rect rect;         // the padded line, in working-image pixels, integral, inside workingRect
+  Rect rect;         // the padded line, in working-image pixels, integral, inside the picture
+  Rect line;         // the line as the recogniser found it, unpadded, in working-image pixels
   std::string text;  // as the recogniser returned it
 };
 
-// The pixel rectangle of a recognised line with a normalised box, or nothing
-// when the line is not kept: confidence not above 0.3, or narrower than 8 or lower than 6 pixels
-// before padding. Kept lines grow by 0.22 of their height on every side, are clipped to the
-// W x H working image and widened to whole pixels.
-std::optional<Rect> textRegionRect(const Rect& box, float confidence, double W, double H);
-
-// Reads the lines of text of the working bitmap and keeps those textRegionRect accepts, in the
-// recogniser's order.
+// Reads the lines of text of the working bitmap and keeps those with a confidence above 0.3 and
+// at least 8 x 6 pixels, in the recogniser's order. Each is padded by 0.22 of its height on
+// every side, clipped to the working image and widened to whole pixels.
 std::vector<TextRegion> findTextRegions(Vision& vision, const BitmapView& workingBitmap);
 
 }  // namespace plumvane

@@ -165,6 +165,7 @@ struct Poster {
   cv::Mat background;  // BGRA: the picture before the text and the subjects were laid on
   cv::Mat ink;         // 8-bit: the text's coverage
   std::vector<std::string> lines;
+  std::vector<cv::Mat> lineInk;  // 8-bit: each line's own coverage
 };
 
 Poster posterOn(const std::string& photo, double blur) {
@@ -197,6 +198,7 @@ void letter(Poster& poster, const std::string& font, const std::string& line, in
   }
   cv::max(poster.ink, coverage, poster.ink);
   poster.lines.push_back(line);
+  poster.lineInk.push_back(coverage);
 }
 
 // What a run made of a poster: its manifest, its plate, and the pieces laid back over the plate.
@@ -238,8 +240,9 @@ double meanError(const cv::Mat& a, const cv::Mat& b, const cv::Mat& where = cv::
 }
 
 // Checks the text pieces of a decomposed poster: the plate inside each text area is within
-// `within` levels of what lies behind the text, the pieces carry the letters opaque and the
-// rest clear, and the plate shows no line any more.
+// `within` levels of what lies behind the text, each piece carries its own line's letters opaque
+// and the rest clear (the letters of the lines around it included), and the plate shows no line
+// any more.
 void expectLettersLifted(const Poster& poster, const Decomposed& d, double within) {
   ASSERT_EQ(d.texts.size(), poster.lines.size());
   size_t errors = 0, characters = 0;
@@ -253,7 +256,8 @@ void expectLettersLifted(const Poster& poster, const Decomposed& d, double withi
     const cv::Mat piece = cv::imread(d.dir + "/" + p.file, cv::IMREAD_UNCHANGED);
     cv::Mat alpha;
     cv::extractChannel(piece, alpha, 3);
-    const cv::Mat strokes = poster.ink(p.rect) >= 128, clear = poster.ink(p.rect) == 0;
+    const cv::Mat own = poster.lineInk[i](p.rect);
+    const cv::Mat strokes = own >= 128, clear = own == 0;
     const double opaqueStrokes =
         double(cv::countNonZero((alpha >= 128) & strokes)) / cv::countNonZero(strokes);
     const double opaqueRest =
@@ -288,6 +292,17 @@ TEST(PosterMode, LinesOnABandComeOffStrokeByStrokeAndTheBandKeepsItsColour) {
   EXPECT_LE(
       editDistance(again[0].text, poster.lines[0]) + editDistance(again[1].text, poster.lines[1]),
       2u);
+}
+
+TEST(PosterMode, HeavyLinesStackedTightlyComeOffWholeEachOnItsOwnPiece) {
+  // Display type over flat colour, set so tightly that each padded line reaches into the next.
+  Poster poster = posterOn("coffee.png", 0);
+  poster.picture.setTo(cv::Scalar(60, 212, 236, 255));
+  poster.background = poster.picture.clone();
+  letter(poster, "dejavu/DejaVuSans-Bold.ttf", "DO NOT", 190, {80, 210}, {20, 20, 20});
+  letter(poster, "dejavu/DejaVuSans-Bold.ttf", "EXIST", 190, {80, 365}, {20, 20, 20});
+  letter(poster, "dejavu/DejaVuSans-Bold.ttf", "IGNORED", 190, {80, 520}, {40, 40, 200});
+  expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
 TEST(PosterMode, WhiteLinesOverAPhotoLeaveThePhotoBetweenTheLetters) {
