@@ -81,6 +81,37 @@ cv::Mat decodeWithOpenCv(const std::string& path) {
   return decoded;
 }
 
+// The decoded pixels turned as EXIF's orientation says they are to be shown.
+cv::Mat upright(cv::Mat stored, int orientation) {
+  cv::Mat shown;
+  switch (orientation) {
+    case 2:
+      cv::flip(stored, shown, 1);
+      return shown;
+    case 3:
+      cv::flip(stored, shown, -1);
+      return shown;
+    case 4:
+      cv::flip(stored, shown, 0);
+      return shown;
+    case 5:
+      cv::transpose(stored, shown);
+      return shown;
+    case 6:
+      cv::rotate(stored, shown, cv::ROTATE_90_CLOCKWISE);
+      return shown;
+    case 7:
+      cv::transpose(stored, shown);
+      cv::flip(shown, shown, -1);
+      return shown;
+    case 8:
+      cv::rotate(stored, shown, cv::ROTATE_90_COUNTERCLOCKWISE);
+      return shown;
+    default:
+      return stored;
+  }
+}
+
 // Straight into the float RGBA image, row by row, so that no second full-size copy is made.
 std::optional<Image> toImage(const cv::Mat& decoded) {
   double scale = 1.0;
@@ -134,6 +165,7 @@ std::optional<Image> decodePicture(const std::string& path) {
     return std::nullopt;
   }
   std::vector<uint8_t> icc = header->iccProfile;
+  int orientation = header->orientation;
   cv::Mat decoded;
   switch (header->format) {
     case PictureFormat::heif:
@@ -147,12 +179,17 @@ std::optional<Image> decodePicture(const std::string& path) {
       break;
     case PictureFormat::tiff:
       decoded = decodeGreyAlphaTiff(file.bytes());
-      if (decoded.empty()) decoded = decodeWithOpenCv(path);
+      if (decoded.empty()) {
+        // OpenCV's TIFF reader turns the picture upright itself.
+        decoded = decodeWithOpenCv(path);
+        orientation = 1;
+      }
       break;
     default:
       decoded = decodeWithOpenCv(path);
   }
   if (decoded.empty()) return std::nullopt;
+  decoded = upright(std::move(decoded), orientation);
   convertToSrgb(decoded, icc);
   return toImage(decoded);
 }

@@ -68,26 +68,37 @@ std::optional<PictureHeader> png(const Bytes& b) {
   if (!b.startsWith(12, "IHDR")) return std::nullopt;
   const auto width = b.be(16, 4), height = b.be(20, 4);
   if (!width || !height) return std::nullopt;
-  // The chunks before the pixel data may hold the profile.
+  // The chunks before the pixel data may hold the profile; the EXIF data may also come after
+  // it, so every chunk's header is looked at (not its data).
   std::vector<uint8_t> icc;
-  for (size_t at = 8; b.has(at, 8);) {
+  int orientation = 1;
+  bool iccRead = false, exifRead = false, pixelsSeen = false;
+  for (size_t at = 8; b.has(at, 8) && !(iccRead && exifRead);) {
     const size_t length = *b.be(at, 4);
-    if (b.startsWith(at + 4, "IDAT") || !b.has(at + 8, length)) break;
-    if (b.startsWith(at + 4, "iCCP")) {
+    if (!b.has(at + 8, length) || b.startsWith(at + 4, "IEND")) break;
+    pixelsSeen = pixelsSeen || b.startsWith(at + 4, "IDAT");
+    if (b.startsWith(at + 4, "iCCP") && !iccRead && !pixelsSeen) {
       const auto chunk = b.slice(at + 8, length);
       const auto nameEnd = std::find(chunk.begin(), chunk.end(), 0);
       if (chunk.end() - nameEnd >= 2) {  // the name's end, then the compression method
         icc = inflated(chunk.subspan(size_t(nameEnd - chunk.begin()) + 2), maxProfileSize);
       }
-      break;
+      iccRead = true;
+    }
+    if (b.startsWith(at + 4, "eXIf") && !exifRead) {
+      orientation = exifOrientation(b.slice(at + 8, length));
+      exifRead = true;
     }
     at += 12 + length;
   }
-  return sized(PictureFormat::png, *width, *height, std::move(icc));
+  auto header = sized(PictureFormat::png, *width, *height, std::move(icc));
+  if (header) header->orientation = orientation;
+  return header;
 }
 
 std::optional<PictureHeader> jpeg(const Bytes& b) {
   std::map<int, std::vector<uint8_t>> iccChunks;  // by sequence number
+  std::optional<int> orientation;                 // from the first EXIF segment
   for (size_t at = 2; b.has(at, 4);) {
     if (b.data[at] != 0xFF) return std::nullopt;
     const uint8_t marker = b.data[at + 1];
@@ -107,6 +118,10 @@ std::optional<PictureHeader> jpeg(const Bytes& b) {
       iccChunks[b.data[body + 12]] = std::vector<uint8_t>(b.data.begin() + long(body + 14),
                                                           b.data.begin() + long(at + 2 + length));
     }
+    if (marker == 0xE1 && !orientation && length >= 8 &&
+        b.startsWith(body, std::string_view("Exif\0\0", 6))) {
+      orientation = exifOrientation(b.slice(body + 6, length - 8));
+    }
     // Start of frame: every SOFn but DHT (C4), JPG (C8) and DAC (CC).
     if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
       const auto height = b.be(body + 1, 2), width = b.be(body + 3, 2);
@@ -114,7 +129,9 @@ std::optional<PictureHeader> jpeg(const Bytes& b) {
       std::vector<uint8_t> icc;
       for (auto& [sequence, chunk] : iccChunks) icc.insert(icc.end(), chunk.begin(), chunk.end());
       if (icc.size() > maxProfileSize) icc.clear();
-      return sized(PictureFormat::jpeg, *width, *height, std::move(icc));
+      auto header = sized(PictureFormat::jpeg, *width, *height, std::move(icc));
+      if (header) header->orientation = orientation.value_or(1);
+      return header;
     }
     if (marker == 0xDA || marker == 0xD9) return std::nullopt;  // scan or end before a frame
     at += 2 + length;
@@ -125,6 +142,7 @@ std::optional<PictureHeader> jpeg(const Bytes& b) {
 std::optional<PictureHeader> webp(const Bytes& b) {
   std::optional<PictureHeader> header;
   std::vector<uint8_t> icc;
+  int orientation = 1;
   for (size_t at = 12; b.has(at, 8);) {
     const size_t length = *b.le(at + 4, 4);
     const size_t body = at + 8;
@@ -135,6 +153,8 @@ std::optional<PictureHeader> webp(const Bytes& b) {
     } else if (b.startsWith(at, "ICCP")) {
       if (length <= maxProfileSize)
         icc.assign(b.data.begin() + long(body), b.data.begin() + long(body + length));
+    } else if (b.startsWith(at, "EXIF")) {
+      orientation = exifOrientation(b.slice(body, length));
     } else if (b.startsWith(at, "VP8 ") && length >= 10 && !header) {
       header = sized(PictureFormat::webp, *b.le(body + 6, 2) & 0x3FFF, *b.le(body + 8, 2) & 0x3FFF);
     } else if (b.startsWith(at, "VP8L") && length >= 5 && !header) {
@@ -143,7 +163,10 @@ std::optional<PictureHeader> webp(const Bytes& b) {
     }
     at = body + length + (length & 1);
   }
-  if (header) header->iccProfile = std::move(icc);
+  if (header) {
+    header->iccProfile = std::move(icc);
+    header->orientation = orientation;
+  }
   return header;
 }
 
@@ -182,7 +205,9 @@ std::optional<PictureHeader> tiff(const Bytes& b) {
       icc.assign(b.data.begin() + long(*value), b.data.begin() + long(*value + *count));
     }
   }
-  return sized(PictureFormat::tiff, width, height, std::move(icc));
+  auto header = sized(PictureFormat::tiff, width, height, std::move(icc));
+  if (header) header->orientation = exifOrientation(b.data);
+  return header;
 }
 
 // The whitespace-separated fields of a text header (PNM, PFM), comments left out.
@@ -300,6 +325,30 @@ bool isHeif(const Bytes& b) {
 }
 
 }  // namespace
+
+int exifOrientation(std::span<const uint8_t> exif) {
+  // PNG's and WebP's chunks should start with the TIFF header, but some writers keep the prefix
+  // of JPEG's segment.
+  if (Bytes{exif}.startsWith(0, std::string_view("Exif\0\0", 6))) exif = exif.subspan(6);
+  const Bytes b{exif};
+  const bool little = b.startsWith(0, std::string_view("II*\0", 4));
+  if (!little && !b.startsWith(0, std::string_view("MM\0*", 4))) return 1;
+  auto number = [&](size_t at, size_t count) { return little ? b.le(at, count) : b.be(at, count); };
+  const auto ifd = number(4, 4);
+  if (!ifd) return 1;
+  const auto entries = number(*ifd, 2);
+  if (!entries) return 1;
+  for (size_t i = 0; i < *entries; ++i) {
+    const size_t entry = size_t(*ifd) + 2 + i * 12;
+    const auto tag = number(entry, 2), type = number(entry + 2, 2), count = number(entry + 4, 4);
+    if (!tag || !type || !count) return 1;
+    if (*tag != 0x0112) continue;
+    // One SHORT, held in the entry itself.
+    const auto value = *type == 3 && *count == 1 ? number(entry + 8, 2) : std::nullopt;
+    return value && *value >= 1 && *value <= 8 ? int(*value) : 1;
+  }
+  return 1;
+}
 
 std::optional<PictureHeader> readPictureHeader(std::span<const uint8_t> file) {
   const Bytes b{file};

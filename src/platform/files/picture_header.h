@@ -32,7 +32,18 @@ struct PictureHeader {
   int64_t width = 0;  // as declared; HEIF's size is read by its own library
   int64_t height = 0;
   std::vector<uint8_t> iccProfile;  // the embedded ICC profile, empty when there is none
+  // How the stored pixels are to be turned to be shown, as EXIF's orientation tag says: 1 as
+  // stored, 2 mirrored left to right, 3 turned half round, 4 mirrored top to bottom, 5 mirrored
+  // along the diagonal from the top left, 6 turned a quarter clockwise, 7 mirrored along the
+  // other diagonal, 8 turned a quarter anticlockwise. 1 when the file has no tag, an invalid one
+  // or damaged EXIF data, and for HEIF, whose own transformations its decoder applies.
+  int orientation = 1;
 };
+
+// The orientation that EXIF data (a TIFF header and its first IFD, as JPEG's APP1 segment after
+// "Exif\0\0", PNG's eXIf chunk and WebP's EXIF chunk hold them) gives, 1 when it gives none or
+// a value outside 1..8. Never reads outside `exif`.
+int exifOrientation(std::span<const uint8_t> exif);
 
 // Reads the header of a picture file whose whole content is `file`. Nothing when the bytes are
 // not one of the formats above or the header is damaged. Never reads outside `file`.
