@@ -62,4 +62,26 @@ void convertToSrgb(cv::Mat& picture, std::span<const uint8_t> icc) {
   picture = out;
 }
 
+cv::Mat bgrFromCmyk(const cv::Mat& cmyk, bool inverted, std::span<const uint8_t> icc) {
+  if (icc.empty() || cmyk.empty() || cmyk.type() != CV_8UC4) return {};
+  cmsSetLogErrorHandler(nullptr);
+  const Profile source(cmsOpenProfileFromMem(icc.data(), cmsUInt32Number(icc.size())));
+  if (!source || cmsGetColorSpace(source.get()) != cmsSigCmykData ||
+      cmsGetDeviceClass(source.get()) == cmsSigLinkClass) {
+    return {};
+  }
+  const Profile srgb(cmsCreate_sRGBProfile());
+  const std::unique_ptr<void, TransformDeleter> transform(
+      cmsCreateTransform(source.get(), inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, srgb.get(),
+                         TYPE_BGR_8, INTENT_PERCEPTUAL, 0));
+  if (!transform) return {};
+  cv::Mat bgr(cmyk.rows, cmyk.cols, CV_8UC3);
+  cv::parallel_for_(cv::Range(0, cmyk.rows), [&](const cv::Range& rows) {
+    for (int y = rows.start; y < rows.end; ++y) {
+      cmsDoTransform(transform.get(), cmyk.ptr(y), bgr.ptr(y), cmsUInt32Number(cmyk.cols));
+    }
+  });
+  return bgr;
+}
+
 }  // namespace plumvane

@@ -14,4 +14,9 @@ namespace plumvane {
 // pixel (a CMYK profile, say, or a colour profile on a grey picture).
 void convertToSrgb(cv::Mat& picture, std::span<const uint8_t> icc);
 
+// CMYK pixels of 8 bits as a JPEG stores them (`inverted` when the file is Adobe's, whose values
+// are the light left, 255 - ink) converted through the CMYK profile `icc` to sRGB, as BGR.
+// Empty when the profile is damaged or not a CMYK one.
+cv::Mat bgrFromCmyk(const cv::Mat& cmyk, bool inverted, std::span<const uint8_t> icc);
+
 }  // namespace plumvane

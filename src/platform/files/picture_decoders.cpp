@@ -15,6 +15,7 @@
 #include <memory>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/files/colour_profile.h"
 #include "platform/files/picture_header.h"
 
 namespace plumvane {
@@ -89,8 +90,9 @@ class JpegDecoder {
   bool cmyk_ = false;
 };
 
-// CMYK as JPEG stores it to BGR, the way print colours mix on white.
-cv::Mat bgrFromCmyk(const cv::Mat& cmyk, bool inverted) {
+// CMYK as JPEG stores it to BGR, the way print colours mix on white: for a file without a CMYK
+// profile.
+cv::Mat mixedFromCmyk(const cv::Mat& cmyk, bool inverted) {
   cv::Mat bgr(cmyk.rows, cmyk.cols, CV_8UC3);
   for (int y = 0; y < cmyk.rows; ++y) {
     const uint8_t* in = cmyk.ptr(y);
@@ -109,12 +111,14 @@ cv::Mat bgrFromCmyk(const cv::Mat& cmyk, bool inverted) {
 
 }  // namespace
 
-cv::Mat decodeJpeg(std::span<const uint8_t> file) {
+cv::Mat decodeJpeg(std::span<const uint8_t> file, std::span<const uint8_t> icc) {
   JpegDecoder decoder(file);
   if (!decoder.start()) return {};
   cv::Mat pixels(decoder.height(), decoder.width(), CV_MAKETYPE(CV_8U, decoder.channels()));
   if (!decoder.readInto(pixels)) return {};
-  return decoder.isCmyk() ? bgrFromCmyk(pixels, decoder.isInverted()) : pixels;
+  if (!decoder.isCmyk()) return pixels;
+  cv::Mat profiled = bgrFromCmyk(pixels, decoder.isInverted(), icc);
+  return profiled.empty() ? mixedFromCmyk(pixels, decoder.isInverted()) : profiled;
 }
 
 cv::Mat decodeGreyAlphaTiff(std::span<const uint8_t> file) {

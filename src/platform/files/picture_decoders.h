@@ -11,10 +11,11 @@
 
 namespace plumvane {
 
-// JPEG, on libjpeg: grey, or colour as BGR (CMYK mixed to BGR). A file cut inside its
-// compressed data is refused, where libjpeg would fill the missing rows with grey; a file that
-// lacks only its end marker, every row present, is whole.
-cv::Mat decodeJpeg(std::span<const uint8_t> file);
+// JPEG, on libjpeg: grey, or colour as BGR. CMYK goes through the file's ICC profile `icc` to
+// sRGB when it is a CMYK profile, and is otherwise mixed the way print colours mix on white.
+// A file cut inside its compressed data is refused, where libjpeg would fill the missing rows
+// with grey; a file that lacks only its end marker, every row present, is whole.
+cv::Mat decodeJpeg(std::span<const uint8_t> file, std::span<const uint8_t> icc);
 
 // HEIC, HEIF and AVIF, on libheif: the primary image with the rotation, mirror and crop that
 // the file declares applied, its alpha if it has one; its ICC profile goes into `icc`.

@@ -175,7 +175,7 @@ std::optional<Image> decodePicture(const std::string& path) {
       decoded = decodeGif(file.bytes());
       break;
     case PictureFormat::jpeg:
-      decoded = decodeJpeg(file.bytes());
+      decoded = decodeJpeg(file.bytes(), icc);  // a CMYK profile is used there
       break;
     case PictureFormat::tiff:
       decoded = decodeGreyAlphaTiff(file.bytes());
