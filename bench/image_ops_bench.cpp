@@ -1,4 +1,5 @@
-// Decoding a 24-megapixel JPEG with and without a colour profile, and refining a subject map.
+// Decoding a 24-megapixel JPEG with and without a colour profile, refining a subject map, and
+// estimating the subject's colours at its edge.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -9,7 +10,9 @@
 
 #include "edges.h"
 #include "platform/files/picture_file.h"
+#include "platform/image/foreground_colour.h"
 #include "platform/image/image_ops.h"
+#include "platform/image/mask_conversions.h"
 #include "platform/vision/mask_refinement.h"
 #include "tagged_jpeg.h"
 
@@ -63,6 +66,41 @@ void BM_RefineMask(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(refinedMask(picture.view(), picture.map));
 }
 BENCHMARK(BM_RefineMask)
+    ->ArgName("width")
+    ->Arg(1920)
+    ->Arg(3000)
+    ->Arg(6000)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+// The subject's own colours at its soft edge, on the same composite with a soft edge (blurred by
+// two pixels) and its refined mask, at the same widths.
+void BM_SubjectColours(benchmark::State& state) {
+  const int width = int(state.range(0));
+  const testing::Composite composite = testing::composite(2, cv::Size(width, width * 2 / 3));
+  if (composite.rgba.empty()) {
+    state.SkipWithError("no test photos");
+    return;
+  }
+  const Mask mask = refinedMask(composite.view(), composite.map);
+  Image picture{0, 0, composite.rgba.cols, composite.rgba.rows, {}};
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      const cv::Vec4b p = composite.rgba.at<cv::Vec4b>(y, x);
+      picture.pixels.push_back(Pixel{p[0] / 255.f, p[1] / 255.f, p[2] / 255.f, 1});
+    }
+  }
+  const Image alpha = grey(maskImage(mask), picture.extent());
+  for (auto _ : state) {
+    state.PauseTiming();
+    Image copy = picture;
+    state.ResumeTiming();
+    useSubjectColours(copy, alpha);
+    benchmark::DoNotOptimize(copy.pixels.data());
+  }
+}
+BENCHMARK(BM_SubjectColours)
     ->ArgName("width")
     ->Arg(1920)
     ->Arg(3000)

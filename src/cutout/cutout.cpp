@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/files/picture_file.h"
+#include "platform/image/foreground_colour.h"
 #include "platform/image/mask_conversions.h"
 #include "run/fail.h"
 #include "run/output.h"
@@ -30,10 +31,14 @@ void cutout(const std::string& picturePath, const std::string& target, Vision& v
 
   std::optional<Mask> mask = subjectMask(*picture, vision);
   const bool found = mask.has_value();
-  Image result =
-      found ? withAlpha(std::move(*picture), grey(maskImage(*mask), pictureRect), pictureRect)
-            : std::move(*picture);
-  mask.reset();
+  Image result = std::move(*picture);
+  if (found) {
+    const Image alpha = grey(maskImage(*mask), pictureRect);
+    mask.reset();
+    // The soft edge in the subject's own colour, not mixed with the background it leaves.
+    useSubjectColours(result, alpha);
+    result = withAlpha(std::move(result), alpha, pictureRect);
+  }
 
   const std::vector<uint8_t> bytes = renderStraightRgba8(result);
   savePng(target, {bytes.data(), result.width, result.height, 4}, target);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/image/foreground_colour.h"
 #include "platform/image/image_ops.h"
 #include "platform/image/mask_conversions.h"
 #include "poster/mask_extent.h"
@@ -10,6 +11,12 @@
 #include "run/output.h"
 
 namespace plumvane {
+namespace {
+
+// How far around a subject's extent the background is looked at for its edge's colours.
+constexpr double edgeMargin = 32;
+
+}  // namespace
 
 std::vector<Subject> decideSubjects(std::vector<Image> masks, const PosterRun& run) {
   const double W = run.working.width, H = run.working.height;
@@ -41,9 +48,14 @@ void writeSubjectPieces(const PosterRun& run, const std::vector<Subject>& subjec
       continue;
     }
     ++n;
-    // Cropped first, so that only the extent is blended and written.
+    // Cropped first, so that only the extent is blended and written; with a margin, so that the
+    // soft edge's colours are estimated from the background around it too.
     const Rect& e = *subject.extent;
-    const Image cutout = withAlpha(crop(run.working, e), crop(subject.mask, e), e);
+    const Rect around = intersection(outset(e, edgeMargin, edgeMargin), run.working.extent());
+    Image part = crop(run.working, around);
+    const Image partMask = crop(subject.mask, around);
+    useSubjectColours(part, partMask);
+    const Image cutout = withAlpha(crop(std::move(part), e), crop(partMask, e), e);
     save(run, cutout, e, "subject-" + std::to_string(n) + ".png");
     printLine(subjectLine(box(e), n));
   }

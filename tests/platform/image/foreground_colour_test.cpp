@@ -1,0 +1,153 @@
+#include "platform/image/foreground_colour.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include "edges.h"
+#include "platform/image/mask_conversions.h"
+#include "platform/vision/mask_refinement.h"
+
+namespace plumvane {
+namespace {
+
+// The picture as the float image type, opaque.
+Image imageOf(const cv::Mat& rgb) {
+  Image image{0, 0, rgb.cols, rgb.rows, {}};
+  image.pixels.reserve(size_t(rgb.total()));
+  for (int y = 0; y < rgb.rows; ++y) {
+    for (int x = 0; x < rgb.cols; ++x) {
+      const cv::Vec3f c = rgb.at<cv::Vec3f>(y, x);
+      image.pixels.push_back(Pixel{c[0], c[1], c[2], 1});
+    }
+  }
+  return image;
+}
+
+Image alphaOf(const cv::Mat& coverage) {
+  return grey(maskImage(Mask{coverage.cols, coverage.rows,
+                             std::vector<float>(coverage.begin<float>(), coverage.end<float>())}),
+              Rect{0, 0, double(coverage.cols), double(coverage.rows)});
+}
+
+// 8-bit values, as files hold them, back in 0..1.
+cv::Mat quantised(const cv::Mat& m) {
+  cv::Mat bytes, out;
+  m.convertTo(bytes, CV_8U, 255);
+  bytes.convertTo(out, CV_32F, 1.0 / 255);
+  return out;
+}
+
+TEST(SubjectColours, SoftEdgesOverASaturatedBackdropTakeTheSubjectsColour) {
+  // The astronaut photo as a subject with a known soft outline (anti-aliased, then blurred as a
+  // shallow focus does) laid over pure magenta and pure green.
+  const cv::Size size(1200, 800);
+  const cv::Mat subject = testing::photo("astronaut.png", size);
+  ASSERT_FALSE(subject.empty());
+  cv::Mat rgbSubject;
+  cv::cvtColor(subject, rgbSubject, cv::COLOR_BGR2RGB);
+  cv::Mat shape(size, CV_8U, cv::Scalar(0));
+  cv::ellipse(shape, cv::Point(600, 410), cv::Size(350, 280), 15, 0, 360, cv::Scalar(255),
+              cv::FILLED, cv::LINE_AA);
+  cv::rectangle(shape, cv::Rect(575, 100, 80, 190), cv::Scalar(0), cv::FILLED);
+  for (const double blur : {0.0, 2.0, 5.0}) {
+    for (const cv::Scalar& backdrop : {cv::Scalar(1, 0, 1), cv::Scalar(0, 1, 0)}) {
+      cv::Mat coverage;
+      shape.convertTo(coverage, CV_32F, 1.0 / 255);
+      if (blur > 0) cv::GaussianBlur(coverage, coverage, cv::Size(), blur);
+      coverage = quantised(coverage);
+      cv::Mat coverage3, mixed;
+      cv::merge(std::vector<cv::Mat>{coverage, coverage, coverage}, coverage3);
+      mixed = quantised(rgbSubject.mul(coverage3) +
+                        cv::Mat(size, CV_32FC3, backdrop).mul(cv::Scalar::all(1) - coverage3));
+      const Image before = imageOf(mixed);
+      Image picture = before;
+      useSubjectColours(picture, alphaOf(coverage));
+
+      std::vector<float> errors;
+      double towardsBackdrop = 0;
+      for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x) {
+          const float a = coverage.at<float>(y, x);
+          const Pixel& got = picture.at(x, y);
+          if (a <= 0 || a >= 1) {
+            ASSERT_EQ(got, before.at(x, y)) << "a sure pixel changed at " << x << "," << y;
+            continue;
+          }
+          if (a < 0.1f || a > 0.9f) continue;
+          const cv::Vec3f want = rgbSubject.at<cv::Vec3f>(y, x);
+          const cv::Vec3f error = cv::Vec3f(got.r, got.g, got.b) - want;
+          errors.push_back(255 *
+                           std::max({std::abs(error[0]), std::abs(error[1]), std::abs(error[2])}));
+          cv::Vec3f away =
+              cv::Vec3f(float(backdrop[0]), float(backdrop[1]), float(backdrop[2])) - want;
+          towardsBackdrop += 255 * error.dot(away) / std::max(1e-6, cv::norm(away));
+        }
+      }
+      ASSERT_FALSE(errors.empty());
+      std::nth_element(errors.begin(), errors.begin() + long(errors.size() / 2), errors.end());
+      // The picture's own colours there are some 100 levels off, all towards the backdrop.
+      EXPECT_LE(errors[errors.size() / 2], 5) << "blur " << blur;
+      EXPECT_LE(towardsBackdrop / double(errors.size()), 12) << "blur " << blur;
+    }
+  }
+}
+
+// The share of the soft pixels (0.1 < alpha < 0.9) whose colour is nearer the background's
+// colour nearby (the mean of alpha < 0.02 within 15 pixels) than the subject's (alpha > 0.98).
+double backgroundShare(const Image& picture, const Image& colours, const cv::Mat& alpha) {
+  cv::Mat rgb(alpha.size(), CV_32FC3);
+  for (int y = 0; y < alpha.rows; ++y) {
+    for (int x = 0; x < alpha.cols; ++x) {
+      const Pixel& p = picture.at(x, y);
+      rgb.at<cv::Vec3f>(y, x) = {p.r, p.g, p.b};
+    }
+  }
+  auto meanWhere = [&](const cv::Mat& where, cv::Mat& count) {
+    cv::Mat weight, sum;
+    where.convertTo(weight, CV_32F, 1.0 / 255);
+    cv::boxFilter(weight, count, -1, cv::Size(31, 31), {-1, -1}, false, cv::BORDER_CONSTANT);
+    cv::Mat weight3;
+    cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight3);
+    cv::boxFilter(rgb.mul(weight3), sum, -1, cv::Size(31, 31), {-1, -1}, false,
+                  cv::BORDER_CONSTANT);
+    return sum;
+  };
+  cv::Mat backCount, foreCount;
+  const cv::Mat back = meanWhere(alpha < 0.02f, backCount),
+                fore = meanWhere(alpha > 0.98f, foreCount);
+  int soft = 0, nearer = 0;
+  for (int y = 0; y < alpha.rows; ++y) {
+    for (int x = 0; x < alpha.cols; ++x) {
+      const float a = alpha.at<float>(y, x), nb = backCount.at<float>(y, x),
+                  nf = foreCount.at<float>(y, x);
+      if (a <= 0.1f || a >= 0.9f || nb <= 0 || nf <= 0) continue;
+      const Pixel& p = colours.at(x, y);
+      const cv::Vec3f c(p.r, p.g, p.b);
+      ++soft;
+      nearer +=
+          cv::norm(c - back.at<cv::Vec3f>(y, x) / nb) < cv::norm(c - fore.at<cv::Vec3f>(y, x) / nf);
+    }
+  }
+  return soft > 0 ? double(nearer) / soft : 1.0;
+}
+
+TEST(SubjectColours, RefinedEdgesOnAPhotoBackdropLeaveTheBackgroundBehind) {
+  // A subject with a soft edge on a shallow-focus photo, cut out along its refined mask as a
+  // real cut-out is: its soft pixels mostly take colours nearer the subject's than the old
+  // background's.
+  const testing::Composite composite = testing::composite(2, cv::Size(1500, 1000));
+  ASSERT_FALSE(composite.rgba.empty());
+  const Mask mask = refinedMask(composite.view(), composite.map);
+  cv::Mat rgb, alpha(mask.height, mask.width, CV_32F, const_cast<float*>(mask.values.data()));
+  cv::cvtColor(composite.rgba, rgb, cv::COLOR_RGBA2RGB);
+  rgb.convertTo(rgb, CV_32FC3, 1.0 / 255);
+  const Image picture = imageOf(rgb);
+  Image colours = picture;
+  useSubjectColours(colours, alphaOf(alpha));
+  EXPECT_GT(backgroundShare(picture, picture, alpha), 0.3) << "the picture's own colours";
+  EXPECT_LE(backgroundShare(picture, colours, alpha), 0.1);
+}
+
+}  // namespace
+}  // namespace plumvane
