@@ -8,7 +8,10 @@
 //          4-neighbour below 0.5): how wide the edge's ramp is;
 //   edge   the picture's mean gradient on the outline over its 95th percentile gradient: how well
 //          the outline sits on the picture's real edges;
-//   IoU    of the two binaries' alpha >= 0.5: whether the same subjects are found.
+//   IoU    of the two binaries' alpha >= 0.5: whether the same subjects are found;
+//   back   the share of the soft pixels (0.1 < alpha < 0.9) whose written colour is nearer the
+//          background's colour nearby than the subject's (edges.h): how much of the old
+//          background the edge keeps.
 // Prints one row per picture and the medians of the ratios after / before.
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -53,15 +56,25 @@ double cutoutSeconds(const std::string& binary, const std::string& picture) {
   return times[1];
 }
 
-// The alpha of the last cut-out written, 0..1.
-cv::Mat writtenAlpha() {
+// The alpha (0..1) and the colours (straight RGB, CV_32FC3) of the last cut-out written.
+struct Written {
+  cv::Mat alpha;
+  cv::Mat colours;
+};
+Written written() {
   const auto image = decodePicture(target);
   if (!image) return {};
-  cv::Mat alpha(image->height, image->width, CV_32F);
+  Written w{cv::Mat(image->height, image->width, CV_32F),
+            cv::Mat(image->height, image->width, CV_32FC3)};
   for (int r = 0; r < image->height; ++r) {
-    for (int c = 0; c < image->width; ++c) alpha.at<float>(r, c) = image->at(c, r).a;
+    for (int c = 0; c < image->width; ++c) {
+      const Pixel& p = image->at(c, r);
+      w.alpha.at<float>(r, c) = p.a;
+      w.colours.at<cv::Vec3f>(r, c) =
+          p.a > 0 ? cv::Vec3f(p.r / p.a, p.g / p.a, p.b / p.a) : cv::Vec3f(0, 0, 0);
+    }
   }
-  return alpha;
+  return w;
 }
 
 double median(std::vector<double> values) {
@@ -78,9 +91,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string before = argv[1], after = argv[2];
-  std::printf("%-28s %10s %7s %7s %6s %6s %6s %6s %6s\n", "picture", "size", "t0 s", "t1/t0",
-              "band0", "band1", "edge0", "edge1", "IoU");
-  std::vector<double> timeRatios, bandsBefore, bandsAfter;
+  std::printf("%-28s %10s %7s %7s %6s %6s %6s %6s %6s %6s %6s\n", "picture", "size", "t0 s",
+              "t1/t0", "band0", "band1", "edge0", "edge1", "IoU", "back0", "back1");
+  std::vector<double> timeRatios, bandsBefore, bandsAfter, edgesBefore, edgesAfter, backsBefore,
+      backsAfter;
   for (int i = 3; i < argc; ++i) {
     const std::string picture = argv[i];
     const auto decoded = decodePicture(picture);
@@ -89,17 +103,21 @@ int main(int argc, char** argv) {
       return 1;
     }
     cv::Mat grey(decoded->height, decoded->width, CV_32F);
+    cv::Mat colours(decoded->height, decoded->width, CV_32FC3);
     for (int r = 0; r < grey.rows; ++r) {
       for (int c = 0; c < grey.cols; ++c) {
         const Pixel& p = decoded->at(c, r);
         grey.at<float>(r, c) = 0.2126f * p.r + 0.7152f * p.g + 0.0722f * p.b;
+        colours.at<cv::Vec3f>(r, c) = {p.r, p.g, p.b};
       }
     }
     const double t0 = cutoutSeconds(before, picture);
-    const cv::Mat alpha0 = writtenAlpha();
+    const Written written0 = written();
     const double t1 = cutoutSeconds(after, picture);
-    const cv::Mat alpha1 = writtenAlpha();
-    if (t0 < 0 || t1 < 0 || alpha0.empty() || alpha1.empty()) {
+    const Written written1 = written();
+    const cv::Mat &alpha0 = written0.alpha, &alpha1 = written1.alpha;
+    if (t0 < 0 || t1 < 0 || alpha0.empty() || alpha1.empty() || alpha0.size() != grey.size() ||
+        alpha1.size() != grey.size()) {
       std::fprintf(stderr, "a cut-out of %s failed\n", picture.c_str());
       return 1;
     }
@@ -109,18 +127,27 @@ int main(int argc, char** argv) {
     const cv::Mat in0 = alpha0 >= 0.5f, in1 = alpha1 >= 0.5f;
     const double unionArea = cv::countNonZero(in0 | in1);
     const double iou = unionArea > 0 ? cv::countNonZero(in0 & in1) / unionArea : 1.0;
+    const double back0 = testing::bandBackgroundShare(alpha0, colours, written0.colours);
+    const double back1 = testing::bandBackgroundShare(alpha1, colours, written1.colours);
 
     const std::string name = picture.substr(picture.find_last_of('/') + 1);
     const std::string size = std::to_string(grey.cols) + "x" + std::to_string(grey.rows);
-    std::printf("%-28s %10s %7.2f %7.2f %6.1f %6.1f %6.2f %6.2f %6.3f\n", name.c_str(),
-                size.c_str(), t0, t1 / t0, band0, band1, edge0, edge1, iou);
+    std::printf("%-28s %10s %7.2f %7.2f %6.1f %6.1f %6.2f %6.2f %6.3f %6.3f %6.3f\n", name.c_str(),
+                size.c_str(), t0, t1 / t0, band0, band1, edge0, edge1, iou, back0, back1);
     std::fflush(stdout);
     timeRatios.push_back(t1 / t0);
     bandsBefore.push_back(band0);
     bandsAfter.push_back(band1);
+    edgesBefore.push_back(edge0);
+    edgesAfter.push_back(edge1);
+    backsBefore.push_back(back0);
+    backsAfter.push_back(back1);
   }
   unlink(target);
-  std::printf("median time ratio %.2f, median band %.1f -> %.1f pixels\n", median(timeRatios),
-              median(bandsBefore), median(bandsAfter));
+  std::printf(
+      "median time ratio %.2f, median band %.1f -> %.1f pixels, edge %.2f -> %.2f, "
+      "background share %.3f -> %.3f\n",
+      median(timeRatios), median(bandsBefore), median(bandsAfter), median(edgesBefore),
+      median(edgesAfter), median(backsBefore), median(backsAfter));
   return 0;
 }

@@ -93,43 +93,16 @@ TEST(SubjectColours, SoftEdgesOverASaturatedBackdropTakeTheSubjectsColour) {
   }
 }
 
-// The share of the soft pixels (0.1 < alpha < 0.9) whose colour is nearer the background's
-// colour nearby (the mean of alpha < 0.02 within 15 pixels) than the subject's (alpha > 0.98).
-double backgroundShare(const Image& picture, const Image& colours, const cv::Mat& alpha) {
-  cv::Mat rgb(alpha.size(), CV_32FC3);
-  for (int y = 0; y < alpha.rows; ++y) {
-    for (int x = 0; x < alpha.cols; ++x) {
-      const Pixel& p = picture.at(x, y);
+// The image's colours as CV_32FC3 RGB.
+cv::Mat coloursOf(const Image& image) {
+  cv::Mat rgb(image.height, image.width, CV_32FC3);
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      const Pixel& p = image.at(x, y);
       rgb.at<cv::Vec3f>(y, x) = {p.r, p.g, p.b};
     }
   }
-  auto meanWhere = [&](const cv::Mat& where, cv::Mat& count) {
-    cv::Mat weight, sum;
-    where.convertTo(weight, CV_32F, 1.0 / 255);
-    cv::boxFilter(weight, count, -1, cv::Size(31, 31), {-1, -1}, false, cv::BORDER_CONSTANT);
-    cv::Mat weight3;
-    cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight3);
-    cv::boxFilter(rgb.mul(weight3), sum, -1, cv::Size(31, 31), {-1, -1}, false,
-                  cv::BORDER_CONSTANT);
-    return sum;
-  };
-  cv::Mat backCount, foreCount;
-  const cv::Mat back = meanWhere(alpha < 0.02f, backCount),
-                fore = meanWhere(alpha > 0.98f, foreCount);
-  int soft = 0, nearer = 0;
-  for (int y = 0; y < alpha.rows; ++y) {
-    for (int x = 0; x < alpha.cols; ++x) {
-      const float a = alpha.at<float>(y, x), nb = backCount.at<float>(y, x),
-                  nf = foreCount.at<float>(y, x);
-      if (a <= 0.1f || a >= 0.9f || nb <= 0 || nf <= 0) continue;
-      const Pixel& p = colours.at(x, y);
-      const cv::Vec3f c(p.r, p.g, p.b);
-      ++soft;
-      nearer +=
-          cv::norm(c - back.at<cv::Vec3f>(y, x) / nb) < cv::norm(c - fore.at<cv::Vec3f>(y, x) / nf);
-    }
-  }
-  return soft > 0 ? double(nearer) / soft : 1.0;
+  return rgb;
 }
 
 TEST(SubjectColours, RefinedEdgesOnAPhotoBackdropLeaveTheBackgroundBehind) {
@@ -145,8 +118,8 @@ TEST(SubjectColours, RefinedEdgesOnAPhotoBackdropLeaveTheBackgroundBehind) {
   const Image picture = imageOf(rgb);
   Image colours = picture;
   useSubjectColours(colours, alphaOf(alpha));
-  EXPECT_GT(backgroundShare(picture, picture, alpha), 0.3) << "the picture's own colours";
-  EXPECT_LE(backgroundShare(picture, colours, alpha), 0.1);
+  EXPECT_GT(testing::bandBackgroundShare(alpha, rgb, rgb), 0.3) << "the picture's own colours";
+  EXPECT_LE(testing::bandBackgroundShare(alpha, rgb, coloursOf(colours)), 0.1);
 }
 
 }  // namespace
