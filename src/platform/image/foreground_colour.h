@@ -10,15 +10,17 @@
 
 namespace plumvane {
 
-// For each pixel of `picture` that `mask` (a grey mask: coverage in its red channel, placed by
-// its extent in the picture's frame, 0 outside it) covers only partly, so that the pixel would be
-// written with an alpha strictly between 0 and 255, replaces the picture's colour by the colour
-// the subject alone has there: the F of picture = coverage * F + (1 - coverage) * B, estimated
-// together with the background B from the pixel's colour and its neighbours', smooth where the
-// coverage changes (the multi-level foreground estimation of Germer et al., 2020). Every other
-// pixel keeps its colour exactly, and so do pixels that the picture itself leaves partly
-// transparent. The work is done only around the partly covered pixels: at a reduced resolution
-// over their bounding box, then at the picture's own resolution on them alone.
+// For each pixel of `picture` that `mask` (a grey mask of the picture's extent, the coverage in
+// its red channel) covers only partly, so that the pixel is written with an alpha strictly
+// between 0 and 255, replaces the picture's colour by the colour the subject alone has there:
+// the F of picture = coverage * F + (1 - coverage) * B, estimated together with the background
+// B from the pixel's colour and its neighbours', smooth where the coverage changes (the
+// multi-level foreground estimation of Germer et al., 2020); where the sure background nearby is
+// one flat colour, F comes near the colour that the mix with it gives exactly. Every other pixel
+// keeps its colour exactly, and so do pixels that the picture itself leaves partly transparent;
+// a mask of another extent changes nothing. The work is done only around the partly covered
+// pixels: at a reduced resolution over their bounding box, then at the picture's own resolution
+// on them alone.
 void useSubjectColours(Image& picture, const Image& mask);
 
 }  // namespace plumvane
