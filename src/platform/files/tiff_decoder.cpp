@@ -82,6 +82,7 @@ cv::Mat storedSamples(TIFF* tiff, int width, int height, int samples, int depth,
       if (TIFFReadScanline(tiff, pixels.ptr(y), uint32_t(y)) < 0) return {};
     }
   }
+  if (depth == CV_32F) cv::patchNaNs(pixels, 0);  // values that aren't numbers become 0
   if (whiteIsZero) pixels = cv::Scalar::all(depth == CV_16U ? 65535 : 1) - pixels;
   if (conversion >= 0) cv::cvtColor(pixels, pixels, conversion);
   return pixels;
