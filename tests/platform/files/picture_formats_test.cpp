@@ -73,7 +73,7 @@ std::string runLengthBmp() {
   const uint32_t offset = 14 + 40 + uint32_t(palette.size());
   return "BM" + le(offset + uint32_t(data.size()), 4) + le(0, 4) + le(offset, 4) + le(40, 4) +
          le(40, 4) + le(20, 4) + le(1, 2) + le(8, 2) + le(1, 4) + le(uint32_t(data.size()), 4) +
-         le(0, 8) + le(8, 4) + le(0, 4) + palette + data;
+         le(0, 4) + le(0, 4) + le(8, 4) + le(0, 4) + palette + data;
 }
 
 TEST(PictureFormats, DecodeAsOpenCvDidAndRefuseDamage) {
