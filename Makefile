@@ -40,6 +40,7 @@ bench: setup
 	bench/people_bench.sh $(BUILD)
 	bench/text_bench.sh $(BUILD)
 	bench/poster_bench.sh $(BUILD)
+	bench/startup_bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZED_BUILD) out

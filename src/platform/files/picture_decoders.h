@@ -1,4 +1,4 @@
-// Decoders for the picture formats that OpenCV doesn't read, or doesn't read well enough.
+// Decoders for JPEG, HEIF, GIF and TIFF's grey with alpha, on their format libraries.
 // Each takes the whole file's bytes and gives pixels in OpenCV's layout (grey, grey and alpha,
 // BGR or BGRA; 8 or 16 bits), or an empty matrix when the file is damaged or declares more than
 // maxPixels pixels, checked before any pixel is decoded.
@@ -25,8 +25,8 @@ cv::Mat decodeHeif(std::span<const uint8_t> file, std::vector<uint8_t>& icc);
 // not reach and where it marks its transparent colour.
 cv::Mat decodeGif(std::span<const uint8_t> file);
 
-// TIFF's grey with alpha, which OpenCV reads without its alpha: 8 or 16 bits, in strips, the two
-// samples side by side. Any other TIFF gives an empty matrix here, for OpenCV to read.
+// TIFF's grey with alpha, kept at its depth: 8 or 16 bits, in strips, the two samples side by
+// side. Any other TIFF gives an empty matrix here, for decodeTiff to read.
 cv::Mat decodeGreyAlphaTiff(std::span<const uint8_t> file);
 
 }  // namespace plumvane

@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include "platform/files/colour_profile.h"
+#include "platform/files/library_decoders.h"
 #include "platform/files/picture_decoders.h"
 #include "platform/files/picture_header.h"
+#include "platform/files/simple_decoders.h"
 
 namespace plumvane {
 namespace {
@@ -44,42 +44,6 @@ class MappedFile {
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
 };
-
-// Runs f with standard error sent to nowhere. The codec libraries behind OpenCV (libpng,
-// libtiff, libwebp) print their warnings straight to standard error; they must not reach the
-// user.
-template <typename F>
-void withoutStandardError(F f) {
-  const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  const int saved = nowhere >= 0 ? dup(STDERR_FILENO) : -1;
-  if (saved < 0) {
-    if (nowhere >= 0) close(nowhere);
-    f();
-    return;
-  }
-  fflush(stderr);
-  dup2(nowhere, STDERR_FILENO);
-  close(nowhere);
-  f();
-  fflush(stderr);
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-}
-
-cv::Mat decodeWithOpenCv(const std::string& path) {
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-  cv::Mat decoded;
-  bool failed = false;
-  withoutStandardError([&] {
-    try {
-      decoded = cv::imread(path, cv::IMREAD_UNCHANGED | cv::IMREAD_IGNORE_ORIENTATION);
-    } catch (const cv::Exception&) {
-      failed = true;
-    }
-  });
-  if (failed) return {};
-  return decoded;
-}
 
 // The decoded pixels turned as EXIF's orientation says they are to be shown.
 cv::Mat upright(cv::Mat stored, int orientation) {
@@ -165,7 +129,6 @@ std::optional<Image> decodePicture(const std::string& path) {
     return std::nullopt;
   }
   std::vector<uint8_t> icc = header->iccProfile;
-  int orientation = header->orientation;
   cv::Mat decoded;
   switch (header->format) {
     case PictureFormat::heif:
@@ -179,17 +142,35 @@ std::optional<Image> decodePicture(const std::string& path) {
       break;
     case PictureFormat::tiff:
       decoded = decodeGreyAlphaTiff(file.bytes());
-      if (decoded.empty()) {
-        // OpenCV's TIFF reader turns the picture upright itself.
-        decoded = decodeWithOpenCv(path);
-        orientation = 1;
-      }
+      if (decoded.empty()) decoded = decodeTiff(file.bytes());
       break;
-    default:
-      decoded = decodeWithOpenCv(path);
+    case PictureFormat::png:
+      decoded = decodePng(file.bytes());
+      break;
+    case PictureFormat::webp:
+      decoded = decodeWebp(file.bytes());
+      break;
+    case PictureFormat::jpeg2000:
+      decoded = decodeJpeg2000(file.bytes(), icc);
+      break;
+    case PictureFormat::bmp:
+      decoded = decodeBmp(file.bytes());
+      break;
+    case PictureFormat::pnm:
+      decoded = decodePnm(file.bytes());
+      break;
+    case PictureFormat::pfm:
+      decoded = decodePfm(file.bytes());
+      break;
+    case PictureFormat::sunRaster:
+      decoded = decodeSunRaster(file.bytes());
+      break;
+    case PictureFormat::radiance:
+      decoded = decodeRadiance(file.bytes());
+      break;
   }
   if (decoded.empty()) return std::nullopt;
-  decoded = upright(std::move(decoded), orientation);
+  decoded = upright(std::move(decoded), header->orientation);
   convertToSrgb(decoded, icc);
   return toImage(decoded);
 }

@@ -45,10 +45,13 @@ class VideoReader {
   };
   // Opens the first video stream of the local file at path that is not an attached picture.
   // The path names a file, never a URL or another protocol, and the file opens nothing else.
+  // The reader, on FFmpeg, is a module of its own (libplumvane_ffmpeg.so beside the program)
+  // loaded on the first call, so that runs without a video never load FFmpeg's libraries; when
+  // it can't be loaded, the video can't be read and the text says why.
   static std::variant<std::unique_ptr<VideoReader>, NoVideo, CannotRead> open(
       const std::string& path);
 
-  ~VideoReader();
+  virtual ~VideoReader() = default;
   VideoReader(const VideoReader&) = delete;
   VideoReader& operator=(const VideoReader&) = delete;
 
@@ -59,15 +62,12 @@ class VideoReader {
   // packets are concealed or skipped, and empty ones (dropped frames) pass. Returns end after
   // the last frame the decoder gives; failed when the file turns out cut short, reading it
   // fails, or the stream can't be decoded any further, and failure() tells why.
-  Status next(VideoFrame& frame);
+  virtual Status next(VideoFrame& frame) = 0;
   const std::string& failure() const { return failure_; }
 
- private:
-  struct Streams;
-  explicit VideoReader(std::unique_ptr<Streams> streams);
-  Status fail(int error);
+ protected:
+  VideoReader() = default;
 
-  std::unique_ptr<Streams> s_;
   VideoTrackInfo info_;
   std::string failure_;
 };

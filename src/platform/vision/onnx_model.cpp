@@ -31,7 +31,13 @@ OnnxModel::OnnxModel(const std::filesystem::path& file, int threads)
     Ort::SessionOptions options;
     options.SetIntraOpNumThreads(
         threads > 0 ? threads : int(std::max(1u, std::thread::hardware_concurrency())));
+    // Every optimisation: the layout changes that the extended level leaves out make U2-Net-p's
+    // inference about a quarter faster, for about a quarter more memory in a cut-out.
     options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+    // The CPU arena stays: without it every inference allocates its tensors afresh and runs
+    // about 40% slower. The memory pattern, a block planned for all of a run's tensors at once,
+    // goes: it makes no run faster, and over a video it held some 200 MB more.
+    options.DisableMemPattern();
     options.AddConfigEntry("session.intra_op.allow_spinning", "0");
     session_->session = Ort::Session(environment(), file.c_str(), options);
     Ort::AllocatorWithDefaultOptions allocator;

@@ -1,0 +1,186 @@
+// The formats read by decoders of our own or by the format libraries directly: each file gives
+// the picture that OpenCV's own reader gave, or the picture it was made from.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "fresh_directory.h"
+#include "platform/files/picture_file.h"
+
+namespace plumvane {
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void spill(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A 40 x 20 picture of eight colour bands, black and white among them.
+cv::Mat bands() {
+  cv::Mat bgr(20, 40, CV_8UC3);
+  const cv::Scalar colours[] = {{200, 100, 50}, {20, 220, 120}, {255, 255, 255}, {0, 0, 0},
+                                {90, 90, 90},   {10, 30, 240},  {240, 40, 10},   {128, 200, 250}};
+  for (int i = 0; i < 8; ++i) bgr(cv::Rect(i * 5, 0, 5, 20)).setTo(colours[i]);
+  return bgr;
+}
+
+// What a picture in OpenCV's layout shows at (x, y): straight RGBA in 0..1, values clamped.
+std::array<float, 4> shown(const cv::Mat& m, int x, int y) {
+  cv::Mat pixel;
+  const double scale = m.depth() == CV_8U ? 1 / 255.0 : m.depth() == CV_16U ? 1 / 65535.0 : 1;
+  m(cv::Rect(x, y, 1, 1)).convertTo(pixel, CV_32F, scale);
+  const float* v = pixel.ptr<float>();
+  auto unit = [](float f) { return std::clamp(f, 0.0f, 1.0f); };
+  switch (m.channels()) {
+    case 1:
+      return {unit(v[0]), unit(v[0]), unit(v[0]), 1};
+    case 2:
+      return {unit(v[0]), unit(v[0]), unit(v[0]), unit(v[1])};
+    case 3:
+      return {unit(v[2]), unit(v[1]), unit(v[0]), 1};
+    default:
+      return {unit(v[2]), unit(v[1]), unit(v[0]), unit(v[3])};
+  }
+}
+
+// A 40 x 20 BMP of the bands in RLE8: runs of one index, line ends and the end mark.
+std::string runLengthBmp() {
+  const cv::Mat picture = bands();
+  std::string data;
+  for (int y = picture.rows - 1; y >= 0; --y) {  // the bottom row first
+    data += std::string("\x05\x00\x05\x01\x05\x02\x05\x03\x05\x04\x05\x05\x05\x06\x05\x07", 16);
+    data += std::string(y == 0 ? "\0\1" : "\0\0", 2);
+  }
+  std::string palette;
+  for (int i = 0; i < 8; ++i) {
+    const cv::Vec3b c = picture.at<cv::Vec3b>(0, i * 5);
+    palette += std::string{char(c[0]), char(c[1]), char(c[2]), 0};
+  }
+  auto le = [](uint32_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s += char(v >> (8 * i));
+    return s;
+  };
+  const uint32_t offset = 14 + 40 + uint32_t(palette.size());
+  return "BM" + le(offset + uint32_t(data.size()), 4) + le(0, 4) + le(offset, 4) + le(40, 4) +
+         le(40, 4) + le(20, 4) + le(1, 2) + le(8, 2) + le(1, 4) + le(uint32_t(data.size()), 4) +
+         le(0, 4) + le(0, 4) + le(8, 4) + le(0, 4) + palette + data;
+}
+
+TEST(PictureFormats, DecodeAsOpenCvDidAndRefuseDamage) {
+  const std::string dir = testing::freshDirectory();
+  auto path = [&](const std::string& name) { return dir + "/" + name; };
+  auto run = [&](const std::string& command) {
+    ASSERT_EQ(std::system(("cd '" + dir + "' && " + command + " >/dev/null 2>&1").c_str()), 0)
+        << command;
+  };
+  cv::Mat deep, floating, withAlpha, grey;
+  bands().convertTo(deep, CV_16UC3, 257);
+  deep(cv::Rect(0, 0, 5, 20)).setTo(cv::Scalar(1, 30000, 65534));
+  bands().convertTo(floating, CV_32FC3, 1 / 255.0);
+  floating(cv::Rect(0, 0, 5, 20)).setTo(cv::Scalar(0.25, 3.0, 0.5));  // above 1 comes out as 1
+  cv::cvtColor(bands(), withAlpha, cv::COLOR_BGR2BGRA);
+  withAlpha(cv::Rect(10, 0, 10, 20)).setTo(cv::Scalar(40, 80, 120, 100));
+  cv::cvtColor(bands(), grey, cv::COLOR_BGR2GRAY);
+  ASSERT_TRUE(cv::imwrite(path("a.png"), bands()));
+  ASSERT_TRUE(cv::imwrite(path("alpha.png"), withAlpha));
+  // What each file should show: the picture it was made from, or what OpenCV read from it (not
+  // for PAM, whose red and blue OpenCV swapped).
+  std::vector<std::pair<std::string, cv::Mat>> files = {
+      {"a.ppm", bands()},      {"a.pgm", grey},           {"deep.ppm", deep},
+      {"a.pfm", floating},     {"a.hdr", cv::Mat()},      {"a.jp2", cv::Mat()},
+      {"deep.tiff", deep},     {"float.tiff", cv::Mat()}, {"alpha.webp", withAlpha},
+      {"pal8.bmp", cv::Mat()}, {"555.bmp", cv::Mat()},    {"bgra.bmp", cv::Mat()},
+      {"mono.bmp", cv::Mat()}, {"rle.bmp", cv::Mat()},    {"a.ras", bands()},
+      {"pal8.ras", cv::Mat()}, {"alpha.pam", withAlpha},  {"mono.pbm", cv::Mat()},
+  };
+  for (const auto& [name, picture] : files) {
+    if (picture.empty() || name == "a.ras" || name == "alpha.pam") continue;
+    const std::vector<int> lossless = {cv::IMWRITE_WEBP_QUALITY, 101};
+    ASSERT_TRUE(
+        cv::imwrite(path(name), picture, name == "alpha.webp" ? lossless : std::vector<int>{}))
+        << name;
+  }
+  ASSERT_TRUE(cv::imwrite(path("a.hdr"), floating));
+  ASSERT_TRUE(cv::imwrite(path("float.tiff"), floating));
+  const std::string ff = "ffmpeg -v error -y -i ";
+  run(ff + "a.png -pix_fmt pal8 pal8.bmp && " + ff + "a.png -pix_fmt rgb555le 555.bmp && " + ff +
+      "alpha.png -pix_fmt bgra bgra.bmp && " + ff + "a.png -pix_fmt monob mono.bmp && " + ff +
+      "a.png -pix_fmt monob mono.pbm && " + ff + "alpha.png -pix_fmt rgba alpha.pam && " + ff +
+      "a.png -pix_fmt pal8 pal8.ras && " + ff + "a.png -pix_fmt bgr24 a.ras && " + ff +
+      "a.png -c:v jpeg2000 -pred dwt53 a.jp2 && " + ff + "a.png -pix_fmt pal8 -rle 0 plain.ras");
+  spill(path("rle.bmp"), runLengthBmp());
+  for (const auto& [name, picture] : files) {
+    const cv::Mat want = !picture.empty()     ? picture
+                         : name == "pal8.ras" ? cv::imread(path("plain.ras"), cv::IMREAD_UNCHANGED)
+                                              : cv::imread(path(name), cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(want.empty()) << name;
+    const auto image = decodePicture(path(name));
+    ASSERT_TRUE(image) << name;
+    ASSERT_EQ(image->extent(), (Rect{0, 0, 40, 20})) << name;
+    // OpenCV widened five bits a channel by a shift, which leaves white eight levels short.
+    const float tolerance = (name == "555.bmp" ? 9 : name == "a.jp2" ? 1 : 0.5f) / 255.f;
+    int wrong = 0;
+    for (int y = 0; y < 20; y += 3) {
+      for (int x = 0; x < 40; ++x) {
+        const auto w = shown(want, x, y);
+        const Pixel got = image->at(x, y);
+        const bool same = std::abs(got.r - w[0] * w[3]) <= tolerance &&
+                          std::abs(got.g - w[1] * w[3]) <= tolerance &&
+                          std::abs(got.b - w[2] * w[3]) <= tolerance &&
+                          std::abs(got.a - w[3]) <= tolerance;
+        if (!same && wrong++ < 3) {
+          ADD_FAILURE() << name << " at " << x << ", " << y << ": " << got.r << " " << got.g << " "
+                        << got.b << " " << got.a << " for " << w[0] << " " << w[1] << " " << w[2]
+                        << " " << w[3];
+        }
+      }
+    }
+    // The file cut short anywhere in its pixels is refused, at once.
+    const std::string whole = slurp(path(name));
+    for (const double part : {0.5, 0.9}) {
+      spill(path("cut-" + name), whole.substr(0, size_t(double(whole.size()) * part)));
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_FALSE(decodePicture(path("cut-" + name))) << name << " cut at " << part;
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << name;
+    }
+  }
+}
+
+TEST(PictureFormats, ShortFilesThatDeclareLargePicturesAreRefusedUnread) {
+  // Sides within the pixel limit, but far fewer bytes than such a picture takes.
+  const std::string dir = testing::freshDirectory();
+  const std::string tail(4000, '\x11');
+  const std::string files[] = {
+      "P6 10000 10000 255\n" + tail,
+      "P7\nWIDTH 10000\nHEIGHT 10000\nDEPTH 4\nMAXVAL 65535\nENDHDR\n" + tail,
+      "PF\n10000 10000\n-1.0\n" + tail,
+      "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 10000 +X 10000\n" + tail,
+      std::string("BM\0\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x10\x27\0\0\x10\x27\0\0\x01\0\x18\0",
+                  30) +
+          std::string(24, '\0') + tail,
+      std::string(
+          "\x59\xA6\x6A\x95\0\0\x27\x10\0\0\x27\x10\0\0\0\x18\0\0\0\0\0\0\0\2\0\0\0\0\0\0\0\0",
+          32) +
+          tail,
+  };
+  for (const std::string& bytes : files) {
+    spill(dir + "/big", bytes);
+    EXPECT_FALSE(decodePicture(dir + "/big")) << bytes.substr(0, 12);
+  }
+  rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  EXPECT_LT(usage.ru_maxrss, 1 << 20) << "peak resident KB";
+}
+
+}  // namespace
+}  // namespace plumvane
