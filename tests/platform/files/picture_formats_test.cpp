@@ -9,29 +9,13 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "fresh_directory.h"
+#include "picture_files.h"
 #include "platform/files/picture_file.h"
 
 namespace plumvane {
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void spill(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// A 40 x 20 picture of eight colour bands, black and white among them.
-cv::Mat bands() {
-  cv::Mat bgr(20, 40, CV_8UC3);
-  const cv::Scalar colours[] = {{200, 100, 50}, {20, 220, 120}, {255, 255, 255}, {0, 0, 0},
-                                {90, 90, 90},   {10, 30, 240},  {240, 40, 10},   {128, 200, 250}};
-  for (int i = 0; i < 8; ++i) bgr(cv::Rect(i * 5, 0, 5, 20)).setTo(colours[i]);
-  return bgr;
-}
+using namespace testing;
 
 // What a picture in OpenCV's layout shows at (x, y): straight RGBA in 0..1, values clamped.
 std::array<float, 4> shown(const cv::Mat& m, int x, int y) {
@@ -154,32 +138,6 @@ TEST(PictureFormats, DecodeAsOpenCvDidAndRefuseDamage) {
       EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << name;
     }
   }
-}
-
-TEST(PictureFormats, ShortFilesThatDeclareLargePicturesAreRefusedUnread) {
-  // Sides within the pixel limit, but far fewer bytes than such a picture takes.
-  const std::string dir = testing::freshDirectory();
-  const std::string tail(4000, '\x11');
-  const std::string files[] = {
-      "P6 10000 10000 255\n" + tail,
-      "P7\nWIDTH 10000\nHEIGHT 10000\nDEPTH 4\nMAXVAL 65535\nENDHDR\n" + tail,
-      "PF\n10000 10000\n-1.0\n" + tail,
-      "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 10000 +X 10000\n" + tail,
-      std::string("BM\0\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x10\x27\0\0\x10\x27\0\0\x01\0\x18\0",
-                  30) +
-          std::string(24, '\0') + tail,
-      std::string(
-          "\x59\xA6\x6A\x95\0\0\x27\x10\0\0\x27\x10\0\0\0\x18\0\0\0\0\0\0\0\2\0\0\0\0\0\0\0\0",
-          32) +
-          tail,
-  };
-  for (const std::string& bytes : files) {
-    spill(dir + "/big", bytes);
-    EXPECT_FALSE(decodePicture(dir + "/big")) << bytes.substr(0, 12);
-  }
-  rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  EXPECT_LT(usage.ru_maxrss, 1 << 20) << "peak resident KB";
 }
 
 }  // namespace
