@@ -40,6 +40,9 @@ struct TextModels {
   std::filesystem::path keys;    // the recogniser's characters, one a line
   ModelDescription direction;    // the 180-degree line classifier
   float flipThreshold = 0.9f;    // least probability of "upside down" that turns a line over
+  std::filesystem::path latin;   // the Latin-script model, a Tesseract traineddata file; empty
+                                 // when the description has none: PP-OCR reads every line
+  float latinConfidence = 0.5f;  // least confidence at which its reading replaces PP-OCR's
 };
 
 // The models of the person path: a detector that finds where people are, and a segmentation

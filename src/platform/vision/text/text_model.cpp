@@ -1,11 +1,26 @@
-// The text service: PP-OCR detection, line direction and recognition.
+// The text service: PP-OCR detection, line direction and recognition, and a Latin-script
+// recogniser for the lines that aren't Chinese or Japanese.
+//
+// How each line is read. PP-OCR reads every line first: its dictionary holds Chinese and
+// Japanese as well as Latin letters, and its reading tells the line's script. A line whose
+// reading holds a CJK character keeps that reading. Every other line is read again by the
+// Latin-script model (see latin_model.h), which knows the accented letters, ß, œ, æ, ø, ł, ş, ő,
+// €, £ and dashes that PP-OCR's dictionary lacks or that PP-OCR loses below headline sizes. Its
+// reading is taken when it holds a character beyond ASCII and its confidence is at least the
+// description's `leastConfidence`; otherwise PP-OCR's reading stands. On English lines PP-OCR
+// reads as well as the Latin model or better (bench/text_bench.sh), and below that confidence
+// the Latin model has met what it reads badly and PP-OCR reads well: paths and symbols in small
+// UI type, an icon beside a word.
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <future>
 #include <opencv2/imgproc.hpp>
+#include <string_view>
 
 #include "platform/vision/onnx_model.h"
 #include "platform/vision/text/ctc_decoding.h"
+#include "platform/vision/text/latin_model.h"
 #include "platform/vision/text/reading_order.h"
 #include "platform/vision/text/text_model.h"
 #include "platform/vision/text/text_tidying.h"
@@ -37,6 +52,14 @@ constexpr double sameLinePixels = 10;
 constexpr float leastSide = 3;
 constexpr size_t mostCandidates = 1000;
 
+bool isAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+// The Latin model sees each line with this share of its height of the picture around it on
+// every side: the detected box cuts off the accents above capitals.
+constexpr double latinMargin = 0.15;
+
 // Words whose top edge slopes less than this (in radians) may join others on their line.
 constexpr double mostSlope = 0.09;  // about 5 degrees
 
@@ -48,6 +71,10 @@ struct DetectedLine {
   bool level() const {
     return std::abs(std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x)) <
            mostSlope;
+  }
+  // The shorter side of the rectangle: the line's height.
+  double height() const {
+    return std::min(cv::norm(corners[0] - corners[1]), cv::norm(corners[0] - corners[3]));
   }
 };
 
@@ -130,17 +157,45 @@ class OnnxText : public TextRecognizer {
 
     std::vector<Rect> boxes;
     for (const auto& line : lines) boxes.push_back(line.box);
-    std::vector<TextLine> result;
+    struct Read {
+      size_t line;
+      Reading reading;
+      std::future<std::optional<LatinReading>> latin;  // for a line without CJK
+    };
+    std::vector<Read> read;
     for (size_t i : readingOrder(boxes, sameLinePixels)) {
       const cv::Mat crop = uprightCrop(pixels, lines[i].corners);
       if (crop.empty()) continue;
       const BitmapView view{crop.data, crop.cols, crop.rows, crop.step, picture.order};
-      std::optional<DecodedText> decoded = recognise(view);
-      if (!decoded) continue;
+      std::optional<Reading> reading = recognise(view);
+      if (!reading) continue;
+      // The Latin model loads, then reads each line, while PP-OCR reads the lines after it.
+      std::future<std::optional<LatinReading>> latin;
+      if (!models_.latin.empty() && !hasCjk(reading->decoded.text)) {
+        if (!latin_) latin_.emplace(models_.latin);
+        const int margin = int(std::lround(latinMargin * lines[i].height()));
+        cv::Mat wider = uprightCrop(pixels, lines[i].corners, margin);
+        if (reading->turned) cv::rotate(wider, wider, cv::ROTATE_180);
+        latin =
+            latin_->read({wider.data, wider.cols, wider.rows, wider.step, picture.order}, margin);
+      }
+      read.push_back(Read{i, std::move(*reading), std::move(latin)});
+    }
+
+    std::vector<TextLine> result;
+    for (auto& [i, reading, later] : read) {
+      DecodedText& decoded = reading.decoded;
+      if (later.valid()) {
+        const std::optional<LatinReading> latin = later.get();
+        if (latin && latin->confidence >= models_.latinConfidence && !isAscii(latin->text)) {
+          decoded.text = tidiedText(latin->text);
+          decoded.confidence = latin->confidence;
+        }
+      }
       const Rect& b = lines[i].box;
       result.push_back(TextLine{Rect{b.x / picture.width, b.y / picture.height,
                                      b.width / picture.width, b.height / picture.height},
-                                decoded->confidence, std::move(decoded->text)});
+                                decoded.confidence, std::move(decoded.text)});
     }
     return result;
   }
@@ -191,21 +246,24 @@ class OnnxText : public TextRecognizer {
     return lines;
   }
 
-  // The line cut out along its rotated rectangle and turned upright; tall crops are turned a
-  // quarter, as a line is wider than high.
-  static cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p) {
+  // The line cut out along its rotated rectangle, with `margin` pixels of the picture around it
+  // on every side, and turned upright; tall lines are turned a quarter, as a line is wider than
+  // high.
+  static cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p,
+                             int margin = 0) {
     const float width = std::max(float(cv::norm(p[0] - p[1])), float(cv::norm(p[2] - p[3])));
     const float height = std::max(float(cv::norm(p[0] - p[3])), float(cv::norm(p[1] - p[2])));
     const int w = int(width), h = int(height);
     if (w < 1 || h < 1) return {};
-    const std::array<cv::Point2f, 4> target = {cv::Point2f(0, 0), cv::Point2f(width, 0),
-                                               cv::Point2f(width, height), cv::Point2f(0, height)};
+    const float m = float(margin);
+    const std::array<cv::Point2f, 4> target = {cv::Point2f(m, m), cv::Point2f(width + m, m),
+                                               cv::Point2f(width + m, height + m),
+                                               cv::Point2f(m, height + m)};
     const cv::Mat transform = cv::getPerspectiveTransform(p.data(), target.data());
     cv::Mat crop;
-    cv::warpPerspective(pixels, crop, transform, cv::Size(w, h), cv::INTER_CUBIC,
-                        cv::BORDER_REPLICATE);
-    if (float(crop.rows) >= 1.5f * float(crop.cols))
-      cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
+    cv::warpPerspective(pixels, crop, transform, cv::Size(w + 2 * margin, h + 2 * margin),
+                        cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+    if (float(h) >= 1.5f * float(w)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
     return crop;
   }
 
@@ -234,7 +292,13 @@ class OnnxText : public TextRecognizer {
     return t;
   }
 
-  std::optional<DecodedText> recognise(const BitmapView& crop) {
+  // A line's reading, and whether it was read turned over.
+  struct Reading {
+    DecodedText decoded;
+    bool turned = false;
+  };
+
+  std::optional<Reading> recognise(const BitmapView& crop) {
     // When the classifier takes the line for upside down, it is read both ways and the reading
     // with the higher confidence is kept: the classifier turns some upright lines over ("quiz"
     // looks like "zinb" turned).
@@ -243,7 +307,9 @@ class OnnxText : public TextRecognizer {
     if (!out || out->empty() || out->front().values.size() != 2 ||
         !(out->front().values[1] > out->front().values[0]) ||
         !(out->front().values[1] > models_.flipThreshold)) {
-      return read(crop);
+      std::optional<DecodedText> asIs = read(crop);
+      if (!asIs) return std::nullopt;
+      return Reading{std::move(*asIs), false};
     }
     const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
                          crop.rowBytes);
@@ -253,8 +319,11 @@ class OnnxText : public TextRecognizer {
     over.pixels = turned.data;
     over.rowBytes = turned.step;
     std::optional<DecodedText> asIs = read(crop), turnedOver = read(over);
-    if (!asIs || (turnedOver && turnedOver->confidence > asIs->confidence)) return turnedOver;
-    return asIs;
+    if (turnedOver && (!asIs || turnedOver->confidence > asIs->confidence)) {
+      return Reading{std::move(*turnedOver), true};
+    }
+    if (!asIs) return std::nullopt;
+    return Reading{std::move(*asIs), false};
   }
 
   // The line read as it stands.
@@ -310,6 +379,7 @@ class OnnxText : public TextRecognizer {
   OnnxModel direction_;
   OnnxModel recogniser_;
   std::vector<std::string> classes_;
+  std::optional<LatinModel> latin_;  // loaded when the first line without CJK is found
 };
 
 }  // namespace
