@@ -102,7 +102,8 @@ TextModels loadTextModels() {
     if (j.contains("latin")) {
       const json& latin = j.at("latin");
       t.latin = requireFile(modelsDirectory() / latin.at("file").get<std::string>());
-      readSettings(latin, {{"leastConfidence", &t.latinConfidence}});
+      readSettings(latin, {{"leastConfidence", &t.latinConfidence},
+                           {"sureConfidence", &t.latinSureConfidence}});
     }
     return t;
   });

@@ -243,6 +243,33 @@ TEST_F(VisionModels, ReadsLinesInLatinScriptLanguages) {
   }
 }
 
+// Chinese and Japanese lines are PP-OCR's to read: the Latin-script model reads them as Latin
+// letters that make no sense, and must not be taken for sure of them. PP-OCR leaves out the
+// blanks between their words.
+TEST_F(VisionModels, ReadsChineseAndJapaneseLinesWithPpOcr) {
+  const std::vector<std::string> lines = {"咖啡俱乐部周六九点", "营业时间 9:00-18:00",
+                                          "上海市浦东新区", "新年快乐 2024", "東京都渋谷区"};
+  auto type = cv::freetype::createFreeType2();
+  type->loadFontData("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", 0);
+  size_t errors = 0, characters = 0;
+  for (const int size : {20, 56}) {
+    for (const std::string& line : lines) {
+      std::string text;
+      for (const auto& found :
+           vision->text().textLines(bitmapOf(drawnLine(*type, line, size, false, 0)).view())) {
+        text += found.text;
+      }
+      EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) { return std::isalpha(c); }))
+          << line << " read as " << text;
+      std::string unspaced = line;
+      std::erase(unspaced, ' ');
+      errors += editDistance(text, unspaced);
+      characters += testing::characters(unspaced).size();
+    }
+  }
+  EXPECT_LE(double(errors) / double(characters), 0.1) << errors << " of " << characters;
+}
+
 TEST_F(VisionModels, PersonOnThePhotoAndNoneOnAFlatPicture) {
   const auto astronaut = vision->people().personMask(photo("astronaut.png").view());
   ASSERT_TRUE(astronaut);
