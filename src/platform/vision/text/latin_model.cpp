@@ -29,6 +29,9 @@ namespace {
 // fewer accents are lost and the longer a line takes.
 constexpr double inkPixels = 40;
 constexpr double blankMargin = 0.3;
+// A line is scaled to at most this width: a long line with little ink would otherwise grow
+// wider than Tesseract reads in reasonable time.
+constexpr double mostPixelsWide = 8000;
 // The resolution Tesseract is told: lines scaled as above are text of about 8 points at it.
 constexpr int pointsResolution = 300;
 
@@ -216,7 +219,7 @@ std::optional<LatinReading> readLine(tesseract::TessBaseAPI& api, cv::Mat grey, 
   }
   if (bottom < 0) return std::nullopt;
 
-  const double scale = inkPixels / (bottom - top + 1);
+  const double scale = std::min(inkPixels / (bottom - top + 1), mostPixelsWide / grey.cols);
   cv::resize(grey, grey, cv::Size(), scale, scale, scale > 1 ? cv::INTER_CUBIC : cv::INTER_AREA);
   const int blank = int(std::lround(blankMargin * inkPixels));
   cv::copyMakeBorder(grey, grey, blank, blank, blank, blank, cv::BORDER_CONSTANT,
