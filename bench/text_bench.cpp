@@ -2,14 +2,21 @@
 // per line.
 //
 //   plumvane_text_bench LINES.TSV ROOT
+//   plumvane_text_bench --page PICTURE
 //
 // Reads the real lines and paragraphs that LINES.TSV lists (pictures under ROOT, each one's
 // rectangle and its hand-made transcription), then lines rendered in DejaVu and Liberation fonts at
-// UI sizes (16 and 28 px) and headline sizes (64 and 120 px), dark on light and light on dark.
-// Prints each group's error rate (edit distance over the transcriptions' length, both counted in
-// characters) and time per line.
+// UI sizes (16 and 28 px) and headline sizes (64 and 120 px), dark on light and light on dark, and
+// lines in eleven Latin-script languages (tests/latin_lines.h) at 20 and 56 px. Prints each
+// group's error rate (edit distance over the transcriptions' length, both counted in characters)
+// and time per line; then, when the models' description names a Latin-script model, that model
+// alone: its load, its time per line and its error rate on the Latin-script lines.
+//
+// With --page, writes a 1280 x 800 page of twenty lines of English UI text, to time poster mode
+// on.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <opencv2/freetype.hpp>
@@ -18,6 +25,9 @@
 #include <sstream>
 
 #include "edit_distance.h"
+#include "latin_lines.h"
+#include "platform/vision/model_description.h"
+#include "platform/vision/text/latin_model.h"
 #include "platform/vision/vision.h"
 
 using namespace plumvane;
@@ -50,11 +60,103 @@ void read(Vision& vision, const cv::Mat& bgr, const std::string& truth, Tally& t
   if (text != truth) std::printf("  \"%s\" read as \"%s\"\n", truth.c_str(), text.c_str());
 }
 
+cv::Mat drawnLine(cv::freetype::FreeType2& type, const std::string& line, int size,
+                  bool lightOnDark) {
+  int baseline = 0;
+  const cv::Size extent = type.getTextSize(line, size, -1, &baseline);
+  cv::Mat page(extent.height + baseline + size, extent.width + 2 * size, CV_8UC3,
+               lightOnDark ? cv::Scalar(40, 35, 30) : cv::Scalar(240, 240, 235));
+  type.putText(page, line, cv::Point(size, size / 2 + extent.height), size,
+               lightOnDark ? cv::Scalar(235, 235, 235) : cv::Scalar(30, 30, 30), -1, cv::LINE_AA,
+               true);
+  return page;
+}
+
+// Twenty lines of a settings screen: five headings and fifteen lines of UI text.
+cv::Mat englishPage() {
+  const std::vector<std::string> lines = {"Settings",
+                                          "Display and appearance",
+                                          "Choose how windows and text look on this screen",
+                                          "Screen resolution: 1920 x 1080",
+                                          "Scale text and icons to 125%",
+                                          "Night light turns on at 21:00",
+                                          "Keyboard shortcuts",
+                                          "Open the file manager with Super and E",
+                                          "Take a screenshot of one window",
+                                          "Network",
+                                          "Connected to Office Guest (5 GHz)",
+                                          "Signal strength: excellent",
+                                          "Proxy settings are managed by your organisation",
+                                          "Updates",
+                                          "Last checked: Tuesday, 14 May 2024",
+                                          "3 updates are ready to install",
+                                          "Restart now to finish installing",
+                                          "Privacy and security",
+                                          "Location services are off for all apps",
+                                          "Clear recent files after 30 days"};
+  cv::Mat page(800, 1280, CV_8UC3, cv::Scalar(246, 244, 242));
+  auto regular = cv::freetype::createFreeType2();
+  regular->loadFontData("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 0);
+  auto bold = cv::freetype::createFreeType2();
+  bold->loadFontData("/usr/share/fonts/truetype/liberation/LiberationSans-Bold.ttf", 0);
+  int y = 40;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i == 0 || i == 6 || i == 9 || i == 13 || i == 17) {
+      bold->putText(page, lines[i], cv::Point(300, y + 28), 28, cv::Scalar(30, 30, 30), -1,
+                    cv::LINE_AA, false);
+      y += 44;
+    } else {
+      regular->putText(page, lines[i], cv::Point(320, y + 20), 20, cv::Scalar(50, 50, 50), -1,
+                       cv::LINE_AA, false);
+      y += 32;
+    }
+  }
+  return page;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The Latin-script model alone on the Latin-script lines, each drawn line read whole: its load
+// (until its first, empty, line is read), its time per line and its error rate.
+void latinModelAlone(const std::filesystem::path& file) {
+  const auto start = std::chrono::steady_clock::now();
+  LatinModel model(file);
+  const Bitmap blank{8, 8, std::vector<uint8_t>(8 * 8 * 4, 255)};
+  model.read(blank.view(), 0).get();
+  const double load = secondsSince(start);
+  Tally tally;
+  for (const std::string& font : testing::latinScriptFonts) {
+    auto type = cv::freetype::createFreeType2();
+    type->loadFontData(font, 0);
+    for (const int size : {20, 56}) {
+      for (const bool lightOnDark : {false, true}) {
+        for (const std::string& line : testing::latinScriptLines) {
+          const Bitmap page = bitmapOf(drawnLine(*type, line, size, lightOnDark));
+          const auto read = std::chrono::steady_clock::now();
+          const auto reading = model.read(page.view(), 0).get();
+          tally.seconds += secondsSince(read);
+          tally.errors += testing::editDistance(reading ? reading->text : "", line);
+          tally.characters += testing::characters(line).size();
+          ++tally.lines;
+        }
+      }
+    }
+  }
+  std::printf("\nLatin-script model alone: load %.3f s, %.1f ms per line, error rate %.4f\n", load,
+              1000 * tally.seconds / double(tally.lines),
+              double(tally.errors) / double(tally.characters));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--page") {
+    return cv::imwrite(argv[2], englishPage()) ? 0 : 1;
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: plumvane_text_bench LINES.TSV ROOT\n");
+    std::fprintf(stderr, "usage: plumvane_text_bench LINES.TSV ROOT | --page PICTURE\n");
     return 2;
   }
   auto vision = installedVision();
@@ -126,10 +228,26 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("\n%-20s %6s %10s %12s\n", "lines", "count", "error rate", "ms per line");
+  for (const std::string& font : testing::latinScriptFonts) {
+    auto type = cv::freetype::createFreeType2();
+    type->loadFontData(font, 0);
+    for (const int size : {20, 56}) {
+      for (const bool lightOnDark : {false, true}) {
+        for (const std::string& line : testing::latinScriptLines) {
+          read(*vision, drawnLine(*type, line, size, lightOnDark), line,
+               groups["rendered Latin-script"]);
+        }
+      }
+    }
+  }
+
+  std::printf("\n%-22s %6s %10s %12s\n", "lines", "count", "error rate", "ms per line");
   for (const auto& [name, t] : groups) {
-    std::printf("%-20s %6zu %10.4f %12.1f\n", name.c_str(), t.lines,
+    std::printf("%-22s %6zu %10.4f %12.1f\n", name.c_str(), t.lines,
                 double(t.errors) / double(t.characters), 1000 * t.seconds / double(t.lines));
+  }
+  if (const TextModels models = loadTextModels(); !models.latin.empty()) {
+    latinModelAlone(models.latin);
   }
   return 0;
 }

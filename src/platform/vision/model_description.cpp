@@ -99,6 +99,12 @@ TextModels loadTextModels() {
     const json& direction = j.at("direction");
     t.direction = description(direction);
     readSettings(direction, {{"flipThreshold", &t.flipThreshold}});
+    if (j.contains("latin")) {
+      const json& latin = j.at("latin");
+      t.latin = requireFile(modelsDirectory() / latin.at("file").get<std::string>());
+      readSettings(latin, {{"leastConfidence", &t.latinConfidence},
+                           {"sureConfidence", &t.latinSureConfidence}});
+    }
     return t;
   });
 }

@@ -28,7 +28,7 @@ struct ModelDescription {
   int output = 0;  // which output holds the 0..1 map
 };
 
-// The three models that read lines of text, and the values of their pre- and post-processing.
+// The models that read lines of text, and the values of their pre- and post-processing.
 struct TextModels {
   ModelDescription detection;    // input width and height unused: the picture is scaled to fit
   int detectionMaxSide = 960;    // longer side of the detection input, at most
@@ -40,6 +40,14 @@ struct TextModels {
   std::filesystem::path keys;    // the recogniser's characters, one a line
   ModelDescription direction;    // the 180-degree line classifier
   float flipThreshold = 0.9f;    // least probability of "upside down" that turns a line over
+
+  // The Latin-script model, a Tesseract traineddata file; empty when the description has none,
+  // and PP-OCR reads every line. Its reading is a line's when its confidence is at least
+  // `latinSureConfidence` ("sureConfidence"), and replaces PP-OCR's when it holds a character
+  // beyond ASCII and its confidence is at least `latinConfidence` ("leastConfidence").
+  std::filesystem::path latin;
+  float latinConfidence = 0.5f;
+  float latinSureConfidence = 0.85f;
 };
 
 // The models of the person path: a detector that finds where people are, and a segmentation
