@@ -37,18 +37,14 @@ namespace {
 // The detection input size for a width x height picture: scaled so that the longer side is at
 // most maxSide (never enlarged), then each side rounded to the nearest multiple of `multiple`,
 // at least one multiple.
-struct Size2 {
-  int width;
-  int height;
-};
-Size2 detectionInputSize(int width, int height, int maxSide, int multiple) {
+cv::Size detectionInputSize(int width, int height, int maxSide, int multiple) {
   const int longer = std::max(width, height);
   const double ratio = longer > maxSide ? double(maxSide) / longer : 1.0;
   auto fit = [&](int side) {
     const double scaled = std::floor(side * ratio);
     return std::max(int(std::lround(scaled / multiple)) * multiple, multiple);
   };
-  return Size2{fit(width), fit(height)};
+  return cv::Size(fit(width), fit(height));
 }
 
 // Lines whose tops are this close (in picture pixels) count as one row when ordering.
@@ -210,7 +206,7 @@ class OnnxText : public TextRecognizer {
 
  private:
   std::vector<DetectedLine> detect(const BitmapView& picture) {
-    const Size2 size = detectionInputSize(picture.width, picture.height, models_.detectionMaxSide,
+    const cv::Size size = detectionInputSize(picture.width, picture.height, models_.detectionMaxSide,
                                           models_.detectionMultiple);
     auto outputs =
         detector_.run(modelInput(picture, models_.detection.input, size.width, size.height));
