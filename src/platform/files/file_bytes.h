@@ -32,6 +32,7 @@ struct FileBytes {
     for (size_t i = count; i-- > 0;) v = v << 8 | data[at + i];
     return v;
   }
+  std::span<const uint8_t> slice(size_t at, size_t count) const { return data.subspan(at, count); }
 };
 
 // Whether a picture of width x height may be allocated: both sides positive and no more than

@@ -21,9 +21,10 @@ cv::Mat decodePng(std::span<const uint8_t> file);
 // refused.
 cv::Mat decodeWebp(std::span<const uint8_t> file);
 
-// TIFF's first image: 16-bit and 32-bit float grey, RGB and RGBA as stored (float values that
-// aren't numbers become 0), LogLuv as float BGR, and any 8-bit or smaller kind (palette, bilevel,
-// YCbCr, CMYK, ...) through libtiff's RGBA reading, with straight alpha.
+// TIFF's first image, its rows in the order the file stores them: grey with alpha, 16-bit and
+// 32-bit float grey, RGB and RGBA as stored (float values that aren't numbers become 0), LogLuv
+// as float BGR, and any other 8-bit or smaller kind (palette, bilevel, YCbCr, CMYK, ...) through
+// libtiff's RGBA reading, with straight alpha.
 cv::Mat decodeTiff(std::span<const uint8_t> file);
 
 // JPEG 2000, as a bare codestream or a JP2 file: grey, grey and alpha, RGB or RGBA whose

@@ -121,69 +121,6 @@ cv::Mat decodeJpeg(std::span<const uint8_t> file, std::span<const uint8_t> icc) 
   return profiled.empty() ? mixedFromCmyk(pixels, decoder.isInverted()) : profiled;
 }
 
-cv::Mat decodeGreyAlphaTiff(std::span<const uint8_t> file) {
-  struct Source {
-    std::span<const uint8_t> bytes;
-    toff_t at = 0;
-  } source{file};
-  auto read = [](thandle_t h, tdata_t into, tmsize_t count) -> tmsize_t {
-    auto* s = static_cast<Source*>(h);
-    const size_t n = std::min(size_t(std::max<tmsize_t>(count, 0)),
-                              s->bytes.size() - std::min<size_t>(s->at, s->bytes.size()));
-    if (n > 0) std::memcpy(into, s->bytes.data() + s->at, n);
-    s->at += n;
-    return tmsize_t(n);
-  };
-  auto write = [](thandle_t, tdata_t, tmsize_t) -> tmsize_t { return 0; };
-  auto seek = [](thandle_t h, toff_t offset, int whence) -> toff_t {
-    auto* s = static_cast<Source*>(h);
-    s->at = whence == SEEK_SET   ? offset
-            : whence == SEEK_CUR ? s->at + offset
-                                 : s->bytes.size() + offset;
-    return s->at;
-  };
-  auto close = [](thandle_t) { return 0; };
-  auto size = [](thandle_t h) -> toff_t { return static_cast<Source*>(h)->bytes.size(); };
-  auto map = [](thandle_t, tdata_t*, toff_t*) { return 0; };
-  auto unmap = [](thandle_t, tdata_t, toff_t) {};
-  // libtiff's messages stay off standard error.
-  TIFFSetErrorHandler(nullptr);
-  TIFFSetWarningHandler(nullptr);
-  std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(
-      TIFFClientOpen("picture", "rm", &source, read, write, seek, close, size, map, unmap),
-      TIFFClose);
-  if (!tiff) return {};
-  uint32_t width = 0, height = 0;
-  uint16_t samples = 0, bits = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
-  uint16_t extraCount = 0;
-  uint16_t* extraTypes = nullptr;
-  TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
-  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
-  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
-  const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
-  if (!grey || samples != 2 || (bits != 8 && bits != 16) || planar != PLANARCONFIG_CONTIG ||
-      TIFFIsTiled(tiff.get()) || width == 0 || height == 0 || int64_t(width) * height > maxPixels) {
-    return {};
-  }
-  cv::Mat pixels(int(height), int(width), bits == 8 ? CV_8UC2 : CV_16UC2);
-  if (TIFFScanlineSize(tiff.get()) != tmsize_t(pixels.cols * pixels.elemSize())) return {};
-  for (uint32_t row = 0; row < height; ++row) {
-    if (TIFFReadScanline(tiff.get(), pixels.ptr(int(row)), row) < 0) return {};
-  }
-  const double full = bits == 8 ? 255 : 65535;
-  const bool premultiplied = extraCount > 0 && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
-  std::vector<cv::Mat> planes;
-  cv::split(pixels, planes);
-  if (photometric == PHOTOMETRIC_MINISWHITE) planes[0] = full - planes[0];
-  if (premultiplied) cv::divide(planes[0], planes[1], planes[0], full);
-  cv::merge(planes, pixels);
-  return pixels;
-}
-
 cv::Mat decodeHeif(std::span<const uint8_t> file, std::vector<uint8_t>& icc) {
   std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
                                                                       heif_context_free);

@@ -25,8 +25,4 @@ cv::Mat decodeHeif(std::span<const uint8_t> file, std::vector<uint8_t>& icc);
 // not reach and where it marks its transparent colour.
 cv::Mat decodeGif(std::span<const uint8_t> file);
 
-// TIFF's grey with alpha, kept at its depth: 8 or 16 bits, in strips, the two samples side by
-// side. Any other TIFF gives an empty matrix here, for decodeTiff to read.
-cv::Mat decodeGreyAlphaTiff(std::span<const uint8_t> file);
-
 }  // namespace plumvane

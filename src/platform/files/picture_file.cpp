@@ -141,8 +141,7 @@ std::optional<Image> decodePicture(const std::string& path) {
       decoded = decodeJpeg(file.bytes(), icc);  // a CMYK profile is used there
       break;
     case PictureFormat::tiff:
-      decoded = decodeGreyAlphaTiff(file.bytes());
-      if (decoded.empty()) decoded = decodeTiff(file.bytes());
+      decoded = decodeTiff(file.bytes());
       break;
     case PictureFormat::png:
       decoded = decodePng(file.bytes());

@@ -8,31 +8,12 @@
 #include <map>
 #include <string>
 
+#include "platform/files/file_bytes.h"
+
 namespace plumvane {
 namespace {
 
-// Bounds-checked reads of big- and little-endian numbers; out of range reads give nothing.
-struct Bytes {
-  std::span<const uint8_t> data;
-
-  bool has(size_t at, size_t count) const { return at <= data.size() && count <= data.size() - at; }
-  bool startsWith(size_t at, std::string_view text) const {
-    return has(at, text.size()) && std::memcmp(data.data() + at, text.data(), text.size()) == 0;
-  }
-  std::optional<uint32_t> be(size_t at, size_t count) const {
-    if (!has(at, count)) return std::nullopt;
-    uint32_t v = 0;
-    for (size_t i = 0; i < count; ++i) v = v << 8 | data[at + i];
-    return v;
-  }
-  std::optional<uint32_t> le(size_t at, size_t count) const {
-    if (!has(at, count)) return std::nullopt;
-    uint32_t v = 0;
-    for (size_t i = count; i-- > 0;) v = v << 8 | data[at + i];
-    return v;
-  }
-  std::span<const uint8_t> slice(size_t at, size_t count) const { return data.subspan(at, count); }
-};
+using Bytes = FileBytes;
 
 std::optional<PictureHeader> sized(PictureFormat format, int64_t width, int64_t height,
                                    std::vector<uint8_t> icc = {}) {

@@ -128,12 +128,47 @@ cv::Mat rgbaSamples(TIFF* tiff, int width, int height, bool grey, bool alpha) {
   return pixels;
 }
 
+// Grey with alpha, which libtiff's RGBA reading premultiplies and rounds: 8 or 16 bits, in
+// strips, the two samples side by side, read as stored. Empty for any other TIFF.
+cv::Mat greyWithAlpha(TIFF* tiff) {
+  uint32_t width = 0, height = 0;
+  uint16_t samples = 0, bits = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
+  uint16_t extraCount = 0;
+  uint16_t* extraTypes = nullptr;
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+  const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+  if (!grey || samples != 2 || (bits != 8 && bits != 16) || planar != PLANARCONFIG_CONTIG ||
+      TIFFIsTiled(tiff) || width == 0 || height == 0 || int64_t(width) * height > maxPixels) {
+    return {};
+  }
+  cv::Mat pixels(int(height), int(width), bits == 8 ? CV_8UC2 : CV_16UC2);
+  if (TIFFScanlineSize(tiff) != tmsize_t(pixels.cols * pixels.elemSize())) return {};
+  for (uint32_t row = 0; row < height; ++row) {
+    if (TIFFReadScanline(tiff, pixels.ptr(int(row)), row) < 0) return {};
+  }
+  const double full = bits == 8 ? 255 : 65535;
+  const bool premultiplied = extraCount > 0 && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
+  std::vector<cv::Mat> planes;
+  cv::split(pixels, planes);
+  if (photometric == PHOTOMETRIC_MINISWHITE) planes[0] = full - planes[0];
+  if (premultiplied) cv::divide(planes[0], planes[1], planes[0], full);
+  cv::merge(planes, pixels);
+  return pixels;
+}
+
 }  // namespace
 
 cv::Mat decodeTiff(std::span<const uint8_t> file) {
   Source source{file};
   const Tiff tiff = openTiff(source);
   if (!tiff) return {};
+  if (cv::Mat pixels = greyWithAlpha(tiff.get()); !pixels.empty()) return pixels;
   uint32_t width = 0, height = 0;
   uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0;
   uint16_t planar = PLANARCONFIG_CONTIG, extraCount = 0;
