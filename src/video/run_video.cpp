@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/files/video_reader.h"
+#include "platform/image/orientation.h"
 #include "run/fail.h"
 #include "run/number_text.h"
 #include "run/output.h"
@@ -29,32 +30,15 @@ struct VideoState {
   std::shared_ptr<const Mask> last;  // the last mask segmentation produced
 };
 
-// The frame turned upright by the orientation, so that the mask comes back as displayed.
-cv::Mat upright(const VideoFrame& frame, int orientation) {
-  const cv::Mat stored(frame.height, frame.width, CV_8UC4, const_cast<uint8_t*>(frame.bgra.data()),
-                       frame.rowBytes);
-  cv::Mat turned;
-  switch (orientation) {
-    case 6:
-      cv::rotate(stored, turned, cv::ROTATE_90_CLOCKWISE);
-      return turned;
-    case 8:
-      cv::rotate(stored, turned, cv::ROTATE_90_COUNTERCLOCKWISE);
-      return turned;
-    case 3:
-      cv::rotate(stored, turned, cv::ROTATE_180);
-      return turned;
-    default:
-      return stored;
-  }
-}
-
 // The frame's mask, or nothing when segmentation found nothing or failed. A frame larger than
 // the matte is first brought to the matte's size, so that the mask's edge is refined at the
 // resolution that is written.
 std::optional<Mask> segment(const VideoFrame& frame, int orientation, bool usePerson,
                             const VideoGeometry& geometry, Vision& vision) {
-  cv::Mat pixels = upright(frame, orientation);
+  // Turned upright, so that the mask comes back as the frame is displayed.
+  cv::Mat pixels = upright(cv::Mat(frame.height, frame.width, CV_8UC4,
+                                   const_cast<uint8_t*>(frame.bgra.data()), frame.rowBytes),
+                           orientation);
   const cv::Size matte(int(geometry.W), int(geometry.H));
   if (pixels.cols > matte.width && pixels.rows > matte.height) {
     cv::Mat smaller;

@@ -12,6 +12,7 @@
 #include "platform/files/picture_decoders.h"
 #include "platform/files/picture_header.h"
 #include "platform/files/simple_decoders.h"
+#include "platform/image/orientation.h"
 
 namespace plumvane {
 namespace {
@@ -44,37 +45,6 @@ class MappedFile {
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
 };
-
-// The decoded pixels turned as EXIF's orientation says they are to be shown.
-cv::Mat upright(cv::Mat stored, int orientation) {
-  cv::Mat shown;
-  switch (orientation) {
-    case 2:
-      cv::flip(stored, shown, 1);
-      return shown;
-    case 3:
-      cv::flip(stored, shown, -1);
-      return shown;
-    case 4:
-      cv::flip(stored, shown, 0);
-      return shown;
-    case 5:
-      cv::transpose(stored, shown);
-      return shown;
-    case 6:
-      cv::rotate(stored, shown, cv::ROTATE_90_CLOCKWISE);
-      return shown;
-    case 7:
-      cv::transpose(stored, shown);
-      cv::flip(shown, shown, -1);
-      return shown;
-    case 8:
-      cv::rotate(stored, shown, cv::ROTATE_90_COUNTERCLOCKWISE);
-      return shown;
-    default:
-      return stored;
-  }
-}
 
 // Straight into the float RGBA image, row by row, so that no second full-size copy is made.
 std::optional<Image> toImage(const cv::Mat& decoded) {
