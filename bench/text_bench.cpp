@@ -72,6 +72,23 @@ cv::Mat drawnLine(cv::freetype::FreeType2& type, const std::string& line, int si
   return page;
 }
 
+// Calls f with each Latin-script line drawn in each font, at 20 and 56 pixels, dark on light
+// and light on dark, and its text.
+template <typename F>
+void forEachLatinScriptLine(F f) {
+  for (const std::string& font : testing::latinScriptFonts) {
+    auto type = cv::freetype::createFreeType2();
+    type->loadFontData(font, 0);
+    for (const int size : {20, 56}) {
+      for (const bool lightOnDark : {false, true}) {
+        for (const std::string& line : testing::latinScriptLines) {
+          f(drawnLine(*type, line, size, lightOnDark), line);
+        }
+      }
+    }
+  }
+}
+
 // Twenty lines of a settings screen: five headings and fifteen lines of UI text.
 cv::Mat englishPage() {
   const std::vector<std::string> lines = {"Settings",
@@ -127,23 +144,15 @@ void latinModelAlone(const std::filesystem::path& file) {
   model.read(blank.view(), 0).get();
   const double load = secondsSince(start);
   Tally tally;
-  for (const std::string& font : testing::latinScriptFonts) {
-    auto type = cv::freetype::createFreeType2();
-    type->loadFontData(font, 0);
-    for (const int size : {20, 56}) {
-      for (const bool lightOnDark : {false, true}) {
-        for (const std::string& line : testing::latinScriptLines) {
-          const Bitmap page = bitmapOf(drawnLine(*type, line, size, lightOnDark));
-          const auto read = std::chrono::steady_clock::now();
-          const auto reading = model.read(page.view(), 0).get();
-          tally.seconds += secondsSince(read);
-          tally.errors += testing::editDistance(reading ? reading->text : "", line);
-          tally.characters += testing::characters(line).size();
-          ++tally.lines;
-        }
-      }
-    }
-  }
+  forEachLatinScriptLine([&](const cv::Mat& drawn, const std::string& line) {
+    const Bitmap page = bitmapOf(drawn);
+    const auto read = std::chrono::steady_clock::now();
+    const auto reading = model.read(page.view(), 0).get();
+    tally.seconds += secondsSince(read);
+    tally.errors += testing::editDistance(reading ? reading->text : "", line);
+    tally.characters += testing::characters(line).size();
+    ++tally.lines;
+  });
   std::printf("\nLatin-script model alone: load %.3f s, %.1f ms per line, error rate %.4f\n", load,
               1000 * tally.seconds / double(tally.lines),
               double(tally.errors) / double(tally.characters));
@@ -215,31 +224,16 @@ int main(int argc, char** argv) {
     for (const int size : {16, 28, 64, 120}) {
       for (const bool lightOnDark : {false, true}) {
         for (const std::string& line : lines) {
-          int baseline = 0;
-          const cv::Size extent = type->getTextSize(line, size, -1, &baseline);
-          cv::Mat page(extent.height + baseline + size, extent.width + 2 * size, CV_8UC3,
-                       lightOnDark ? cv::Scalar(40, 35, 30) : cv::Scalar(240, 240, 235));
-          type->putText(page, line, cv::Point(size, size / 2 + extent.height), size,
-                        lightOnDark ? cv::Scalar(235, 235, 235) : cv::Scalar(30, 30, 30), -1,
-                        cv::LINE_AA, true);
-          read(*vision, page, line, groups[size < 64 ? "rendered UI sizes" : "rendered headlines"]);
+          read(*vision, drawnLine(*type, line, size, lightOnDark), line,
+               groups[size < 64 ? "rendered UI sizes" : "rendered headlines"]);
         }
       }
     }
   }
 
-  for (const std::string& font : testing::latinScriptFonts) {
-    auto type = cv::freetype::createFreeType2();
-    type->loadFontData(font, 0);
-    for (const int size : {20, 56}) {
-      for (const bool lightOnDark : {false, true}) {
-        for (const std::string& line : testing::latinScriptLines) {
-          read(*vision, drawnLine(*type, line, size, lightOnDark), line,
-               groups["rendered Latin-script"]);
-        }
-      }
-    }
-  }
+  forEachLatinScriptLine([&](const cv::Mat& drawn, const std::string& line) {
+    read(*vision, drawn, line, groups["rendered Latin-script"]);
+  });
 
   std::printf("\n%-22s %6s %10s %12s\n", "lines", "count", "error rate", "ms per line");
   for (const auto& [name, t] : groups) {
