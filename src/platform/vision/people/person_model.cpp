@@ -11,6 +11,7 @@
 #include "platform/vision/mask_refinement.h"
 #include "platform/vision/onnx_model.h"
 #include "platform/vision/people/people_detector.h"
+#include "platform/vision/people/people_tracker.h"
 #include "platform/vision/people/person_model.h"
 
 namespace plumvane {
@@ -18,49 +19,39 @@ namespace {
 
 // A person whose crop would cover this share of the picture or more is near the camera.
 constexpr float closeUpShare = 0.4f;
-// A crop reaches this share of the person's width beyond each side, and of their height above
-// and below: enough room for arms and a step, and for the person to move while their box is
-// carried from an earlier frame.
-constexpr float sideMargin = 0.5f;
-constexpr float endMargin = 0.1f;
 // People shorter than this (pixels) are too small to segment; beyond this many crops, the least
 // sure people of a crowd go without.
 constexpr float leastHeight = 12;
 constexpr size_t mostCrops = 12;
 // Two crops are one when this share of the smaller lies in the larger.
 constexpr double sameCrop = 0.6;
-// In a video the detector runs on every third frame, and a person it misses is still looked for
-// where they were for this many detections.
-constexpr int detectEvery = 3;
-constexpr int keptWhenMissed = 2;
 // A crop's map is dropped unless at least this share of what it calls person is at least
 // sureValue.
 constexpr double sureShare = 0.5;
 constexpr float sureValue = 0.9f;
-// A new box this close to an earlier one (IoU) is the same person found again.
-constexpr float samePerson = 0.3f;
+// In a video the crops are segmented every segmentEvery-th frame, and on every frame the
+// detector looks at; in between, each crop's map moves on with its people.
+constexpr int segmentEvery = 2;
 
-cv::Rect cropAround(const cv::Rect2f& box, int width, int height) {
-  const float dx = box.width * sideMargin, dy = box.height * endMargin;
-  const cv::Rect2f grown(box.x - dx, box.y - dy, box.width + 2 * dx, box.height + 2 * dy);
-  const cv::Rect whole(cv::Point(int(std::floor(grown.x)), int(std::floor(grown.y))),
-                       cv::Point(int(std::ceil(grown.br().x)), int(std::ceil(grown.br().y))));
-  return whole & cv::Rect(0, 0, width, height);
-}
+// A crop around one or more people, and how they move (pixels a frame).
+struct Crop {
+  cv::Rect rect;
+  cv::Point2f velocity;
+};
 
 // Crops that mostly overlap (one person found twice, or people close together) are merged into
-// one. Merging crops that overlap less would save passes, but the people in the merged crop
-// fill less of the model's view: on a street clip, merging any two whose union is at most 1.3
-// times their area took a tenth of the time off and a fiftieth of the walkers out.
-std::vector<cv::Rect> merged(std::vector<cv::Rect> crops) {
+// one, which moves as its people do on average. Merging crops that overlap less would save
+// passes, but the people in the merged crop fill less of the model's view: on a street clip,
+// merging any two whose union is at most 1.3 times their area took a tenth of the time off and a
+// fiftieth of the walkers out.
+std::vector<Crop> merged(std::vector<Crop> crops) {
   for (bool again = true; again;) {
     again = false;
     for (size_t i = 0; i < crops.size() && !again; ++i) {
       for (size_t j = i + 1; j < crops.size() && !again; ++j) {
-        const cv::Rect both = crops[i] | crops[j];
-        const double smaller = std::min(crops[i].area(), crops[j].area());
-        if ((crops[i] & crops[j]).area() >= sameCrop * smaller) {
-          crops[i] = both;
+        const cv::Rect &a = crops[i].rect, &b = crops[j].rect;
+        if ((a & b).area() >= sameCrop * std::min(a.area(), b.area())) {
+          crops[i] = {a | b, (crops[i].velocity + crops[j].velocity) / 2};
           crops.erase(crops.begin() + std::ptrdiff_t(j));
           again = true;
         }
@@ -74,64 +65,46 @@ BitmapView viewOf(const BitmapView& picture, const cv::Rect& r) {
   return partOf(picture, r.x, r.y, r.width, r.height);
 }
 
-// People seen in recent frames of a video: a new detection replaces the box it overlaps, and a
-// person not found again is kept for a few detections before being let go.
-class RecentPeople {
- public:
-  void update(const std::vector<PersonBox>& found) {
-    std::vector<Seen> next;
-    for (const PersonBox& b : found) next.push_back({b, 0});
-    for (const Seen& s : seen_) {
-      const bool foundAgain = std::any_of(found.begin(), found.end(), [&](const PersonBox& b) {
-        return overlapOf(b.box, s.person.box) > samePerson;
-      });
-      if (!foundAgain && s.missed < keptWhenMissed) next.push_back({s.person, s.missed + 1});
-    }
-    seen_ = std::move(next);
-  }
-
-  std::vector<PersonBox> people() const {
-    std::vector<PersonBox> all;
-    for (const Seen& s : seen_) all.push_back(s.person);
-    return all;
-  }
-
- private:
-  struct Seen {
-    PersonBox person;
-    int missed;  // detections since it was last found
-  };
-  std::vector<Seen> seen_;
-};
-
 class OnnxPeople : public PersonSegmenter {
  public:
   explicit OnnxPeople(const PeopleModels& models)
       : segmentation_(models.segmentation, 1), detector_(models) {}
 
   std::optional<Mask> personMask(const BitmapView& picture) override {
-    return maskOf(picture, detector_.find(picture));
+    std::vector<TrackedPerson> people;
+    for (const PersonBox& b : detector_.find(picture)) people.push_back({b, {0, 0}});
+    return maskOf(picture, people, true);
   }
 
   std::optional<Mask> frameMask(const BitmapView& frame) override {
-    if (frames_++ % detectEvery == 0) recent_.update(detector_.find(frame));
-    return maskOf(frame, recent_.people());
+    const bool detect = tracker_.nextFrame(frame);
+    if (detect) tracker_.detected(detector_.find(frame));
+    ++sinceSegmented_;
+    return maskOf(frame, tracker_.people(), detect || sinceSegmented_ >= segmentEvery);
   }
 
  private:
+  // A crop's map at the crop's size, as it was last segmented.
+  struct CropMap {
+    Crop crop;
+    Mask map;
+  };
+
   // The whole picture's map when nobody was found, or somebody near the camera: it is right for
   // them (and when the detector missed everyone, it is the best there is). Then the map of a crop
-  // around each person further away, laid over it.
-  std::optional<Mask> maskOf(const BitmapView& picture, const std::vector<PersonBox>& people) {
+  // around each person further away, laid over it: segmented afresh, or else the last maps moved
+  // on with their people.
+  std::optional<Mask> maskOf(const BitmapView& picture, const std::vector<TrackedPerson>& people,
+                             bool segmentCrops) {
     const int W = picture.width, H = picture.height;
-    std::vector<cv::Rect> crops;
+    std::vector<Crop> crops;
     bool closeUp = people.empty();
-    for (const PersonBox& person : people) {
-      const cv::Rect crop = cropAround(person.box, W, H);
+    for (const TrackedPerson& p : people) {
+      const cv::Rect crop = cropAround(p.person.box, W, H);
       if (float(crop.area()) >= closeUpShare * float(W) * float(H)) {
         closeUp = true;
-      } else if (person.box.height >= leastHeight && crops.size() < mostCrops) {
-        crops.push_back(crop);
+      } else if (p.person.box.height >= leastHeight && crops.size() < mostCrops && !crop.empty()) {
+        crops.push_back({crop, p.velocity});
       }
     }
     Mask mask;
@@ -142,31 +115,46 @@ class OnnxPeople : public PersonSegmenter {
     } else {
       mask = Mask{W, H, std::vector<float>(size_t(W) * size_t(H), 0.0f)};
     }
+    if (segmentCrops) {
+      cropMaps_ = segmented(picture, merged(std::move(crops)));
+      sinceSegmented_ = 0;
+    }
     cv::Mat result(H, W, CV_32F, mask.values.data());
-    // A crop's map is refined against its pixels when it is coarser than they are; a map at
-    // least as fine as the crop is already as sharp as the crop can show.
-    const auto layOver = [&](const cv::Rect& crop, const Mask& map) {
-      const bool coarser = crop.width > map.width || crop.height > map.height;
-      Mask cropMask = coarser ? refinedMask(viewOf(picture, crop), map)
-                              : resizedMask(map, crop.width, crop.height);
-      cv::Mat area = result(crop);
-      cv::max(area, cv::Mat(crop.height, crop.width, CV_32F, cropMask.values.data()), area);
-    };
-    // The crops run on all cores, one single-threaded inference each, which keeps the cores
-    // busier than splitting each small inference across them.
-    crops = merged(std::move(crops));
+    const cv::Rect frame(0, 0, W, H);
+    for (const CropMap& c : cropMaps_) {
+      const cv::Point2f step = c.crop.velocity * float(sinceSegmented_);
+      const cv::Rect at =
+          c.crop.rect + cv::Point(int(std::lround(step.x)), int(std::lround(step.y)));
+      const cv::Rect inside = at & frame;
+      if (inside.empty()) continue;
+      const cv::Mat map(c.map.height, c.map.width, CV_32F, const_cast<float*>(c.map.values.data()));
+      cv::Mat area = result(inside);
+      cv::max(area, map(inside - at.tl()), area);
+    }
+    return mask;
+  }
+
+  // The sure maps of the crops, each at its crop's size. A crop's map is refined against its
+  // pixels when it is coarser than they are; a map at least as fine as the crop is already as
+  // sharp as the crop can show. The crops run on all cores, one single-threaded inference each,
+  // which keeps the cores busier than splitting each small inference across them.
+  std::vector<CropMap> segmented(const BitmapView& picture, const std::vector<Crop>& crops) {
     std::vector<Mask> maps(crops.size());
     cv::parallel_for_(cv::Range(0, int(crops.size())), [&](const cv::Range& range) {
       for (int k = range.start; k < range.end; ++k) {
-        if (auto map = segmentation_.map(viewOf(picture, crops[size_t(k)]))) {
-          maps[size_t(k)] = std::move(*map);
-        }
+        const cv::Rect& r = crops[size_t(k)].rect;
+        std::optional<Mask> map = segmentation_.map(viewOf(picture, r));
+        if (!map || !isSure(*map)) continue;
+        const bool coarser = r.width > map->width || r.height > map->height;
+        maps[size_t(k)] =
+            coarser ? refinedMask(viewOf(picture, r), *map) : resizedMask(*map, r.width, r.height);
       }
     });
+    std::vector<CropMap> sure;
     for (size_t k = 0; k < crops.size(); ++k) {
-      if (!maps[k].isEmpty() && isSure(maps[k])) layOver(crops[k], maps[k]);
+      if (!maps[k].isEmpty()) sure.push_back({crops[k], std::move(maps[k])});
     }
-    return mask;
+    return sure;
   }
 
   // Whether the model is sure of what it found in a crop: most of what it calls person, it calls
@@ -179,8 +167,9 @@ class OnnxPeople : public PersonSegmenter {
 
   SegmentationModel segmentation_;
   PeopleDetector detector_;
-  RecentPeople recent_;
-  int64_t frames_ = 0;
+  PeopleTracker tracker_;
+  std::vector<CropMap> cropMaps_;
+  int sinceSegmented_ = 0;  // frames since cropMaps_ were segmented
 };
 
 }  // namespace

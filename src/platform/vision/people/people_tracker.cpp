@@ -1,0 +1,135 @@
+#include "platform/vision/people/people_tracker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+namespace plumvane {
+namespace {
+
+// The detector looks at every detectEvery-th frame; a person it misses is still looked for
+// for this many detections.
+constexpr int detectEvery = 6;
+constexpr int keptWhenMissed = 2;
+// A new box this close to where a person was expected (IoU) is the same person found again.
+constexpr float samePerson = 0.3f;
+// The picture is compared with the one at the last detection at this size; a mean difference
+// of more than sharpChange levels is a new scene, looked at at once.
+constexpr int thumbnailWidth = 96;
+constexpr double sharpChange = 12;
+// Something moving where nobody is followed (someone coming in, or out from behind another) is
+// looked at soonest this many frames after the last detection: so on a moving camera, where
+// everything moves, the detector runs no more often than this. Moving is a change of more than
+// movingLevel between frames in at least movingArea pixels of the thumbnail.
+constexpr int soonestDetection = 3;
+constexpr int movingLevel = 20;
+constexpr int movingArea = 10;
+// A crop reaches this share of the person's width beyond each side, and of their height above
+// and below: enough room for arms and a step, and for the person to move while their box is
+// carried from an earlier frame.
+constexpr float sideMargin = 0.5f;
+constexpr float endMargin = 0.1f;
+// A person is not taken to move more than this share of their box's height in a frame: a larger
+// step between detections is two people taken for one.
+constexpr float fastestStep = 0.1f;
+
+cv::Rect2f movedBy(const cv::Rect2f& box, cv::Point2f step) {
+  return {box.x + step.x, box.y + step.y, box.width, box.height};
+}
+
+cv::Point2f centreOf(const cv::Rect2f& box) {
+  return {box.x + box.width / 2, box.y + box.height / 2};
+}
+
+}  // namespace
+
+cv::Rect cropAround(const cv::Rect2f& box, int width, int height) {
+  const float dx = box.width * sideMargin, dy = box.height * endMargin;
+  const cv::Rect2f grown(box.x - dx, box.y - dy, box.width + 2 * dx, box.height + 2 * dy);
+  const cv::Rect whole(cv::Point(int(std::floor(grown.x)), int(std::floor(grown.y))),
+                       cv::Point(int(std::ceil(grown.br().x)), int(std::ceil(grown.br().y))));
+  return whole & cv::Rect(0, 0, width, height);
+}
+
+bool PeopleTracker::nextFrame(const BitmapView& frame) {
+  ++frame_;
+  const cv::Mat bgra(frame.height, frame.width, CV_8UC4, const_cast<uint8_t*>(frame.pixels),
+                     frame.rowBytes);
+  const int width = std::min(thumbnailWidth, frame.width);
+  const int height = std::max(1, int(std::lround(double(frame.height) * width / frame.width)));
+  cv::Mat small;
+  cv::resize(bgra, small, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+  cv::Mat previous;
+  std::swap(previous, thumbnail_);
+  cv::cvtColor(small, thumbnail_, cv::COLOR_BGRA2GRAY);
+  if (frame_ == 0 || frame_ - lastDetection_ >= detectEvery ||
+      previous.size() != thumbnail_.size() || lastThumbnail_.size() != thumbnail_.size()) {
+    return true;
+  }
+  if (cv::norm(thumbnail_, lastThumbnail_, cv::NORM_L1) / double(thumbnail_.total()) >
+      sharpChange) {
+    return true;
+  }
+  return frame_ - lastDetection_ >= soonestDetection &&
+         movesWhereNobodyIs(previous, frame.width, frame.height);
+}
+
+bool PeopleTracker::movesWhereNobodyIs(const cv::Mat& previous, int width, int height) const {
+  cv::Mat moving;
+  cv::absdiff(thumbnail_, previous, moving);
+  moving = moving > movingLevel;
+  const double sx = double(moving.cols) / width, sy = double(moving.rows) / height;
+  for (const TrackedPerson& p : people()) {
+    const cv::Rect crop = cropAround(p.person.box, width, height);
+    const cv::Rect small(
+        cv::Point(int(std::floor(crop.x * sx)), int(std::floor(crop.y * sy))),
+        cv::Point(int(std::ceil(crop.br().x * sx)), int(std::ceil(crop.br().y * sy))));
+    moving(small & cv::Rect(0, 0, moving.cols, moving.rows)).setTo(0);
+  }
+  return cv::countNonZero(moving) >= movingArea;
+}
+
+void PeopleTracker::detected(const std::vector<PersonBox>& found) {
+  std::vector<Track> next;
+  std::vector<bool> followed(tracks_.size(), false);
+  for (const PersonBox& b : found) {
+    Track track{b, {0, 0}, frame_, 0};
+    // The person expected nearest this box, if any is near enough.
+    float best = samePerson;
+    size_t match = tracks_.size();
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+      const Track& t = tracks_[i];
+      const cv::Rect2f expected = movedBy(t.person.box, t.velocity * float(frame_ - t.seenAt));
+      const float overlap = overlapOf(b.box, expected);
+      if (overlap > best && !followed[i]) best = overlap, match = i;
+    }
+    if (match < tracks_.size()) {
+      followed[match] = true;
+      const Track& t = tracks_[match];
+      const cv::Point2f step = (centreOf(b.box) - centreOf(t.person.box)) /
+                               float(std::max<int64_t>(1, frame_ - t.seenAt));
+      if (std::hypot(step.x, step.y) <= fastestStep * b.box.height) track.velocity = step;
+    }
+    next.push_back(track);
+  }
+  for (size_t i = 0; i < tracks_.size(); ++i) {
+    if (!followed[i] && tracks_[i].missed < keptWhenMissed) {
+      next.push_back(tracks_[i]);
+      ++next.back().missed;
+    }
+  }
+  tracks_ = std::move(next);
+  lastDetection_ = frame_;
+  thumbnail_.copyTo(lastThumbnail_);
+}
+
+std::vector<TrackedPerson> PeopleTracker::people() const {
+  std::vector<TrackedPerson> all;
+  for (const Track& t : tracks_) {
+    const cv::Point2f moved = t.velocity * float(frame_ - t.seenAt);
+    all.push_back({{movedBy(t.person.box, moved), t.person.score}, t.velocity});
+  }
+  return all;
+}
+
+}  // namespace plumvane
