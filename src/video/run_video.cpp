@@ -72,14 +72,20 @@ void runVideo(const RunSettings& settings, Vision& vision) {
             std::to_string(v.geometry.W) + " " + std::to_string(v.geometry.H));
   v.orientation = orientationOf(v.t);
 
-  // Each matte is written on a thread of its own while the next frame is read and segmented;
-  // its line is printed once it is complete, so the lines keep their order and a "p" line
-  // always follows its file.
+  // Each matte is written on a thread of its own while the next frame is segmented, and the
+  // frame after it is decoded on another; a matte's line is printed once it is complete, so the
+  // lines keep their order and a "p" line always follows its file.
   ProgressDisplay progress(v.total);
+  VideoFrame frame, ahead;
+  const auto readAhead = [&] {
+    return std::async(std::launch::async, [&] { return v.reader->next(ahead); });
+  };
+  std::future<VideoReader::Status> reading = readAhead();
   std::future<std::optional<std::string>> writing;
   auto finishWriting = [&] {
     if (!writing.valid()) return;
     if (auto error = writing.get()) {
+      if (reading.valid()) reading.wait();  // the process ends: no thread may be decoding
       progress.clear();
       fail(*error);
     }
@@ -88,9 +94,10 @@ void runVideo(const RunSettings& settings, Vision& vision) {
     printLine("p " + std::to_string(v.n));
     progress.update(v.n);
   };
-  VideoFrame frame;
   VideoReader::Status status;
-  while ((status = v.reader->next(frame)) == VideoReader::Status::frame) {
+  while ((status = reading.get()) == VideoReader::Status::frame) {
+    std::swap(frame, ahead);
+    reading = readAhead();
     if (std::optional<Mask> mask =
             segment(frame, v.orientation, settings.usePerson, v.geometry, vision)) {
       v.last = std::make_shared<const Mask>(std::move(*mask));
