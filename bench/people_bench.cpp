@@ -6,8 +6,10 @@
 // and closed, of at least 300 pixels and taller than wide, in every frame after the model's first
 // 150 frames of learning. A walker counts as covered when at least 30% of its blob is white
 // (>= 128) in that frame's matte. The matte's share on walkers is its total coverage within
-// 8 pixels of any blob of the frame over its total coverage. Mattes larger or smaller than the
-// frames are compared at the frames' size.
+// 8 pixels of any blob of the frame over its total coverage. The matte's steadiness is its mean
+// change from one frame to the next where the picture is still (no pixel within 4 changes by more
+// than 3 levels), over the whole clip. Mattes larger or smaller than the frames are compared at
+// the frames' size.
 #include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -35,14 +37,14 @@ int main(int argc, char** argv) {
   const cv::Mat close = cv::getStructuringElement(cv::MORPH_RECT, {9, 9});
   const cv::Mat near = cv::getStructuringElement(cv::MORPH_ELLIPSE, {17, 17});
   long walkers = 0, covered = 0;
-  double onWalkers = 0, total = 0;
+  double onWalkers = 0, total = 0, change = 0, still = 0;
+  cv::Mat previousGrey, previousMatte;
   VideoFrame frame;
   for (int n = 0; (*reader)->next(frame) == VideoReader::Status::frame; ++n) {
     const cv::Mat bgra(frame.height, frame.width, CV_8UC4, frame.bgra.data(), frame.rowBytes);
     cv::Mat bgr, foreground;
     cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
     model->apply(bgr, foreground);
-    if (n < learning) continue;
     char name[32];
     std::snprintf(name, sizeof name, "/matte_%05d.png", n);
     cv::Mat matte = cv::imread(argv[2] + std::string(name), cv::IMREAD_GRAYSCALE);
@@ -51,6 +53,18 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (matte.size() != bgr.size()) cv::resize(matte, matte, bgr.size(), 0, 0, cv::INTER_AREA);
+    cv::Mat grey, calm, moved;
+    cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
+    if (!previousGrey.empty()) {
+      cv::absdiff(grey, previousGrey, calm);
+      cv::erode(calm <= 3, calm, cv::Mat::ones(9, 9, CV_8U));
+      cv::absdiff(matte, previousMatte, moved);
+      change += cv::sum(moved & calm)[0];
+      still += cv::countNonZero(calm);
+    }
+    previousGrey = grey;
+    previousMatte = matte;
+    if (n < learning) continue;
     cv::Mat blobs = foreground == 255, labels, stats, centres;
     cv::morphologyEx(blobs, blobs, cv::MORPH_OPEN, open);
     cv::morphologyEx(blobs, blobs, cv::MORPH_CLOSE, close);
@@ -72,4 +86,6 @@ int main(int argc, char** argv) {
   std::printf("walkers %ld, covered %.3f, matte on walkers %.3f\n", walkers,
               walkers ? double(covered) / double(walkers) : 0.0,
               total > 0 ? onWalkers / total : 0.0);
+  std::printf("matte change where the picture is still: %.3f levels a frame\n",
+              still > 0 ? change / still : 0.0);
 }
