@@ -29,10 +29,12 @@ std::optional<std::string> writeMatte(const Mask* mask, int64_t index, int64_t w
     cv::Mat to(int(height), int(width), CV_8U, grey.data());
     from.convertTo(to, CV_8U, 255.0);  // rounds to nearest and clamps
   }
-  // Mattes are written once per frame and are mostly flat: the fastest compression is enough.
+  // Mattes are written once per frame and are mostly flat: runs of black and white, quickly
+  // compressed, are enough.
   PngOptions options;
   options.srgb = false;
   options.compressionLevel = 1;
+  options.runs = true;
   if (auto reason = writePng(path, {grey.data(), int(width), int(height), 1}, options)) {
     return cantWrite(path, *reason);
   }

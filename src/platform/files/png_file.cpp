@@ -4,6 +4,7 @@
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -49,6 +50,10 @@ bool encode(FILE* file, const PngPixels& pixels, const PngOptions& options, png_
   }
   png_init_io(png, file);
   png_set_compression_level(png, options.compressionLevel);
+  if (options.runs) {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_strategy(png, Z_RLE);
+  }
   png_set_IHDR(png, info, png_uint_32(pixels.width), png_uint_32(pixels.height), 8,
                pixels.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
