@@ -1,0 +1,181 @@
+#include "poster/hole_rim.h"
+
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+
+namespace plumvane {
+namespace {
+
+// The rim is read at the scale at which subjects' holes are filled.
+constexpr int rimSide = 1000;
+
+// How far around a hole its rim reaches, in pixels at that scale: wide enough to take in the
+// halo or glow that the segmenter leaves outside a subject.
+constexpr int rimWidth = 6;
+
+// Within this many rim widths of a hole, what stands out from the background is not read into
+// it: a structure cut by the hole (a frame, a ring) would otherwise be drawn on into it as a
+// streak from wherever the unread part ends.
+constexpr int unreadWidths = 4;
+
+// A pixel whose colour is further than this (in levels, on its most different channel) from the
+// background near it stands out from it.
+constexpr float oddLevel = 16;
+
+// The background near a hole is told apart from what stands out only where it is mostly flat
+// (a designed backdrop of plain colour or gentle gradients): where more than half of it within
+// flatWindow / 2 rim widths changes by less than flatSlope levels a pixel. On a photo, where the
+// background's own edges would stand out, everything is read as it is: measured on subjects
+// pasted on blurred photos, this keeps their fill as it was.
+constexpr float flatSlope = 0.5f;
+constexpr int flatWindow = 20;
+
+// The background near a pixel is the mean of the known pixels within a spread of this many rim
+// widths, taken again without those far from it: wide enough that a frame, a ring or a shadow
+// is a small part of them, and drops out.
+constexpr double backgroundSpread = 5;
+
+cv::Mat disc(int radius) {
+  return cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * radius + 1, 2 * radius + 1));
+}
+
+// A mask of the reduced scale brought back to the picture's size, every pixel that a reduced
+// pixel of the mask touches included.
+cv::Mat enlarged(const cv::Mat& mask, cv::Size size) {
+  if (mask.size() == size) return mask.clone();
+  cv::Mat big;
+  cv::resize(mask, big, size, 0, 0, cv::INTER_LINEAR);
+  return big > 0;
+}
+
+// The mean of the known pixels near each pixel of a 32-bit RGB picture, weighted by a Gaussian
+// of the given spread.
+cv::Mat localMean(const cv::Mat& values, const cv::Mat& known, double spread) {
+  cv::Mat sums = values.clone(), weight, mean;
+  sums.setTo(cv::Scalar::all(0), known == 0);
+  known.convertTo(weight, CV_32F, 1.0 / 255);
+  cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight);
+  // A wide spread is taken at a quarter of the scale, where it costs a sixteenth.
+  const int step = spread >= 8 ? 4 : 1;
+  if (step > 1) {
+    const cv::Size coarse((values.cols + step - 1) / step, (values.rows + step - 1) / step);
+    cv::resize(sums, sums, coarse, 0, 0, cv::INTER_AREA);
+    cv::resize(weight, weight, coarse, 0, 0, cv::INTER_AREA);
+  }
+  cv::GaussianBlur(sums, sums, {0, 0}, spread / step);
+  cv::GaussianBlur(weight, weight, {0, 0}, spread / step);
+  cv::divide(sums, cv::max(weight, 1e-3f), mean);
+  if (step > 1) cv::resize(mean, mean, values.size(), 0, 0, cv::INTER_LINEAR);
+  return mean;
+}
+
+// How far each pixel of a 32-bit RGB picture lies from a colour, in levels on its most different
+// channel (32-bit).
+cv::Mat distance(const cv::Mat& values, const cv::Mat& colours) {
+  cv::Mat difference;
+  cv::absdiff(values, colours, difference);
+  difference = difference.reshape(1, int(difference.total()));
+  cv::reduce(difference, difference, 1, cv::REDUCE_MAX);
+  return difference.reshape(1, values.rows);
+}
+
+// The background near each pixel: the mean of the known pixels near it, taken again without
+// those far from the first mean, so that a thin frame or ring among them does not tint it.
+cv::Mat backgroundNear(const cv::Mat& values, const cv::Mat& known) {
+  cv::Mat mean = localMean(values, known, backgroundSpread * rimWidth);
+  for (const float tolerance : {4 * oddLevel, 2 * oddLevel, oddLevel}) {
+    mean = localMean(values, known & (distance(values, mean) < tolerance),
+                     backgroundSpread * rimWidth);
+  }
+  return mean;
+}
+
+// Where the backdrop is mostly flat (of the pixels of area within flatWindow / 2 rim widths).
+cv::Mat mostlyFlat(const cv::Mat& values, const cv::Mat& area) {
+  cv::Mat dx, dy, slope;
+  cv::Sobel(values, dx, CV_32F, 1, 0, 3, 1.0 / 8);
+  cv::Sobel(values, dy, CV_32F, 0, 1, 3, 1.0 / 8);
+  cv::magnitude(dx.reshape(1), dy.reshape(1), slope);
+  slope = slope.reshape(3, values.rows).reshape(1, int(values.total()));
+  cv::reduce(slope, slope, 1, cv::REDUCE_MAX);
+  const cv::Mat flat = (slope.reshape(1, values.rows) < flatSlope) & area;
+  cv::Mat flatCount, areaCount;
+  const cv::Size window(flatWindow * rimWidth + 1, flatWindow * rimWidth + 1);
+  cv::boxFilter(flat, flatCount, CV_32F, window, {-1, -1}, false);
+  cv::boxFilter(area, areaCount, CV_32F, window, {-1, -1}, false);
+  return flatCount > 0.5 * areaCount;
+}
+
+}  // namespace
+
+HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& hole) {
+  HoleRim rim{cv::Mat(rgb.size(), CV_8U, cv::Scalar(0)), cv::Mat(rgb.size(), CV_8U, cv::Scalar(0))};
+  if (cv::countNonZero(hole) == 0) return rim;
+  const double scale = std::min(1.0, double(rimSide) / double(std::max(rgb.cols, rgb.rows)));
+  const cv::Size reduced(std::max(1, int(rgb.cols * scale + 0.5)),
+                         std::max(1, int(rgb.rows * scale + 0.5)));
+  cv::Mat small, smallHole, smallSubject, values;
+  cv::resize(rgb, small, reduced, 0, 0, cv::INTER_AREA);
+  small.convertTo(values, CV_32FC3);
+  cv::resize(hole, smallHole, reduced, 0, 0, cv::INTER_AREA);
+  smallHole = smallHole > 0;
+  cv::resize(subject, smallSubject, reduced, 0, 0, cv::INTER_AREA);
+  smallSubject = smallSubject > 127;
+
+  // The band around the hole, what lies beyond it, and the stretch near the hole where what
+  // stands out is not read.
+  cv::Mat reach, near;
+  cv::dilate(smallHole, reach, disc(rimWidth));
+  cv::dilate(smallHole, near, disc(unreadWidths * rimWidth));
+  const cv::Mat band = reach & ~smallHole, beyond = ~reach;
+  near &= ~smallHole;
+  if (cv::countNonZero(beyond) == 0) return rim;
+
+  const cv::Mat background = backgroundNear(values, beyond);
+  const cv::Mat fromBackground = distance(values, background);
+  cv::Mat odd = near & (fromBackground > oddLevel) & mostlyFlat(values, near & beyond);
+  if (cv::countNonZero(odd) == 0) return rim;
+  // Their soft fringes too, so that no faint trace of them is read.
+  cv::dilate(odd, odd, disc(1));
+  odd &= near;
+
+  // Each patch of them that clings to the hole without reaching beyond the band, its pixels
+  // mostly nearer the subject's colours next to them than to the background's, is the subject's
+  // own halo, or a scrap of something the subject was cut from: it goes with the hole. What
+  // reaches beyond (a frame or ring of the design) stays on the plate.
+  const cv::Mat likeSubject =
+      distance(values, localMean(values, smallSubject, 2 * rimWidth)) < fromBackground;
+  cv::Mat labels;
+  const int count = cv::connectedComponents(odd, labels, 8, CV_32S);
+  cv::Mat touchesHole;
+  cv::dilate(smallHole, touchesHole, disc(1));
+  std::vector<uint8_t> clings(size_t(count), 0), spreads(size_t(count), 0);
+  std::vector<int> votes(size_t(count), 0);
+  for (int y = 0; y < labels.rows; ++y) {
+    const int* label = labels.ptr<int>(y);
+    const uint8_t* inner = touchesHole.ptr<uint8_t>(y);
+    const uint8_t* outer = beyond.ptr<uint8_t>(y);
+    const uint8_t* like = likeSubject.ptr<uint8_t>(y);
+    for (int x = 0; x < labels.cols; ++x) {
+      const size_t l = size_t(label[x]);
+      if (l == 0) continue;
+      if (inner[x]) clings[l] = 1;
+      if (outer[x]) spreads[l] = 1;
+      votes[l] += like[x] ? 1 : -1;
+    }
+  }
+  cv::Mat swallowed(reduced, CV_8U, cv::Scalar(0));
+  for (int y = 0; y < labels.rows; ++y) {
+    const int* label = labels.ptr<int>(y);
+    uint8_t* out = swallowed.ptr<uint8_t>(y);
+    for (int x = 0; x < labels.cols; ++x) {
+      const size_t l = size_t(label[x]);
+      out[x] = (l != 0 && clings[l] && !spreads[l] && votes[l] > 0) ? 255 : 0;
+    }
+  }
+  rim.swallowed = enlarged(swallowed, rgb.size()) & ~hole;
+  rim.unread = enlarged(odd, rgb.size()) & ~hole;
+  return rim;
+}
+
+}  // namespace plumvane
