@@ -20,7 +20,7 @@ constexpr int unreadWidths = 4;
 
 // A pixel whose colour is further than this (in levels, on its most different channel) from the
 // background near it stands out from it.
-constexpr float oddLevel = 16;
+constexpr float oddLevel = 12;
 
 // The background near a hole is told apart from what stands out only where it is mostly flat
 // (a designed backdrop of plain colour or gentle gradients): where more than half of it within
@@ -79,13 +79,13 @@ cv::Mat distance(const cv::Mat& values, const cv::Mat& colours) {
   return difference.reshape(1, values.rows);
 }
 
-// The background near each pixel: the mean of the known pixels near it, taken again without
-// those far from the first mean, so that a thin frame or ring among them does not tint it.
-cv::Mat backgroundNear(const cv::Mat& values, const cv::Mat& known) {
-  cv::Mat mean = localMean(values, known, backgroundSpread * rimWidth);
+// The prevailing colour near each pixel: the mean of the known pixels near it, taken again
+// without those far from the last mean, so that a thin frame or ring among them does not tint
+// it.
+cv::Mat prevailing(const cv::Mat& values, const cv::Mat& known, double spread) {
+  cv::Mat mean = localMean(values, known, spread);
   for (const float tolerance : {4 * oddLevel, 2 * oddLevel, oddLevel}) {
-    mean = localMean(values, known & (distance(values, mean) < tolerance),
-                     backgroundSpread * rimWidth);
+    mean = localMean(values, known & (distance(values, mean) < tolerance), spread);
   }
   return mean;
 }
@@ -122,55 +122,72 @@ HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& h
   cv::resize(subject, smallSubject, reduced, 0, 0, cv::INTER_AREA);
   smallSubject = smallSubject > 127;
 
-  // The band around the hole, what lies beyond it, and the stretch near the hole where what
-  // stands out is not read.
+  // The background is read beyond a rim width from the hole; what stands out from it is looked
+  // for near the hole, where the backdrop around is mostly flat.
   cv::Mat reach, near;
   cv::dilate(smallHole, reach, disc(rimWidth));
   cv::dilate(smallHole, near, disc(unreadWidths * rimWidth));
-  const cv::Mat band = reach & ~smallHole, beyond = ~reach;
+  const cv::Mat beyond = ~reach;
   near &= ~smallHole;
   if (cv::countNonZero(beyond) == 0) return rim;
 
-  const cv::Mat background = backgroundNear(values, beyond);
+  const cv::Mat background = prevailing(values, beyond, backgroundSpread * rimWidth);
   const cv::Mat fromBackground = distance(values, background);
-  cv::Mat odd = near & (fromBackground > oddLevel) & mostlyFlat(values, near & beyond);
+  cv::Mat around;
+  cv::dilate(smallHole, around, disc(2 * unreadWidths * rimWidth));
+  cv::Mat odd = near & (fromBackground > oddLevel) & mostlyFlat(values, around & beyond);
   if (cv::countNonZero(odd) == 0) return rim;
   // Their soft fringes too, so that no faint trace of them is read.
   cv::dilate(odd, odd, disc(1));
   odd &= near;
 
-  // Each patch of them that clings to the hole without reaching beyond the band, its pixels
-  // mostly nearer the subject's colours next to them than to the background's, is the subject's
-  // own halo, or a scrap of something the subject was cut from: it goes with the hole. What
-  // reaches beyond (a frame or ring of the design) stays on the plate.
+  // What stands out and reaches far from the hole (a frame or ring of the design) stays on the
+  // plate, and so does what lies close to it along it. The rest that clings to the hole, its
+  // pixels mostly nearer the subject's colours next to them than to the background's, is the
+  // subject's own halo, or a scrap of something the subject was cut from: it goes with the hole.
+  // So does whatever stands out close to the hole and does not continue a frame there (where a
+  // halo meets a frame, the blend of the two).
+  cv::Mat reached;
+  cv::dilate(~(near | smallHole), reached, disc(1));
+  reached &= odd;
+  for (int step = 0; step < 2 * unreadWidths * rimWidth; ++step) {
+    cv::dilate(reached, reached, disc(1));
+    reached &= odd;
+  }
+  const cv::Mat loose = odd & ~reached;
   const cv::Mat likeSubject =
       distance(values, localMean(values, smallSubject, 2 * rimWidth)) < fromBackground;
   cv::Mat labels;
-  const int count = cv::connectedComponents(odd, labels, 8, CV_32S);
+  const int count = cv::connectedComponents(loose, labels, 8, CV_32S);
   cv::Mat touchesHole;
   cv::dilate(smallHole, touchesHole, disc(1));
-  std::vector<uint8_t> clings(size_t(count), 0), spreads(size_t(count), 0);
+  std::vector<uint8_t> clings(size_t(count), 0);
   std::vector<int> votes(size_t(count), 0);
   for (int y = 0; y < labels.rows; ++y) {
     const int* label = labels.ptr<int>(y);
     const uint8_t* inner = touchesHole.ptr<uint8_t>(y);
-    const uint8_t* outer = beyond.ptr<uint8_t>(y);
     const uint8_t* like = likeSubject.ptr<uint8_t>(y);
     for (int x = 0; x < labels.cols; ++x) {
       const size_t l = size_t(label[x]);
       if (l == 0) continue;
       if (inner[x]) clings[l] = 1;
-      if (outer[x]) spreads[l] = 1;
       votes[l] += like[x] ? 1 : -1;
     }
   }
-  cv::Mat swallowed(reduced, CV_8U, cv::Scalar(0));
+  cv::Mat swallowed, close;
+  cv::dilate(smallHole, close, disc(2 * rimWidth));
+  // There only what continues a structure at least three pixels thick, in its colour, holds.
+  cv::Mat thick;
+  cv::morphologyEx(reached, thick, cv::MORPH_OPEN, disc(1));
+  const cv::Mat continues =
+      thick & (distance(values, prevailing(values, thick, 2 * rimWidth)) < 2 * oddLevel);
+  swallowed = close & odd & ~continues;
   for (int y = 0; y < labels.rows; ++y) {
     const int* label = labels.ptr<int>(y);
     uint8_t* out = swallowed.ptr<uint8_t>(y);
     for (int x = 0; x < labels.cols; ++x) {
       const size_t l = size_t(label[x]);
-      out[x] = (l != 0 && clings[l] && !spreads[l] && votes[l] > 0) ? 255 : 0;
+      if (l != 0 && clings[l] && votes[l] > 0) out[x] = 255;
     }
   }
   rim.swallowed = enlarged(swallowed, rgb.size()) & ~hole;

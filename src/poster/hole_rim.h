@@ -14,10 +14,12 @@ struct HoleRim {
 // the picture's longer side, where the backdrop is mostly flat (a designed one of plain colour
 // or gentle gradients; on a photo nothing is marked). Within 24 pixels of the hole at that
 // scale, whatever stands out from the background near it (a frame or ring, a shadow, a halo)
-// is never read into the hole. Of that, each patch that clings to the hole, ends within 6 pixels
-// of it, and is mostly nearer the colours of subject (an 8-bit mask of where the subjects mostly
-// are) next to it than the background's is swallowed by the hole; the rest stays. Both masks are
-// at the picture's size and outside hole.
+// is never read into the hole. Of that, the hole swallows each patch that clings to it without
+// reaching that far out, when its pixels are mostly nearer the colours of subject (an 8-bit mask
+// of where the subjects mostly are) next to them than the background's, and within 12 pixels
+// of it, whatever does not continue in its colour a structure at least 3 pixels thick that
+// reaches out (a frame or ring, which stays whole up to the hole). Both masks are at the
+// picture's size and outside hole.
 HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& hole);
 
 }  // namespace plumvane

@@ -50,8 +50,12 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   // but is not read into it.
   cv::Mat removed = soft > 0;
   const HoleRim rim = readHoleRim(rgb, core, removed);
+  // The hole's soft rim next to a swallowed halo is replaced whole too.
+  cv::Mat swallowedRim;
+  cv::dilate(rim.swallowed, swallowedRim,
+             cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(7, 7)));
   removed |= rim.swallowed;
-  soft.setTo(255, rim.swallowed);
+  soft.setTo(255, swallowedRim & removed);
   for (const auto& ink : inks) {
     if (!ink) continue;
     cv::Mat area = strokes(rows(ink->rect));
