@@ -92,9 +92,11 @@ cv::Mat prevailing(const cv::Mat& values, const cv::Mat& known, double spread) {
 
 // Where the backdrop is mostly flat (of the pixels of area within flatWindow / 2 rim widths).
 cv::Mat mostlyFlat(const cv::Mat& values, const cv::Mat& area) {
-  cv::Mat dx, dy, slope;
-  cv::Sobel(values, dx, CV_32F, 1, 0, 3, 1.0 / 8);
-  cv::Sobel(values, dy, CV_32F, 0, 1, 3, 1.0 / 8);
+  // Taken over a smoothed copy, so that the grain or dither of a gradient does not count.
+  cv::Mat smooth, dx, dy, slope;
+  cv::GaussianBlur(values, smooth, {0, 0}, 1);
+  cv::Sobel(smooth, dx, CV_32F, 1, 0, 3, 1.0 / 8);
+  cv::Sobel(smooth, dy, CV_32F, 0, 1, 3, 1.0 / 8);
   cv::magnitude(dx.reshape(1), dy.reshape(1), slope);
   slope = slope.reshape(3, values.rows).reshape(1, int(values.total()));
   cv::reduce(slope, slope, 1, cv::REDUCE_MAX);
