@@ -40,33 +40,20 @@ cv::Mat disc(int radius) {
 }
 
 // A mask of the reduced scale brought back to the picture's size, every pixel that a reduced
-// pixel of the mask touches included.
+// pixel of the mask touches included. Only the part around its lit pixels is scaled.
 cv::Mat enlarged(const cv::Mat& mask, cv::Size size) {
   if (mask.size() == size) return mask.clone();
-  cv::Mat big;
-  cv::resize(mask, big, size, 0, 0, cv::INTER_LINEAR);
-  return big > 0;
-}
-
-// The mean of the known pixels near each pixel of a 32-bit RGB picture, weighted by a Gaussian
-// of the given spread.
-cv::Mat localMean(const cv::Mat& values, const cv::Mat& known, double spread) {
-  cv::Mat sums = values.clone(), weight, mean;
-  sums.setTo(cv::Scalar::all(0), known == 0);
-  known.convertTo(weight, CV_32F, 1.0 / 255);
-  cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight);
-  // A wide spread is taken at a quarter of the scale, where it costs a sixteenth.
-  const int step = spread >= 8 ? 4 : 1;
-  if (step > 1) {
-    const cv::Size coarse((values.cols + step - 1) / step, (values.rows + step - 1) / step);
-    cv::resize(sums, sums, coarse, 0, 0, cv::INTER_AREA);
-    cv::resize(weight, weight, coarse, 0, 0, cv::INTER_AREA);
-  }
-  cv::GaussianBlur(sums, sums, {0, 0}, spread / step);
-  cv::GaussianBlur(weight, weight, {0, 0}, spread / step);
-  cv::divide(sums, cv::max(weight, 1e-3f), mean);
-  if (step > 1) cv::resize(mean, mean, values.size(), 0, 0, cv::INTER_LINEAR);
-  return mean;
+  cv::Mat big(size, CV_8U, cv::Scalar(0));
+  cv::Rect lit = cv::boundingRect(mask);
+  if (lit.empty()) return big;
+  lit = (lit - cv::Point(1, 1) + cv::Size(2, 2)) & cv::Rect(0, 0, mask.cols, mask.rows);
+  const double fx = double(size.width) / mask.cols, fy = double(size.height) / mask.rows;
+  const cv::Rect area(int(lit.x * fx), int(lit.y * fy), int(lit.br().x * fx) - int(lit.x * fx),
+                      int(lit.br().y * fy) - int(lit.y * fy));
+  cv::Mat part;
+  cv::resize(mask(lit), part, area.size(), 0, 0, cv::INTER_LINEAR);
+  big(area).setTo(255, part > 0);
+  return big;
 }
 
 // How far each pixel of a 32-bit RGB picture lies from a colour, in levels on its most different
@@ -74,33 +61,64 @@ cv::Mat localMean(const cv::Mat& values, const cv::Mat& known, double spread) {
 cv::Mat distance(const cv::Mat& values, const cv::Mat& colours) {
   cv::Mat difference;
   cv::absdiff(values, colours, difference);
-  difference = difference.reshape(1, int(difference.total()));
-  cv::reduce(difference, difference, 1, cv::REDUCE_MAX);
-  return difference.reshape(1, values.rows);
+  std::vector<cv::Mat> channels;
+  cv::split(difference, channels);
+  return cv::max(cv::max(channels[0], channels[1]), channels[2]);
 }
 
-// The prevailing colour near each pixel: the mean of the known pixels near it, taken again
-// without those far from the last mean, so that a thin frame or ring among them does not tint
-// it.
-cv::Mat prevailing(const cv::Mat& values, const cv::Mat& known, double spread) {
-  cv::Mat mean = localMean(values, known, spread);
-  for (const float tolerance : {4 * oddLevel, 2 * oddLevel, oddLevel}) {
-    mean = localMean(values, known & (distance(values, mean) < tolerance), spread);
-  }
+// The mean of colours (32-bit RGB) near each pixel, each weighted by weight (32-bit) and by a
+// Gaussian of the given spread.
+cv::Mat weightedMean(const cv::Mat& colours, const cv::Mat& weight, double spread) {
+  cv::Mat weight3, sums, weights, mean;
+  cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight3);
+  cv::GaussianBlur(colours.mul(weight3), sums, {0, 0}, spread);
+  cv::GaussianBlur(weight3, weights, {0, 0}, spread);
+  cv::divide(sums, cv::max(weights, 1e-3f), mean);
   return mean;
 }
 
-// Where the backdrop is mostly flat (of the pixels of area within flatWindow / 2 rim widths).
+// The prevailing colour of the known pixels near each pixel of a 32-bit RGB picture: their mean
+// weighted by a Gaussian of the given spread, taken again as many rounds as asked without those
+// far from the last mean, so that a thin frame or ring among them does not tint it. Worked out
+// at a quarter of the scale, where it costs a sixteenth.
+cv::Mat prevailing(const cv::Mat& values, const cv::Mat& known, double spread, int rounds) {
+  constexpr int step = 4;
+  const cv::Size coarse((values.cols + step - 1) / step, (values.rows + step - 1) / step);
+  cv::Mat weight, weight3, sums, counted, colours;
+  known.convertTo(weight, CV_32F, 1.0 / 255);
+  cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight3);
+  cv::resize(values.mul(weight3), sums, coarse, 0, 0, cv::INTER_AREA);
+  cv::resize(weight, counted, coarse, 0, 0, cv::INTER_AREA);
+  cv::merge(std::vector<cv::Mat>{counted, counted, counted}, weight3);
+  cv::divide(sums, cv::max(weight3, 1e-3f), colours);
+  cv::Mat mean = weightedMean(colours, counted, spread / step);
+  const float tolerances[] = {4 * oddLevel, 2 * oddLevel, oddLevel};
+  for (int round = 0; round < rounds && round < 3; ++round) {
+    cv::Mat near;
+    cv::Mat(distance(colours, mean) < tolerances[round]).convertTo(near, CV_32F, 1.0 / 255);
+    mean = weightedMean(colours, counted.mul(near), spread / step);
+  }
+  cv::resize(mean, mean, values.size(), 0, 0, cv::INTER_LINEAR);
+  return mean;
+}
+
+// Where the backdrop is mostly flat (of the pixels of area within flatWindow / 2 rim widths),
+// its slope read on a 32-bit RGB picture's most changing channel.
 cv::Mat mostlyFlat(const cv::Mat& values, const cv::Mat& area) {
   // Taken over a smoothed copy, so that the grain or dither of a gradient does not count.
-  cv::Mat smooth, dx, dy, slope;
+  cv::Mat smooth, dx, dy;
   cv::GaussianBlur(values, smooth, {0, 0}, 1);
   cv::Sobel(smooth, dx, CV_32F, 1, 0, 3, 1.0 / 8);
   cv::Sobel(smooth, dy, CV_32F, 0, 1, 3, 1.0 / 8);
-  cv::magnitude(dx.reshape(1), dy.reshape(1), slope);
-  slope = slope.reshape(3, values.rows).reshape(1, int(values.total()));
-  cv::reduce(slope, slope, 1, cv::REDUCE_MAX);
-  const cv::Mat flat = (slope.reshape(1, values.rows) < flatSlope) & area;
+  std::vector<cv::Mat> across, down;
+  cv::split(dx, across);
+  cv::split(dy, down);
+  cv::Mat slope, channel;
+  for (size_t c = 0; c < 3; ++c) {
+    cv::magnitude(across[c], down[c], channel);
+    slope = c == 0 ? channel : cv::max(slope, channel);
+  }
+  const cv::Mat flat = (slope < flatSlope) & area;
   cv::Mat flatCount, areaCount;
   const cv::Size window(flatWindow * rimWidth + 1, flatWindow * rimWidth + 1);
   cv::boxFilter(flat, flatCount, CV_32F, window, {-1, -1}, false);
@@ -133,10 +151,13 @@ HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& h
   near &= ~smallHole;
   if (cv::countNonZero(beyond) == 0) return rim;
 
-  const cv::Mat background = prevailing(values, beyond, backgroundSpread * rimWidth);
+  const cv::Mat background = prevailing(values, beyond, backgroundSpread * rimWidth, 3);
   const cv::Mat fromBackground = distance(values, background);
-  cv::Mat around;
-  cv::dilate(smallHole, around, disc(2 * unreadWidths * rimWidth));
+  // The backdrop's flatness is judged twice as far out (by distance, far cheaper than so wide
+  // a dilation).
+  cv::Mat away;
+  cv::distanceTransform(~smallHole, away, cv::DIST_L2, cv::DIST_MASK_3);
+  const cv::Mat around = away <= 2 * unreadWidths * rimWidth;
   cv::Mat odd = near & (fromBackground > oddLevel) & mostlyFlat(values, around & beyond);
   if (cv::countNonZero(odd) == 0) return rim;
   // Their soft fringes too, so that no faint trace of them is read.
@@ -158,7 +179,7 @@ HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& h
   }
   const cv::Mat loose = odd & ~reached;
   const cv::Mat likeSubject =
-      distance(values, localMean(values, smallSubject, 2 * rimWidth)) < fromBackground;
+      distance(values, prevailing(values, smallSubject, 2 * rimWidth, 0)) < fromBackground;
   cv::Mat labels;
   const int count = cv::connectedComponents(loose, labels, 8, CV_32S);
   cv::Mat touchesHole;
@@ -176,14 +197,14 @@ HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& h
       votes[l] += like[x] ? 1 : -1;
     }
   }
-  cv::Mat swallowed, close;
+  cv::Mat close;
   cv::dilate(smallHole, close, disc(2 * rimWidth));
   // There only what continues a structure at least three pixels thick, in its colour, holds.
   cv::Mat thick;
   cv::morphologyEx(reached, thick, cv::MORPH_OPEN, disc(1));
   const cv::Mat continues =
-      thick & (distance(values, prevailing(values, thick, 2 * rimWidth)) < 2 * oddLevel);
-  swallowed = close & odd & ~continues;
+      thick & (distance(values, prevailing(values, thick, 2 * rimWidth, 3)) < 2 * oddLevel);
+  cv::Mat swallowed = close & odd & ~continues;
   for (int y = 0; y < labels.rows; ++y) {
     const int* label = labels.ptr<int>(y);
     uint8_t* out = swallowed.ptr<uint8_t>(y);
