@@ -9,8 +9,9 @@ namespace {
 // The rim is read at the scale at which subjects' holes are filled.
 constexpr int rimSide = 1000;
 
-// How far around a hole its rim reaches, in pixels at that scale: wide enough to take in the
-// halo or glow that the segmenter leaves outside a subject.
+// The background is read from beyond this many pixels of a hole at that scale, past most of
+// the halo or glow that the segmenter leaves outside a subject; the hole swallows what stands out
+// within twice as many.
 constexpr int rimWidth = 6;
 
 // Within this many rim widths of a hole, what stands out from the background is not read into
