@@ -4,11 +4,14 @@
 #include <opencv2/imgproc.hpp>
 
 #include "poster/hole_fill.h"
+#include "poster/hole_rim.h"
 
 namespace plumvane {
 namespace {
 
 constexpr int subjectGrowth = 8;
+// A subject's coverage (of 255) from which its pixels are replaced whole on the plate.
+constexpr double softEdgeLevel = 32;
 constexpr int strokeMargin = 8;  // pixels around a line's rectangle that its fill may read
 // Lines up to this height are filled at full scale; higher ones, whose strokes are wide, are
 // filled scaled down to it.
@@ -36,10 +39,23 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
       soft.data[p] = std::max(soft.data[p], toByte(subject.mask.pixels[p].r));
     }
   }
+  const cv::Mat core = soft > 127;
+  // Down to a low coverage a subject's soft edge is all replaced: what shows through it is the
+  // subject's own colour, and its old backdrop's, as much as the background's.
+  soft.convertTo(soft, CV_8U, 255.0 / softEdgeLevel);
   cv::dilate(soft, soft,
              cv::getStructuringElement(cv::MORPH_ELLIPSE,
                                        cv::Size(2 * subjectGrowth + 1, 2 * subjectGrowth + 1)));
-  const cv::Mat removed = soft > 0;
+  // The halo and scraps that cling to a hole go with it; what else stands out around it stays,
+  // but is not read into it.
+  cv::Mat removed = soft > 0;
+  const HoleRim rim = readHoleRim(rgb, core, removed);
+  // The hole's soft rim next to a swallowed halo is replaced whole too.
+  cv::Mat swallowedRim;
+  cv::dilate(rim.swallowed, swallowedRim,
+             cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(7, 7)));
+  removed |= rim.swallowed;
+  soft.setTo(255, swallowedRim & removed);
   for (const auto& ink : inks) {
     if (!ink) continue;
     cv::Mat area = strokes(rows(ink->rect));
@@ -47,7 +63,7 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   }
 
   // Subjects first, at a reduced scale, with the strokes unknown as well.
-  fillSubjectHoles(rgb, removed, removed | strokes);
+  fillSubjectHoles(rgb, removed, removed | strokes | rim.unread);
   // Then each line's strokes at full scale from their rims, the filled subjects counting as known.
   strokes.setTo(0, removed);
   for (const auto& ink : inks) {

@@ -16,11 +16,13 @@ struct Plate {
   Image plate;      // the picture with the holes blended into the fill at their soft rims
 };
 
-// Removes the pieced subjects (their grey masks grown here by 8 pixels) and the ink holes of the
-// lines that get pieces. The subjects' holes are filled at
-// a reduced scale, from the pixels around them; then the strokes are filled at full scale from
-// their immediate rims, over the filled subjects, so that a band behind the text keeps its
-// colour. Every other pixel is the working image's own.
+// Removes the pieced subjects (their grey masks grown here by 8 pixels, replaced whole down to a
+// coverage of an eighth) and the ink holes of the lines that get pieces. The subjects' holes are
+// filled at a reduced scale from the background around them: on a flat design, the halo that
+// clings to a hole goes with it, and nothing else that stands out near it (a frame or ring, a
+// shadow) is read into it (readHoleRim). Then the strokes are filled at full scale from their
+// immediate rims, over the filled subjects, so that a band behind the text keeps its colour.
+// Every other pixel is the working image's own.
 Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subjects,
                        const std::vector<std::optional<TextInk>>& inks);
 
