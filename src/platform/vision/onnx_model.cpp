@@ -17,6 +17,41 @@ Ort::Env& environment() {
   return env;
 }
 
+Ort::SessionOptions sessionOptions(int threads, GraphOptimizationLevel level) {
+  Ort::SessionOptions options;
+  options.SetIntraOpNumThreads(
+      threads > 0 ? threads : int(std::max(1u, std::thread::hardware_concurrency())));
+  options.SetGraphOptimizationLevel(level);
+  // The CPU arena stays: without it every inference allocates its tensors afresh and runs
+  // about 40% slower. The memory pattern, a block planned for all of a run's tensors at once,
+  // goes: it makes no run faster, and over a video it held some 200 MB more.
+  options.DisableMemPattern();
+  options.AddConfigEntry("session.intra_op.allow_spinning", "0");
+  return options;
+}
+
+// Whether a model's optimised copy can stand in for it: it exists, and is not older than the
+// model (a model replaced since its copy was made is loaded itself).
+bool optimizedCopyFits(const std::filesystem::path& file) {
+  std::error_code error;
+  const auto copy = std::filesystem::last_write_time(optimizedModelFile(file), error);
+  if (error) return false;
+  const auto model = std::filesystem::last_write_time(file, error);
+  return !error && copy >= model;
+}
+
+// A session of the model: of its optimised copy when that fits and loads, else of the model.
+Ort::Session openSession(const std::filesystem::path& file, const Ort::SessionOptions& options) {
+  if (optimizedCopyFits(file)) {
+    try {
+      return Ort::Session(environment(), optimizedModelFile(file).c_str(), options);
+    } catch (const Ort::Exception&) {
+      // A damaged copy: the model itself is loaded.
+    }
+  }
+  return Ort::Session(environment(), file.c_str(), options);
+}
+
 }  // namespace
 
 struct OnnxModel::Session {
@@ -25,21 +60,32 @@ struct OnnxModel::Session {
   std::vector<std::string> outputNames;
 };
 
+std::filesystem::path optimizedModelFile(const std::filesystem::path& model) {
+  return model.parent_path() / (model.stem().string() + ".optimized.onnx");
+}
+
+void saveOptimizedModel(const std::filesystem::path& model) {
+  const std::filesystem::path copy = optimizedModelFile(model);
+  const std::filesystem::path part = copy.string() + ".part";
+  try {
+    Ort::SessionOptions options = sessionOptions(1, GraphOptimizationLevel::ORT_ENABLE_EXTENDED);
+    options.SetOptimizedModelFilePath(part.c_str());
+    Ort::Session(environment(), model.c_str(), options);
+  } catch (const Ort::Exception&) {
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
+    throwMissingModel(model);
+  }
+  std::filesystem::rename(part, copy);
+}
+
 OnnxModel::OnnxModel(const std::filesystem::path& file, int threads)
     : session_(std::make_unique<Session>()) {
   try {
-    Ort::SessionOptions options;
-    options.SetIntraOpNumThreads(
-        threads > 0 ? threads : int(std::max(1u, std::thread::hardware_concurrency())));
     // Every optimisation: the layout changes that the extended level leaves out make U2-Net-p's
     // inference about a quarter faster, for about a quarter more memory in a cut-out.
-    options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-    // The CPU arena stays: without it every inference allocates its tensors afresh and runs
-    // about 40% slower. The memory pattern, a block planned for all of a run's tensors at once,
-    // goes: it makes no run faster, and over a video it held some 200 MB more.
-    options.DisableMemPattern();
-    options.AddConfigEntry("session.intra_op.allow_spinning", "0");
-    session_->session = Ort::Session(environment(), file.c_str(), options);
+    session_->session =
+        openSession(file, sessionOptions(threads, GraphOptimizationLevel::ORT_ENABLE_ALL));
     Ort::AllocatorWithDefaultOptions allocator;
     for (size_t i = 0; i < session_->session.GetInputCount(); ++i) {
       session_->inputNames.emplace_back(

@@ -21,8 +21,8 @@ struct Tensor {
 class OnnxModel {
  public:
   // Loads the model file into a session of the process's one ONNX Runtime environment, with
-  // `threads` intra-op threads (0: as many as the machine has cores). A file that can't be
-  // loaded throws MissingModel.
+  // `threads` intra-op threads (0: as many as the machine has cores): its optimised copy when
+  // there is one at least as new as the file. A file that can't be loaded throws MissingModel.
   explicit OnnxModel(const std::filesystem::path& file, int threads = 0);
   ~OnnxModel();
   OnnxModel(const OnnxModel&) = delete;
@@ -36,6 +36,16 @@ class OnnxModel {
   struct Session;
   std::unique_ptr<Session> session_;
 };
+
+// Where the copy of a model optimised ahead of time lies: beside it, "NAME.optimized.onnx".
+std::filesystem::path optimizedModelFile(const std::filesystem::path& model);
+
+// Saves the model with every optimisation that holds on any CPU (constant folding, fused
+// operators) to optimizedModelFile(model), written under a temporary name and renamed into place.
+// Loading that copy skips most of a session's start; what depends on the CPU (the layout of
+// convolutions) is still done at load. Throws MissingModel when the model can't be read, and
+// std::runtime_error when the copy can't be written.
+void saveOptimizedModel(const std::filesystem::path& model);
 
 // A model that maps a picture to a 0..1 map, with its description.
 class SegmentationModel {

@@ -1,6 +1,9 @@
 // The vision services on the installed models, checked loosely on real and drawn pictures.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <opencv2/freetype.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -9,7 +12,10 @@
 
 #include "edges.h"
 #include "edit_distance.h"
+#include "fresh_directory.h"
 #include "latin_lines.h"
+#include "platform/vision/model_files.h"
+#include "platform/vision/onnx_model.h"
 #include "platform/vision/vision.h"
 
 namespace plumvane {
@@ -290,6 +296,44 @@ TEST_F(VisionModels, PersonOnThePhotoAndNoneOnAFlatPicture) {
 TEST_F(VisionModels, NoTextOnAFlatPicture) {
   const Bitmap flat = bitmapOf(cv::Mat(200, 300, CV_8UC3, cv::Scalar(200, 200, 200)));
   EXPECT_TRUE(vision->text().textLines(flat.view()).empty());
+}
+
+// A model's optimised copy maps exactly as the model does; a copy older than its model (made
+// from another one here) or a damaged one is passed over for the model itself.
+TEST(OptimizedModels, ACopyMapsAsItsModelAndAStaleOrDamagedOneIsPassedOver) {
+  namespace fs = std::filesystem;
+  const fs::path dir = testing::freshDirectory();
+  const fs::path model = dir / "person.onnx";
+  const fs::path other = dir / "subject.onnx";
+  fs::copy_file(modelsDirectory() / "selfie_segmentation.onnx", model);
+  fs::copy_file(modelsDirectory() / "u2netp.onnx", other);
+  const Bitmap picture = photo("astronaut.png");
+  InputFormat format;
+  format.width = format.height = 256;
+  format.channelsFirst = false;
+  format.scale = 255;
+  const Tensor input = modelInput(picture.view(), format, 256, 256);
+  const auto mapOf = [&] {
+    auto outputs = OnnxModel(model, 1).run(input);
+    EXPECT_TRUE(outputs);
+    return outputs ? outputs->at(0).values : std::vector<float>{};
+  };
+  const std::vector<float> truth = mapOf();
+  ASSERT_EQ(truth.size(), 256u * 256u);
+
+  saveOptimizedModel(model);
+  ASSERT_TRUE(fs::exists(optimizedModelFile(model)));
+  EXPECT_EQ(mapOf(), truth);
+
+  fs::remove(optimizedModelFile(model));
+  saveOptimizedModel(other);
+  fs::rename(optimizedModelFile(other), optimizedModelFile(model));
+  fs::last_write_time(optimizedModelFile(model),
+                      fs::last_write_time(model) - std::chrono::hours(1));
+  EXPECT_EQ(mapOf(), truth);
+
+  std::ofstream(optimizedModelFile(model), std::ios::trunc) << "not a model";
+  EXPECT_EQ(mapOf(), truth);
 }
 
 }  // namespace
