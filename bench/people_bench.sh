@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The person path on a real street scene from a fixed camera: OpenCV's sample clip vtest.avi
+# Video mode on a real street scene from a fixed camera: OpenCV's sample clip vtest.avi
 # (768 x 576, 795 frames, people 60-90 pixels high), from Debian's opencv-doc package. Reports
-# the walkers covered and the matte's share on walkers (plumvane_people_bench), and the run's
-# time against a floor of ffmpeg decoding the clip and writing grey PNGs.
+# the person path's and the subject path's time against a floor of ffmpeg decoding the clip and
+# writing grey PNGs, and for the person path the walkers covered, the matte's share on walkers and
+# its steadiness (plumvane_people_bench).
 #   bench/people_bench.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,6 +29,9 @@ trap 'rm -rf "$work"' EXIT
 seconds() { /usr/bin/time -f %e -o "$work/time.txt" "$@" >/dev/null 2>&1; cat "$work/time.txt"; }
 floor=$(seconds ffmpeg -nostdin -loglevel error -y -i "$clip" -vf format=gray "$work/floor_%05d.png")
 rm -f "$work"/floor_*.png
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 person=$(seconds "$build/plumvane" "$clip" "$work/mattes" --person)
-echo "floor: $floor s; person path: $person s; ratio $(awk -v a="$person" -v b="$floor" 'BEGIN { printf "%.2f", a / b }')"
+subject=$(seconds "$build/plumvane" "$clip" "$work/subject")
+rm -rf "$work/subject"
+echo "floor: $floor s; person path: $person s, ratio $(ratio "$person" "$floor"); subject path: $subject s, ratio $(ratio "$subject" "$floor")"
 "$build/plumvane_people_bench" "$clip" "$work/mattes"
