@@ -335,6 +335,47 @@ TEST(PosterMode, WhiteLinesOverAPhotoLeaveThePhotoBetweenTheLetters) {
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 8);
 }
 
+// The width of a line set in a font installed from Debian's packages.
+int widthOf(const std::string& font, const std::string& line, int size) {
+  auto type = cv::freetype::createFreeType2();
+  type->loadFontData("/usr/share/fonts/truetype/" + font, 0);
+  int baseline = 0;
+  return type->getTextSize(line, size, -1, &baseline).width;
+}
+
+TEST(PosterMode, ColumnsOnOneBaselineAndSmallPrintComeOffLineByLine) {
+  // On paper: a header row of three items a column gap apart, two columns of text with a narrow
+  // gutter, and a paragraph whose capitals are about 7 pixels high, all on shared baselines.
+  Poster poster = posterOn("coffee.png", 0);
+  poster.picture.setTo(cv::Scalar(222, 232, 236, 255));
+  poster.background = poster.picture.clone();
+  const std::string bold = "dejavu/DejaVuSans-Bold.ttf", book = "dejavu/DejaVuSans.ttf";
+  int x = 80;
+  for (const std::string item : {"MONDAY", "HALL B", "FREE ENTRY"}) {
+    letter(poster, bold, item, 32, {x, 150}, {40, 40, 150});
+    x += widthOf(bold, item, 32) + 40;
+  }
+  const std::vector<std::string> left = {"The hall opens its doors at seven",
+                                         "and the talk begins at eight",
+                                         "in the reading room upstairs"};
+  const std::vector<std::string> right = {"Tickets are free but places are few",
+                                          "so write to the office by Friday", "to keep a seat"};
+  int gutter = 0;
+  for (const std::string& line : left) gutter = std::max(gutter, 80 + widthOf(book, line, 18));
+  for (size_t i = 0; i < left.size(); ++i)
+    letter(poster, book, left[i], 18, {80, 300 + int(i) * 24}, {30, 30, 30});
+  for (size_t i = 0; i < right.size(); ++i) {
+    letter(poster, book, right[i], 18, {gutter + 20, 300 + int(i) * 24}, {30, 30, 30});
+  }
+  for (const std::string line :
+       {"Admission is free for members and their guests, and for children",
+        "under twelve years of age on every day of the week; groups of ten",
+        "or more are asked to write ahead to the front desk by Friday noon."}) {
+    letter(poster, book, line, 10, {80, 520 + int(poster.lines.size() - 9) * 12}, {40, 40, 40});
+  }
+  expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
+}
+
 TEST(PosterMode, SubjectsComeOffAShallowFocusBackdropAndASmallOneStays) {
   // The astronaut, cut out, laid large on a blurred photo, and once more too small for a piece.
   const std::string dir = testing::freshDirectory();
