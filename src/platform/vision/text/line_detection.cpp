@@ -20,9 +20,11 @@ constexpr double mostSlope = 0.09;  // about 5 degrees
 // Small print: lines lower than this many detection pixels are below the detector's comfortable
 // size. It marks them poorly, runs stacked ones together and misses some.
 constexpr double comfortableHeight = 16;
-// The enlarged copy on which small print is looked for again: at most this scale of the picture
-// and this many pixels (which holds its time to a share of the run's), and only when it is at
-// least `leastGain` times the first detection's scale.
+// The enlarged copy on which small print is looked for again: at this scale of the picture, or
+// less so that it holds at most this many pixels, which keeps its time to a share of the run's.
+// It is made only when it is at least the picture's own size (a picture too large for that is
+// not looked at again: the time would grow with it) and at least `leastGain` times the first
+// detection's scale.
 constexpr double enlargedScale = 1.6;
 constexpr double enlargedPixels = 2.2e6;
 constexpr double leastGain = 1.4;
@@ -126,10 +128,22 @@ double sharedShare(const Rect& a, const Rect& b) {
 
 // The lines of both detections, each once. A line found at both scales is the first's, unless the
 // first saw it below its comfortable size or ran lines together that the enlarged copy holds
-// apart: then the enlarged copy's lines stand for it. Lines only the enlarged copy found are
+// apart (two lines each at least half its width, one under the other): then the enlarged copy's
+// lines stand for it. Lines only the enlarged copy found are
 // added.
 std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double firstScale,
-                                 const std::vector<DetectedLine>& enlarged) {
+                                 const std::vector<DetectedLine>& found) {
+  // Specks the enlarged copy marks inside a larger line of its own (parts of a large letter) go.
+  std::vector<DetectedLine> enlarged;
+  for (const DetectedLine& line : found) {
+    const double area = line.box.width * line.box.height;
+    if (std::none_of(found.begin(), found.end(), [&](const DetectedLine& other) {
+          return other.box.width * other.box.height > area &&
+                 sharedShare(line.box, other.box) >= sameLineShare;
+        })) {
+      enlarged.push_back(line);
+    }
+  }
   std::vector<DetectedLine> lines;
   std::vector<bool> matched(enlarged.size(), false);
   for (const DetectedLine& line : first) {
@@ -137,10 +151,13 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
     for (size_t k = 0; k < enlarged.size(); ++k) {
       if (sharedShare(line.box, enlarged[k].box) >= sameLineShare) inside.push_back(k);
     }
+    // Lines that span at least half of it, one under the other.
     bool stacked = false;
     for (size_t a : inside) {
       for (size_t b : inside) {
-        stacked |= enlarged[b].box.minY() >= enlarged[a].box.minY() + enlarged[a].box.height / 2;
+        const Rect &above = enlarged[a].box, &below = enlarged[b].box;
+        stacked |= 2 * std::min(above.width, below.width) >= line.box.width &&
+                   below.minY() >= above.minY() + above.height / 2;
       }
     }
     const bool small = line.height() * firstScale < comfortableHeight;
@@ -241,7 +258,7 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
                detectionInputSize(picture.width, picture.height, scale, models.detectionMultiple));
   const double enlarged =
       std::min(enlargedScale, std::sqrt(enlargedPixels / (double(picture.width) * picture.height)));
-  if (enlarged >= leastGain * scale) {
+  if (enlarged >= 1 && enlarged >= leastGain * scale) {
     lines = merged(lines, scale,
                    detectAt(detector, models, picture,
                             detectionInputSize(picture.width, picture.height, enlarged,
