@@ -28,8 +28,17 @@ constexpr double comfortableHeight = 16;
 constexpr double enlargedScale = 1.6;
 constexpr double enlargedPixels = 2.2e6;
 constexpr double leastGain = 1.4;
-// Two lines are one when this share of the smaller one's box lies in the other's.
+// The enlarged copy is detected in tiles of this many picture pixels a side, overlapping by
+// `tileOverlap` so that a line of small print lies whole in at least one of them. A tile whose
+// local contrast (the grey range of any 3 x 3 neighbourhood) stays below `leastContrast` holds
+// no lettering and is skipped: the paper and the flat colour of a poster cost nothing.
+constexpr int tileSide = 640;
+constexpr int tileOverlap = 48;
+constexpr double leastContrast = 24;
+// Two lines are one when this share of the smaller one's box lies in the other's; a speck is no
+// line of its own when this share of it lies in a larger line.
 constexpr double sameLineShare = 0.5;
+constexpr double speckShare = 0.9;
 
 // The detection input size for a width x height picture at `scale`: each side rounded to the
 // nearest multiple of `multiple`, at least one multiple.
@@ -118,6 +127,53 @@ std::vector<DetectedLine> detectAt(OnnxModel& detector, const TextModels& models
   return lines;
 }
 
+// The regions the detector marks in the picture enlarged by `scale`, tile by tile, in picture
+// pixels. Tiles whose only lettering lies in the `seen` lines are skipped.
+std::vector<DetectedLine> detectEnlarged(OnnxModel& detector, const TextModels& models,
+                                         const BitmapView& picture, const cv::Mat& pixels,
+                                         double scale, const std::vector<DetectedLine>& seen) {
+  cv::Mat grey, contrast;
+  cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+  cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
+  for (const DetectedLine& line : seen) {
+    std::vector<cv::Point> polygon;
+    for (const auto& p : line.corners) polygon.emplace_back(int(p.x), int(p.y));
+    cv::fillConvexPoly(contrast, polygon, cv::Scalar(0));
+  }
+  std::vector<DetectedLine> lines;
+  const int step = tileSide - tileOverlap;
+  for (int y = 0;; y += step) {
+    const int h = std::min(tileSide, picture.height - y);
+    for (int x = 0;; x += step) {
+      const int w = std::min(tileSide, picture.width - x);
+      double most = 0;
+      cv::minMaxLoc(contrast(cv::Rect(x, y, w, h)), nullptr, &most);
+      if (most >= leastContrast) {
+        const cv::Size size = detectionInputSize(w, h, scale, models.detectionMultiple);
+        // A tile keeps what is centred in its own share of the overlaps: a line cut at an edge is
+        // whole in the next tile, and a long line cut across joins its other part there.
+        const float half = tileOverlap / 2.0f;
+        const cv::Rect2f own(x > 0 ? half : 0, y > 0 ? half : 0,
+                             float(w) - (x > 0 ? half : 0) - (x + w < picture.width ? half : 0),
+                             float(h) - (y > 0 ? half : 0) - (y + h < picture.height ? half : 0));
+        for (const DetectedLine& found :
+             detectAt(detector, models, partOf(picture, x, y, w, h), size)) {
+          const Rect& b = found.box;
+          if (!own.contains(cv::Point2f(float(b.x + b.width / 2), float(b.y + b.height / 2)))) {
+            continue;
+          }
+          auto corners = found.corners;
+          for (auto& p : corners) p += cv::Point2f(float(x), float(y));
+          lines.push_back(lineAlong(corners, picture));
+        }
+      }
+      if (x + w >= picture.width) break;
+    }
+    if (y + h >= picture.height) break;
+  }
+  return lines;
+}
+
 // The share of the smaller box that lies in the other.
 double sharedShare(const Rect& a, const Rect& b) {
   const double w = std::min(a.maxX(), b.maxX()) - std::max(a.minX(), b.minX());
@@ -129,8 +185,8 @@ double sharedShare(const Rect& a, const Rect& b) {
 // The lines of both detections, each once. A line found at both scales is the first's, unless the
 // first saw it below its comfortable size or ran lines together that the enlarged copy holds
 // apart (two lines each at least half its width, one under the other): then the enlarged copy's
-// lines stand for it. Lines only the enlarged copy found are
-// added.
+// lines stand for it. The small lines only the enlarged copy found are added (a large line it
+// alone found may be cut by the edge of a tile).
 std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double firstScale,
                                  const std::vector<DetectedLine>& found) {
   // Specks the enlarged copy marks inside a larger line of its own (parts of a large letter) go.
@@ -139,7 +195,7 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
     const double area = line.box.width * line.box.height;
     if (std::none_of(found.begin(), found.end(), [&](const DetectedLine& other) {
           return other.box.width * other.box.height > area &&
-                 sharedShare(line.box, other.box) >= sameLineShare;
+                 sharedShare(line.box, other.box) >= speckShare;
         })) {
       enlarged.push_back(line);
     }
@@ -169,7 +225,9 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
     if (!replaced) lines.push_back(line);
   }
   for (size_t k = 0; k < enlarged.size(); ++k) {
-    if (!matched[k]) lines.push_back(enlarged[k]);
+    if (!matched[k] && enlarged[k].height() * firstScale < comfortableHeight) {
+      lines.push_back(enlarged[k]);
+    }
   }
   return lines;
 }
@@ -259,10 +317,13 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
   const double enlarged =
       std::min(enlargedScale, std::sqrt(enlargedPixels / (double(picture.width) * picture.height)));
   if (enlarged >= 1 && enlarged >= leastGain * scale) {
+    // Lines the first detection saw at a comfortable size need no second look.
+    std::vector<DetectedLine> comfortable;
+    for (const DetectedLine& line : lines) {
+      if (line.height() * scale >= comfortableHeight) comfortable.push_back(line);
+    }
     lines = merged(lines, scale,
-                   detectAt(detector, models, picture,
-                            detectionInputSize(picture.width, picture.height, enlarged,
-                                               models.detectionMultiple)));
+                   detectEnlarged(detector, models, picture, pixels, enlarged, comfortable));
   }
   return partedAtColumns(joinedWords(std::move(lines)), picture, pixels);
 }

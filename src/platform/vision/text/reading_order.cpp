@@ -69,7 +69,7 @@ bool continues(const Rect& above, const Rect& below) {
   const double low = std::min(above.height, below.height);
   const double high = std::max(above.height, below.height);
   const double shared = std::min(above.maxX(), below.maxX()) - std::max(above.minX(), below.minX());
-  return high <= 1.5 * low && below.minY() >= above.minY() + above.height / 2 &&
+  return high <= 1.75 * low && below.minY() >= above.minY() + above.height / 2 &&
          below.minY() - above.maxY() <= low && shared >= 0.5 * std::min(above.width, below.width);
 }
 
