@@ -7,8 +7,11 @@ namespace plumvane {
 
 namespace {
 
-// A column gap is at least this many times the widest narrower gap of its line.
+// A column gap is at least this many times the widest narrower gap of its line, or
+// `trackedGapStep` times in letter-spaced type (whose median gap is a word space wide), where a
+// word space is about twice a letter gap.
 constexpr double gapStep = 2.0;
+constexpr double trackedGapStep = 3.0;
 // Gaps at least this share of the ink's height are word spaces, narrower ones gaps between
 // letters.
 constexpr double wordSpace = 0.25;
@@ -18,9 +21,10 @@ struct Gap {
   int width() const { return to - from; }
 };
 
-// The height of the band that holds the ink, the thinnest 2% of its mass off at each end, so
-// that a speck or a neighbouring line's descender doesn't count.
-int inkHeight(const cv::Mat& ink) {
+// The band of rows that holds the ink, [first, second), the thinnest 2% of its mass off at each
+// end, so that a speck or the letters of the lines above and below that reach into the line's box
+// don't count.
+std::pair<int, int> inkBand(const cv::Mat& ink) {
   cv::Mat rows;
   cv::reduce(ink, rows, 1, cv::REDUCE_SUM, CV_32S);
   long total = 0;
@@ -32,7 +36,7 @@ int inkHeight(const cv::Mat& ink) {
     if (top < 0 && seen * 50 > total) top = y;
     if (bottom < 0 && seen * 50 >= total * 49) bottom = y;
   }
-  return top < 0 || bottom < 0 ? 0 : bottom - top + 1;
+  return top < 0 || bottom < 0 ? std::pair{0, 0} : std::pair{top, bottom + 1};
 }
 
 }  // namespace
@@ -43,12 +47,9 @@ std::vector<std::pair<int, int>> columnParts(const cv::Mat& grey) {
   cv::Mat ink;
   cv::threshold(grey, ink, 0, 1, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
   if (cv::countNonZero(ink) * 2 > ink.rows * ink.cols) ink = 1 - ink;
-  const int height = inkHeight(ink);
+  const auto [top, bottom] = inkBand(ink);
+  const int height = bottom - top;
   if (height < 2) return whole;
-
-  // Columns are looked at in the middle three fifths of the rows: the letters of the lines above
-  // and below reach into the top and bottom of a tightly set line's box.
-  const int top = grey.rows / 5, bottom = grey.rows - grey.rows / 5;
   cv::Mat columns;
   cv::reduce(ink.rowRange(top, bottom), columns, 0, cv::REDUCE_SUM, CV_32S);
   std::vector<Gap> gaps;
@@ -65,9 +66,11 @@ std::vector<std::pair<int, int>> columnParts(const cv::Mat& grey) {
   for (const Gap& g : gaps) widths.push_back(g.width());
   std::sort(widths.begin(), widths.end());
   // The narrowest gap that is as wide as the ink is high and a step wider than the one below.
+  const bool tracked = widths[widths.size() / 2] >= wordSpace * height;
+  const double step = tracked ? trackedGapStep : gapStep;
   int least = 0;
   for (size_t k = 1; k < widths.size() && !least; ++k) {
-    if (widths[k] >= height && widths[k] >= gapStep * widths[k - 1]) least = widths[k];
+    if (widths[k] >= height && widths[k] >= step * widths[k - 1]) least = widths[k];
   }
   if (!least) return whole;
   const long wide = std::count_if(widths.begin(), widths.end(), [&](int w) { return w >= least; });
