@@ -7,14 +7,14 @@ namespace plumvane {
 
 namespace {
 
-// A column gap is at least this many times the widest narrower gap of its line, or
-// `trackedGapStep` times in letter-spaced type (whose median gap is a word space wide), where a
-// word space is about twice a letter gap.
+// A column gap is at least this many times the widest narrower gap of its line and as wide as
+// its ink is high; `loneHeights` times as wide as that where the line has no word space besides
+// (a word space is a gap at least `wordSpace` times the line's median gap, its letter gap). In
+// letter-spaced type a word space is two to four times a letter gap, and only its height tells
+// a column gap from it.
 constexpr double gapStep = 2.0;
-constexpr double trackedGapStep = 3.0;
-// Gaps at least this share of the ink's height are word spaces, narrower ones gaps between
-// letters.
-constexpr double wordSpace = 0.25;
+constexpr double loneHeights = 2.0;
+constexpr double wordSpace = 2.0;
 
 struct Gap {
   int from, to;  // ink-free columns [from, to)
@@ -66,16 +66,16 @@ std::vector<std::pair<int, int>> columnParts(const cv::Mat& grey) {
   for (const Gap& g : gaps) widths.push_back(g.width());
   std::sort(widths.begin(), widths.end());
   // The narrowest gap that is as wide as the ink is high and a step wider than the one below.
-  const bool tracked = widths[widths.size() / 2] >= wordSpace * height;
-  const double step = tracked ? trackedGapStep : gapStep;
   int least = 0;
   for (size_t k = 1; k < widths.size() && !least; ++k) {
-    if (widths[k] >= height && widths[k] >= step * widths[k - 1]) least = widths[k];
+    if (widths[k] >= height && widths[k] >= gapStep * widths[k - 1]) least = widths[k];
   }
   if (!least) return whole;
+  const int letterGap = widths[widths.size() / 2];
   const long wide = std::count_if(widths.begin(), widths.end(), [&](int w) { return w >= least; });
   const long spaces = std::count_if(widths.begin(), widths.end(),
-                                    [&](int w) { return w < least && w >= wordSpace * height; });
+                                    [&](int w) { return w < least && w >= wordSpace * letterGap; });
+  if (spaces == 0 && least < loneHeights * height) return whole;
   if (wide > std::max(2L, spaces)) return whole;
 
   // Each part keeps as much room beside its ink as the line's box had, at most half the gap.

@@ -15,10 +15,11 @@ namespace plumvane {
 // Ink is told from the background by Otsu's threshold (ink being the smaller part), and the gaps
 // are the runs of ink-free columns, over the band of rows that holds the ink, between the ink. A
 // gap is a column gap when it is at least as wide as that band is high and at least twice as wide
-// as the widest gap below it (three times in letter-spaced type, where a word space is about
-// twice a letter gap), and when the line holds no more such gaps than two or its ordinary word
-// spaces: in justified text and in letter-spaced display type every gap is wide, and none stands
-// out.
+// as the widest gap below it, and when the line holds no more such gaps than two or its word
+// spaces (gaps twice its median gap, its letter gap, or wider): in justified text and in
+// letter-spaced display type every gap is wide, and none stands out. Where the line has no word
+// space besides, as in a letter-spaced line of two words, the gap must be twice as wide as the
+// band is high.
 std::vector<std::pair<int, int>> columnParts(const cv::Mat& grey);
 
 }  // namespace plumvane
