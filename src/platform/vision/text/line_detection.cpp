@@ -19,7 +19,7 @@ constexpr double mostSlope = 0.09;  // about 5 degrees
 
 // Small print: lines lower than this many detection pixels are below the detector's comfortable
 // size. It marks them poorly, runs stacked ones together and misses some.
-constexpr double comfortableHeight = 16;
+constexpr double comfortableHeight = 12;
 // The enlarged copy on which small print is looked for again: at this scale of the picture, or
 // less so that it holds at most this many pixels, which keeps its time to a share of the run's.
 // It is made only when it is at least the picture's own size (a picture too large for that is
@@ -35,6 +35,7 @@ constexpr double leastGain = 1.4;
 constexpr int tileSide = 640;
 constexpr int tileOverlap = 48;
 constexpr double leastContrast = 24;
+constexpr double seenMargin = 0.25;
 // Two lines are one when this share of the smaller one's box lies in the other's; a speck is no
 // line of its own when this share of it lies in a larger line.
 constexpr double sameLineShare = 0.5;
@@ -135,10 +136,12 @@ std::vector<DetectedLine> detectEnlarged(OnnxModel& detector, const TextModels& 
   cv::Mat grey, contrast;
   cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
   cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
+  // A seen line's letters reach a little beyond its box: its box is cleared with a margin.
   for (const DetectedLine& line : seen) {
-    std::vector<cv::Point> polygon;
-    for (const auto& p : line.corners) polygon.emplace_back(int(p.x), int(p.y));
-    cv::fillConvexPoly(contrast, polygon, cv::Scalar(0));
+    const int margin = int(std::ceil(seenMargin * line.height()));
+    const cv::Rect box(int(line.box.x) - margin, int(line.box.y) - margin,
+                       int(line.box.width) + 2 * margin + 1, int(line.box.height) + 2 * margin + 1);
+    contrast(box & cv::Rect(0, 0, contrast.cols, contrast.rows)).setTo(0);
   }
   std::vector<DetectedLine> lines;
   const int step = tileSide - tileOverlap;
