@@ -1,6 +1,7 @@
 #include "poster/subject_masks.h"
 
 #include <algorithm>
+#include <opencv2/imgproc.hpp>
 
 #include "platform/image/image_ops.h"
 #include "platform/image/mask_conversions.h"
@@ -20,6 +21,47 @@ SubjectMasks findSubjectMasks(Vision& vision, const BitmapView& workingBitmap,
 namespace {
 
 constexpr double letteringShare = 2.0 / 3.0;
+// A mask with this share of its weight in the lines is lettering when less than `edgeShare` of its
+// outline outside the lines lies within `outlineReach` pixels of a local contrast (the grey range
+// of a 3 x 3 neighbourhood, in 8-bit levels) of at least `leastContrast`.
+constexpr double paperShare = 0.25;
+constexpr double edgeShare = 0.25;
+constexpr int outlineReach = 3;
+constexpr double leastContrast = 24;
+
+// The highest local contrast of the working image within `outlineReach` pixels of each pixel.
+cv::Mat contrastNear(const Image& working) {
+  cv::Mat grey(working.height, working.width, CV_8U);
+  for (int row = 0; row < working.height; ++row) {
+    for (int column = 0; column < working.width; ++column) {
+      const Pixel& p = working.at(column, row);
+      grey.at<uint8_t>(row, column) =
+          cv::saturate_cast<uint8_t>(255 * (0.299 * p.r + 0.587 * p.g + 0.114 * p.b));
+    }
+  }
+  cv::Mat contrast;
+  cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
+  const int side = 2 * outlineReach + 1;
+  cv::dilate(contrast, contrast, cv::getStructuringElement(cv::MORPH_RECT, {side, side}));
+  return contrast;
+}
+
+// The share of the mask's outline outside the lines that runs along an edge of the picture; 1
+// when all of its outline lies in the lines.
+double outlineOnEdges(const Image& mask, const std::vector<uint8_t>& inText,
+                      const cv::Mat& contrast) {
+  cv::Mat lit(mask.height, mask.width, CV_8U);
+  for (size_t p = 0; p < mask.pixels.size(); ++p) lit.data[p] = mask.pixels[p].r >= 0.5f;
+  cv::Mat outline;
+  cv::morphologyEx(lit, outline, cv::MORPH_GRADIENT, cv::Mat());
+  size_t all = 0, edges = 0;
+  for (size_t p = 0; p < mask.pixels.size(); ++p) {
+    if (!outline.data[p] || inText[p]) continue;
+    ++all;
+    edges += contrast.data[p] >= leastContrast;
+  }
+  return all == 0 ? 1.0 : double(edges) / double(all);
+}
 
 Image unionOf(const std::vector<Image>& masks, const PosterRun& run) {
   const Rect working = run.working.extent();
@@ -62,6 +104,7 @@ SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegio
     }
   }
   SubjectMasks kept;
+  cv::Mat contrast;  // made for the first mask that needs it
   for (Image& mask : subjects.masks) {
     double inside = 0, all = 0;
     for (size_t p = 0; p < mask.pixels.size(); ++p) {
@@ -69,6 +112,10 @@ SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegio
       if (inText[p]) inside += mask.pixels[p].r;
     }
     if (all > 0 && inside >= letteringShare * all) continue;
+    if (all > 0 && inside >= paperShare * all) {
+      if (contrast.empty()) contrast = contrastNear(run.working);
+      if (outlineOnEdges(mask, inText, contrast) < edgeShare) continue;
+    }
     kept.masks.push_back(std::move(mask));
   }
   if (kept.masks.size() == subjects.masks.size()) {

@@ -29,7 +29,10 @@ SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& r
 // inside the rectangles of lines of text is dropped, and the union is formed again. A line
 // counts when it has ink (inks holds one element per region) and is wider than tall: a single
 // large shape read as a letter (a cup's rim as "O") doesn't turn its subject into text. A
-// subject that merely has text printed on it keeps most of its weight outside the lines.
+// subject that merely has text printed on it keeps most of its weight outside the lines. A mask
+// with at least a quarter of its weight inside the lines is dropped too when its outline, outside
+// the lines, runs through flat picture: a block of small print with the paper between its lines
+// and paragraphs, taken whole for a subject, has no edge where its mask ends, as a thing has.
 SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegion>& regions,
                               const std::vector<std::optional<TextInk>>& inks,
                               const PosterRun& run);

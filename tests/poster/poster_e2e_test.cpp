@@ -11,49 +11,12 @@
 #include "edit_distance.h"
 #include "fresh_directory.h"
 #include "platform/vision/vision.h"
-#include "run_binary.h"
+#include "poster/poster_e2e.h"
 
 namespace plumvane {
 namespace {
 
-using testing::runPlumvane;
-
-struct Piece {
-  std::string kind;
-  cv::Rect rect;  // top-left frame
-  std::string file;
-  std::string text;
-};
-
-// The manifest lines of a run's standard output; fails the test on a malformed line.
-std::vector<Piece> manifest(const std::string& out) {
-  std::vector<Piece> pieces;
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("piece ", 0) != 0) continue;
-    std::istringstream in(line.substr(6));
-    Piece p;
-    in >> p.kind >> p.rect.x >> p.rect.y >> p.rect.width >> p.rect.height >> p.file;
-    EXPECT_FALSE(in.fail()) << line;
-    std::getline(in, p.text);
-    if (!p.text.empty()) p.text.erase(0, 1);
-    pieces.push_back(p);
-  }
-  return pieces;
-}
-
-// Lays a straight-alpha RGBA piece over a BGR(A) canvas at rect.
-void layOver(cv::Mat& canvas, const cv::Mat& piece, cv::Rect rect) {
-  ASSERT_EQ(piece.size(), rect.size());
-  for (int y = 0; y < rect.height; ++y) {
-    for (int x = 0; x < rect.width; ++x) {
-      const cv::Vec4b p = piece.at<cv::Vec4b>(y, x);
-      cv::Vec4b& c = canvas.at<cv::Vec4b>(rect.y + y, rect.x + x);
-      const double a = p[3] / 255.0;
-      for (int k = 0; k < 3; ++k) c[k] = cv::saturate_cast<uint8_t>(p[k] * a + c[k] * (1 - a));
-    }
-  }
-}
+using namespace testing;
 
 TEST(PosterMode, PhotosBreakIntoAPlateAndSubjectsThatLayBackTogether) {
   for (const std::string name : {"astronaut.png", "coffee.png"}) {
@@ -180,87 +143,6 @@ TEST(PosterMode, LinesThatLookUpsideDownAreReadTheRightWayUp) {
   }
 }
 
-// A poster made at test time from a real photo, with what lies behind its text and subjects
-// known because they were laid onto it.
-struct Poster {
-  cv::Mat picture;     // BGRA
-  cv::Mat background;  // BGRA: the picture before the text and the subjects were laid on
-  cv::Mat ink;         // 8-bit: the text's coverage
-  std::vector<std::string> lines;
-  std::vector<cv::Mat> lineInk;  // 8-bit: each line's own coverage
-};
-
-Poster posterOn(const std::string& photo, double blur) {
-  Poster poster;
-  cv::Mat bgr;
-  cv::resize(cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + photo), bgr, {1500, 1000});
-  if (blur > 0) cv::GaussianBlur(bgr, bgr, {0, 0}, blur);
-  cv::cvtColor(bgr, poster.picture, cv::COLOR_BGR2BGRA);
-  poster.background = poster.picture.clone();
-  poster.ink = cv::Mat(bgr.size(), CV_8U, cv::Scalar(0));
-  return poster;
-}
-
-// Sets a line in a font installed from Debian's packages, its baseline starting at origin.
-void letter(Poster& poster, const std::string& font, const std::string& line, int size,
-            cv::Point origin, cv::Scalar colour) {
-  auto type = cv::freetype::createFreeType2();
-  type->loadFontData("/usr/share/fonts/truetype/" + font, 0);
-  cv::Mat drawn(poster.picture.size(), CV_8UC3, cv::Scalar(0, 0, 0));
-  type->putText(drawn, line, origin, size, {255, 255, 255}, -1, cv::LINE_AA, true);
-  cv::Mat coverage;
-  cv::extractChannel(drawn, coverage, 0);
-  for (int y = 0; y < coverage.rows; ++y) {
-    for (int x = 0; x < coverage.cols; ++x) {
-      const double c = coverage.at<uint8_t>(y, x) / 255.0;
-      if (c == 0) continue;
-      cv::Vec4b& p = poster.picture.at<cv::Vec4b>(y, x);
-      for (int k = 0; k < 3; ++k) p[k] = cv::saturate_cast<uint8_t>(colour[k] * c + p[k] * (1 - c));
-    }
-  }
-  cv::max(poster.ink, coverage, poster.ink);
-  poster.lines.push_back(line);
-  poster.lineInk.push_back(coverage);
-}
-
-// What a run made of a poster: its manifest, its plate, and the pieces laid back over the plate.
-struct Decomposed {
-  std::vector<Piece> pieces;
-  cv::Mat plate;  // BGRA
-  cv::Mat laid;   // BGRA
-  std::vector<Piece> texts;
-  std::string dir;
-};
-
-Decomposed decompose(const Poster& poster, const std::string& dir) {
-  Decomposed d;
-  d.dir = dir + "/pieces";
-  EXPECT_TRUE(cv::imwrite(dir + "/poster.png", poster.picture));
-  const auto result = runPlumvane({"--image", dir + "/poster.png", d.dir});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out.substr(0, 15), "size 1500 1000\n");
-  d.pieces = manifest(result.out);
-  if (d.pieces.empty()) return d;
-  EXPECT_EQ(d.pieces[0].kind, "plate");
-  d.plate = cv::imread(d.dir + "/plate.png", cv::IMREAD_UNCHANGED);
-  d.laid = d.plate.clone();
-  for (const Piece& p : d.pieces) {
-    if (p.kind == "plate") continue;
-    EXPECT_TRUE(d.texts.empty() || p.kind == "text") << "text pieces come last";
-    if (p.kind == "text") d.texts.push_back(p);
-    layOver(d.laid, cv::imread(d.dir + "/" + p.file, cv::IMREAD_UNCHANGED), p.rect);
-  }
-  return d;
-}
-
-// The mean absolute difference of two BGRA pictures over a mask (or all of them), 8-bit levels.
-double meanError(const cv::Mat& a, const cv::Mat& b, const cv::Mat& where = cv::Mat()) {
-  cv::Mat difference;
-  cv::absdiff(a, b, difference);
-  const cv::Scalar mean = cv::mean(difference, where);
-  return (mean[0] + mean[1] + mean[2]) / 3;
-}
-
 // Checks the text pieces of a decomposed poster: the plate inside each text area is within
 // `within` levels of what lies behind the text, each piece carries its own line's letters opaque
 // and the rest clear (the letters of the lines around it included), and the plate shows no line
@@ -333,6 +215,47 @@ TEST(PosterMode, WhiteLinesOverAPhotoLeaveThePhotoBetweenTheLetters) {
   letter(poster, "liberation/LiberationSans-Bold.ttf", "Open daily", 80, {1070, 110},
          {250, 250, 250});
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 8);
+}
+
+// The width of a line set in a font installed from Debian's packages.
+int widthOf(const std::string& font, const std::string& line, int size) {
+  auto type = cv::freetype::createFreeType2();
+  type->loadFontData("/usr/share/fonts/truetype/" + font, 0);
+  int baseline = 0;
+  return type->getTextSize(line, size, -1, &baseline).width;
+}
+
+TEST(PosterMode, ColumnsOnOneBaselineAndSmallPrintComeOffLineByLine) {
+  // On paper: a header row of three items a column gap apart, two columns of text with a narrow
+  // gutter, and a paragraph whose capitals are about 7 pixels high, all on shared baselines.
+  Poster poster = posterOn("coffee.png", 0);
+  poster.picture.setTo(cv::Scalar(222, 232, 236, 255));
+  poster.background = poster.picture.clone();
+  const std::string bold = "dejavu/DejaVuSans-Bold.ttf", book = "dejavu/DejaVuSans.ttf";
+  int x = 80;
+  for (const std::string item : {"MONDAY", "HALL B", "FREE ENTRY"}) {
+    letter(poster, bold, item, 32, {x, 150}, {40, 40, 150});
+    x += widthOf(bold, item, 32) + 40;
+  }
+  const std::vector<std::string> left = {"The hall opens its doors at seven",
+                                         "and the talk begins at eight",
+                                         "in the reading room upstairs"};
+  const std::vector<std::string> right = {"Tickets are free but places are few",
+                                          "so write to the office by Friday", "to keep a seat"};
+  int gutter = 0;
+  for (const std::string& line : left) gutter = std::max(gutter, 80 + widthOf(book, line, 18));
+  for (size_t i = 0; i < left.size(); ++i)
+    letter(poster, book, left[i], 18, {80, 300 + int(i) * 24}, {30, 30, 30});
+  for (size_t i = 0; i < right.size(); ++i) {
+    letter(poster, book, right[i], 18, {gutter + 20, 300 + int(i) * 24}, {30, 30, 30});
+  }
+  for (const std::string line :
+       {"Admission is free for members and their guests, and for children",
+        "under twelve years of age on every day of the week; groups of ten",
+        "or more are asked to write ahead to the front desk by Friday noon."}) {
+    letter(poster, book, line, 10, {80, 520 + int(poster.lines.size() - 9) * 12}, {40, 40, 40});
+  }
+  expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
 TEST(PosterMode, SubjectsComeOffAShallowFocusBackdropAndASmallOneStays) {

@@ -136,43 +136,67 @@ TEST_F(SubjectPieces, PersonMaskIsStretchedOverTheWorkingImage) {
 }
 
 TEST(PosterPieces, NothingIsLostAndLettersFoundAsSubjectsBecomeText) {
-  // A photo with a band and a headline on it, and a small red tile on the table.
+  // A photo with a band, a headline and three lines of small print on it, and a small red tile on
+  // the table.
   cv::Mat picture;
   cv::resize(cv::imread(std::string(PLUMVANE_TESTDATA) + "/coffee.png"), picture, {1000, 800});
   picture(cv::Rect(0, 0, 1000, 160)).setTo(cv::Scalar(235, 240, 245));
   cv::putText(picture, "Morning Club", {60, 115}, cv::FONT_HERSHEY_SIMPLEX, 2.6, {40, 30, 20}, 7,
               cv::LINE_AA);
+  const std::vector<std::string> small = {"Doors at seven, talk at eight", "in the hall upstairs",
+                                          "Free for members and guests"};
+  for (size_t i = 0; i < small.size(); ++i) {
+    cv::putText(picture, small[i], {660, 51 + int(i) * 20}, cv::FONT_HERSHEY_SIMPLEX, 0.4,
+                {40, 30, 20}, 1, cv::LINE_AA);
+  }
   picture(cv::Rect(880, 600, 60, 60)).setTo(cv::Scalar(30, 30, 220));
   const std::string dir = testing::freshDirectory();
   ASSERT_TRUE(cv::imwrite(dir + "/poster.png", picture));
-  // The segmenter finds the tile, too small for a piece, and the letters; the recogniser reads
-  // the headline, whose letters lie within rows 45 to 135 and columns 60 to 600.
+  // The segmenter finds the tile, too small for a piece, the letters, and the small print with
+  // the band between and around its lines (less than two thirds of it in the lines, its outline
+  // in the flat band); the recogniser reads the headline, whose letters lie within rows 45 to 135
+  // and columns 60 to 600, and the small print in boxes 10 pixels high.
   ScriptedSubjects vision;
-  vision.instances = {lit(1000, 800, 880, 940, 600, 660), lit(1000, 800, 60, 600, 50, 130)};
+  vision.instances = {lit(1000, 800, 880, 940, 600, 660), lit(1000, 800, 60, 600, 50, 130),
+                      lit(1000, 800, 630, 990, 25, 105)};
   vision.lines = {
       TextLine{Rect{55.0 / 1000, 45.0 / 800, 550.0 / 1000, 90.0 / 800}, 0.95f, "Morning Club"}};
+  for (size_t i = 0; i < small.size(); ++i) {
+    vision.lines.push_back(
+        TextLine{Rect{658.0 / 1000, (42.0 + 20.0 * double(i)) / 800, 240.0 / 1000, 10.0 / 800},
+                 0.9f, small[i]});
+  }
 
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
   posterPieces(dir + "/poster.png", dir + "/pieces", 3000, vision);
   const std::string out = ::testing::internal::GetCapturedStdout();
   const std::string err = ::testing::internal::GetCapturedStderr();
-  // Padded by 0.22 of 90: (35.2, 25.2, 589.6, 129.6), widened to (35, 25, 590, 130).
+  // Padded by 0.22 of 90: (35.2, 25.2, 589.6, 129.6), widened to (35, 25, 590, 130); the small
+  // print by 2.2 and widened: (655, 39, 246, 16) and 20 rows lower each.
   EXPECT_EQ(out,
             "size 1000 800\n"
             "piece plate 0 0 1000 800 plate.png\n"
             "piece text 35 25 590 130 text-1.png Morning Club\n"
+            "piece text 655 39 246 16 text-2.png Doors at seven, talk at eight\n"
+            "piece text 655 59 246 16 text-3.png in the hall upstairs\n"
+            "piece text 655 79 246 16 text-4.png Free for members and guests\n"
             "done\n");
   EXPECT_EQ(err, "skipped a subject: Optional((874.0, 134.0, 72.0, 72.0))\n");
   cv::Mat plate;
   cv::cvtColor(cv::imread(dir + "/pieces/plate.png", cv::IMREAD_UNCHANGED), plate,
                cv::COLOR_BGRA2BGR);
-  // The tile is still on the plate, and the band is whole again behind the headline.
+  // The tile is still on the plate, and the band is whole again behind the headline and, but for
+  // specks of the finest strokes, behind the small print.
   EXPECT_EQ(cv::norm(plate(cv::Rect(860, 580, 100, 100)), picture(cv::Rect(860, 580, 100, 100)),
                      cv::NORM_INF),
             0);
   const cv::Mat band(130, 590, CV_8UC3, cv::Scalar(235, 240, 245));
   EXPECT_LE(cv::norm(plate(cv::Rect(35, 25, 590, 130)), band, cv::NORM_INF), 3);
+  EXPECT_LE(
+      cv::norm(plate(cv::Rect(630, 25, 360, 80)), band(cv::Rect(0, 0, 360, 80)), cv::NORM_L1) /
+          (360 * 80 * 3),
+      0.5);
 }
 
 }  // namespace

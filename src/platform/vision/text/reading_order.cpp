@@ -37,7 +37,11 @@ std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& boxes) 
   return groups;
 }
 
-std::vector<size_t> readingOrder(const std::vector<Rect>& boxes, double sameLine) {
+namespace {
+
+// The indexes sorted top to bottom, and left to right among boxes whose tops lie within
+// `sameLine` pixels of each other.
+std::vector<size_t> rowsThenColumns(const std::vector<Rect>& boxes, double sameLine) {
   std::vector<size_t> order(boxes.size());
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
@@ -54,6 +58,57 @@ std::vector<size_t> readingOrder(const std::vector<Rect>& boxes, double sameLine
       } else {
         break;
       }
+    }
+  }
+  return order;
+}
+
+// Whether `below` continues the block of `above`: a line of about the same height, below it by no
+// more than a line's height, and sharing at least half the narrower one's width.
+bool continues(const Rect& above, const Rect& below) {
+  const double low = std::min(above.height, below.height);
+  const double high = std::max(above.height, below.height);
+  const double shared = std::min(above.maxX(), below.maxX()) - std::max(above.minX(), below.minX());
+  return high <= 1.75 * low && below.minY() >= above.minY() + above.height / 2 &&
+         below.minY() - above.maxY() <= low && shared >= 0.5 * std::min(above.width, below.width);
+}
+
+}  // namespace
+
+std::vector<size_t> readingOrder(const std::vector<Rect>& boxes, double sameLine) {
+  // Blocks of lines set one under the other (a column, a paragraph, stacked display lines).
+  std::vector<size_t> parent(boxes.size());
+  std::iota(parent.begin(), parent.end(), 0);
+  const auto root = [&](size_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    for (size_t j = 0; j < boxes.size(); ++j) {
+      if (i != j && continues(boxes[i], boxes[j])) parent[root(i)] = root(j);
+    }
+  }
+  std::vector<size_t> roots;
+  std::vector<Rect> blocks;
+  std::vector<size_t> blockOf(boxes.size());
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    if (root(i) != i) continue;
+    blockOf[i] = roots.size();
+    roots.push_back(i);
+    blocks.push_back(boxes[i]);
+  }
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    Rect& b = blocks[blockOf[root(i)]];
+    const double x0 = std::min(b.minX(), boxes[i].minX()), y0 = std::min(b.minY(), boxes[i].minY());
+    b = Rect{x0, y0, std::max(b.maxX(), boxes[i].maxX()) - x0,
+             std::max(b.maxY(), boxes[i].maxY()) - y0};
+  }
+  // The blocks in rows then columns, and the lines of each block top to bottom.
+  const std::vector<size_t> lines = rowsThenColumns(boxes, sameLine);
+  std::vector<size_t> order;
+  for (size_t block : rowsThenColumns(blocks, sameLine)) {
+    for (size_t i : lines) {
+      if (root(i) == roots[block]) order.push_back(i);
     }
   }
   return order;

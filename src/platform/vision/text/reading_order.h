@@ -14,8 +14,12 @@ namespace plumvane {
 // a line of a poster is one piece. Returns the groups, each in ascending index order.
 std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& topLeftBoxes);
 
-// Sorts boxes, given in a top-left frame (y down), into reading order: top to bottom, and left
-// to right among boxes whose tops lie within `sameLine` pixels of each other. Returns indexes.
+// Sorts boxes, given in a top-left frame (y down), into reading order: the lines of one column
+// top to bottom before those of the next. Lines set one under the other (the higher at most 1.75
+// times as high as the other, below it by no more than a line's height, sharing at least half the
+// narrower one's width) form a block; the blocks are read top to bottom, and left to right among
+// blocks whose tops lie within `sameLine` pixels of each other, and each block's lines in the
+// same way. Returns indexes.
 std::vector<size_t> readingOrder(const std::vector<Rect>& topLeftBoxes, double sameLine);
 
 }  // namespace plumvane

@@ -17,7 +17,6 @@
 // (bench/text_bench.sh), no group is read worse than by PP-OCR alone, and the Latin-script
 // lines are read with under a fiftieth of PP-OCR's errors.
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <future>
 #include <opencv2/imgproc.hpp>
@@ -26,6 +25,7 @@
 #include "platform/vision/onnx_model.h"
 #include "platform/vision/text/ctc_decoding.h"
 #include "platform/vision/text/latin_model.h"
+#include "platform/vision/text/line_detection.h"
 #include "platform/vision/text/reading_order.h"
 #include "platform/vision/text/text_model.h"
 #include "platform/vision/text/text_tidying.h"
@@ -34,24 +34,8 @@
 namespace plumvane {
 namespace {
 
-// The detection input size for a width x height picture: scaled so that the longer side is at
-// most maxSide (never enlarged), then each side rounded to the nearest multiple of `multiple`,
-// at least one multiple.
-cv::Size detectionInputSize(int width, int height, int maxSide, int multiple) {
-  const int longer = std::max(width, height);
-  const double ratio = longer > maxSide ? double(maxSide) / longer : 1.0;
-  auto fit = [&](int side) {
-    const double scaled = std::floor(side * ratio);
-    return std::max(int(std::lround(scaled / multiple)) * multiple, multiple);
-  };
-  return cv::Size(fit(width), fit(height));
-}
-
 // Lines whose tops are this close (in picture pixels) count as one row when ordering.
 constexpr double sameLinePixels = 10;
-// Detected regions with a shorter side below this (in detection pixels) are dropped.
-constexpr float leastSide = 3;
-constexpr size_t mostCandidates = 1000;
 
 bool isAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
@@ -60,86 +44,6 @@ bool isAscii(std::string_view text) {
 // The Latin model sees each line with this share of its height of the picture around it on
 // every side: the detected box cuts off the accents above capitals.
 constexpr double latinMargin = 0.15;
-
-// Words whose top edge slopes less than this (in radians) may join others on their line.
-constexpr double mostSlope = 0.09;  // about 5 degrees
-
-// A detected line: its rotated rectangle's corners in picture pixels, clockwise from the top
-// left, and its upright bounding box in the top-left frame.
-struct DetectedLine {
-  std::array<cv::Point2f, 4> corners;
-  Rect box;
-  bool level() const {
-    return std::abs(std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x)) <
-           mostSlope;
-  }
-  // The shorter side of the rectangle: the line's height.
-  double height() const {
-    return std::min(cv::norm(corners[0] - corners[1]), cv::norm(corners[0] - corners[3]));
-  }
-};
-
-// Level words on one line become one line along their common upright box; slanted lines stay as
-// the detector found them, cut along their rotated rectangles.
-std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
-  std::vector<DetectedLine> lines;
-  std::vector<Rect> levelBoxes;
-  std::vector<size_t> levelIndex;
-  for (size_t i = 0; i < found.size(); ++i) {
-    if (found[i].level()) {
-      levelBoxes.push_back(found[i].box);
-      levelIndex.push_back(i);
-    } else {
-      lines.push_back(found[i]);
-    }
-  }
-  for (const auto& group : groupIntoLines(levelBoxes)) {
-    if (group.size() == 1) {
-      lines.push_back(found[levelIndex[group[0]]]);
-      continue;
-    }
-    Rect box = levelBoxes[group[0]];
-    for (size_t g : group) {
-      const Rect& b = levelBoxes[g];
-      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
-      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
-    }
-    DetectedLine line;
-    line.box = box;
-    const float x0 = float(box.minX()), y0 = float(box.minY());
-    const float x1 = float(box.maxX()), y1 = float(box.maxY());
-    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
-                    cv::Point2f(x0, y1)};
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-// The corners of a rotated rectangle, clockwise from the top left.
-std::array<cv::Point2f, 4> orderedCorners(const cv::RotatedRect& rect) {
-  std::array<cv::Point2f, 4> p;
-  rect.points(p.data());
-  std::sort(p.begin(), p.end(), [](auto a, auto b) { return a.x < b.x; });
-  const auto [topLeft, bottomLeft] =
-      p[1].y > p[0].y ? std::pair{p[0], p[1]} : std::pair{p[1], p[0]};
-  const auto [topRight, bottomRight] =
-      p[3].y > p[2].y ? std::pair{p[2], p[3]} : std::pair{p[3], p[2]};
-  return {topLeft, topRight, bottomRight, bottomLeft};
-}
-
-// The mean probability inside the rectangle's polygon.
-float boxScore(const cv::Mat& probability, const std::array<cv::Point2f, 4>& corners) {
-  cv::Rect bounds = cv::boundingRect(std::vector<cv::Point2f>(corners.begin(), corners.end()));
-  bounds &= cv::Rect(0, 0, probability.cols, probability.rows);
-  if (bounds.empty()) return 0;
-  cv::Mat inside = cv::Mat::zeros(bounds.size(), CV_8U);
-  std::vector<cv::Point> polygon;
-  for (const auto& c : corners) {
-    polygon.emplace_back(int(std::lround(c.x)) - bounds.x, int(std::lround(c.y)) - bounds.y);
-  }
-  cv::fillPoly(inside, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(1));
-  return float(cv::mean(probability(bounds), inside)[0]);
-}
 
 class OnnxText : public TextRecognizer {
  public:
@@ -154,7 +58,7 @@ class OnnxText : public TextRecognizer {
     if (picture.width <= 0 || picture.height <= 0) return {};
     const cv::Mat pixels(picture.height, picture.width, CV_8UC4,
                          const_cast<uint8_t*>(picture.pixels), picture.rowBytes);
-    std::vector<DetectedLine> lines = joinedWords(detect(picture));
+    std::vector<DetectedLine> lines = detectLines(detector_, models_, picture, pixels);
 
     std::vector<Rect> boxes;
     for (const auto& line : lines) boxes.push_back(line.box);
@@ -205,72 +109,6 @@ class OnnxText : public TextRecognizer {
   }
 
  private:
-  std::vector<DetectedLine> detect(const BitmapView& picture) {
-    const cv::Size size = detectionInputSize(picture.width, picture.height, models_.detectionMaxSide,
-                                          models_.detectionMultiple);
-    auto outputs =
-        detector_.run(modelInput(picture, models_.detection.input, size.width, size.height));
-    if (!outputs || outputs->empty()) return {};
-    Tensor& map = outputs->front();
-    if (map.values.size() != size_t(size.width) * size_t(size.height)) return {};
-    const cv::Mat probability(size.height, size.width, CV_32F, map.values.data());
-    const cv::Mat text = probability > models_.pixelThreshold;
-    std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(text, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
-
-    const float sx = float(picture.width) / float(size.width);
-    const float sy = float(picture.height) / float(size.height);
-    std::vector<DetectedLine> lines;
-    for (size_t c = 0; c < std::min(contours.size(), mostCandidates); ++c) {
-      const cv::RotatedRect region = cv::minAreaRect(contours[c]);
-      if (std::min(region.size.width, region.size.height) < leastSide) continue;
-      if (boxScore(probability, orderedCorners(region)) < models_.boxThreshold) continue;
-      // Detection marks a shrunk core of each line: grow it back by area * ratio / perimeter.
-      const float w = region.size.width, h = region.size.height;
-      const float grow = w * h * models_.unclipRatio / (2 * (w + h));
-      const cv::RotatedRect grown(region.center, cv::Size2f(w + 2 * grow, h + 2 * grow),
-                                  region.angle);
-      if (std::min(grown.size.width, grown.size.height) < leastSide + 2) continue;
-
-      DetectedLine line;
-      line.corners = orderedCorners(grown);
-      float x0 = float(picture.width), y0 = float(picture.height), x1 = 0, y1 = 0;
-      for (auto& p : line.corners) {
-        p.x = std::clamp(p.x * sx, 0.0f, float(picture.width));
-        p.y = std::clamp(p.y * sy, 0.0f, float(picture.height));
-        x0 = std::min(x0, p.x);
-        y0 = std::min(y0, p.y);
-        x1 = std::max(x1, p.x);
-        y1 = std::max(y1, p.y);
-      }
-      if (x1 - x0 <= leastSide || y1 - y0 <= leastSide) continue;
-      line.box = Rect{x0, y0, x1 - x0, y1 - y0};
-      lines.push_back(line);
-    }
-    return lines;
-  }
-
-  // The line cut out along its rotated rectangle, with `margin` pixels of the picture around it
-  // on every side, and turned upright; tall lines are turned a quarter, as a line is wider than
-  // high.
-  static cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p,
-                             int margin = 0) {
-    const float width = std::max(float(cv::norm(p[0] - p[1])), float(cv::norm(p[2] - p[3])));
-    const float height = std::max(float(cv::norm(p[0] - p[3])), float(cv::norm(p[1] - p[2])));
-    const int w = int(width), h = int(height);
-    if (w < 1 || h < 1) return {};
-    const float m = float(margin);
-    const std::array<cv::Point2f, 4> target = {cv::Point2f(m, m), cv::Point2f(width + m, m),
-                                               cv::Point2f(width + m, height + m),
-                                               cv::Point2f(m, height + m)};
-    const cv::Mat transform = cv::getPerspectiveTransform(p.data(), target.data());
-    cv::Mat crop;
-    cv::warpPerspective(pixels, crop, transform, cv::Size(w + 2 * margin, h + 2 * margin),
-                        cv::INTER_CUBIC, cv::BORDER_REPLICATE);
-    if (float(h) >= 1.5f * float(w)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
-    return crop;
-  }
-
   // The crop's width at the model's height, keeping its aspect, at most `width`.
   static int resizedWidth(const BitmapView& crop, int height, int width) {
     return std::clamp(int(std::ceil(height * double(crop.width) / crop.height)), 1, width);

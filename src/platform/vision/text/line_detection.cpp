@@ -1,0 +1,351 @@
+#include "platform/vision/text/line_detection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/vision/text/column_gaps.h"
+#include "platform/vision/text/reading_order.h"
+
+namespace plumvane {
+
+namespace {
+
+// Detected regions with a shorter side below this (in detection pixels) are dropped.
+constexpr float leastSide = 3;
+constexpr size_t mostCandidates = 1000;
+// Words whose top edge slopes less than this (in radians) may join others on their line.
+constexpr double mostSlope = 0.09;  // about 5 degrees
+
+// Small print: lines lower than this many detection pixels are below the detector's comfortable
+// size. It marks them poorly, runs stacked ones together and misses some.
+constexpr double comfortableHeight = 12;
+// The enlarged copy on which small print is looked for again: at this scale of the picture, or
+// less so that it holds at most this many pixels, which keeps its time to a share of the run's.
+// It is made only when it is at least the picture's own size (a picture too large for that is
+// not looked at again: the time would grow with it) and at least `leastGain` times the first
+// detection's scale.
+constexpr double enlargedScale = 1.6;
+constexpr double enlargedPixels = 2.2e6;
+constexpr double leastGain = 1.4;
+// The enlarged copy is detected in tiles of this many picture pixels a side, overlapping by
+// `tileOverlap` so that a line of small print lies whole in at least one of them. A tile whose
+// local contrast (the grey range of any 3 x 3 neighbourhood) stays below `leastContrast` holds
+// no lettering and is skipped: the paper and the flat colour of a poster cost nothing.
+constexpr int tileSide = 640;
+constexpr int tileOverlap = 48;
+constexpr double leastContrast = 24;
+constexpr double seenMargin = 0.25;
+// Two lines are one when this share of the smaller one's box lies in the other's; a speck is no
+// line of its own when this share of it lies in a larger line.
+constexpr double sameLineShare = 0.5;
+constexpr double speckShare = 0.9;
+
+// The detection input size for a width x height picture at `scale`: each side rounded to the
+// nearest multiple of `multiple`, at least one multiple.
+cv::Size detectionInputSize(int width, int height, double scale, int multiple) {
+  auto fit = [&](int side) {
+    const double scaled = std::floor(side * scale);
+    return std::max(int(std::lround(scaled / multiple)) * multiple, multiple);
+  };
+  return cv::Size(fit(width), fit(height));
+}
+
+// The corners of a rotated rectangle, clockwise from the top left.
+std::array<cv::Point2f, 4> orderedCorners(const cv::RotatedRect& rect) {
+  std::array<cv::Point2f, 4> p;
+  rect.points(p.data());
+  std::sort(p.begin(), p.end(), [](auto a, auto b) { return a.x < b.x; });
+  const auto [topLeft, bottomLeft] =
+      p[1].y > p[0].y ? std::pair{p[0], p[1]} : std::pair{p[1], p[0]};
+  const auto [topRight, bottomRight] =
+      p[3].y > p[2].y ? std::pair{p[2], p[3]} : std::pair{p[3], p[2]};
+  return {topLeft, topRight, bottomRight, bottomLeft};
+}
+
+// The mean probability inside the rectangle's polygon.
+float boxScore(const cv::Mat& probability, const std::array<cv::Point2f, 4>& corners) {
+  cv::Rect bounds = cv::boundingRect(std::vector<cv::Point2f>(corners.begin(), corners.end()));
+  bounds &= cv::Rect(0, 0, probability.cols, probability.rows);
+  if (bounds.empty()) return 0;
+  cv::Mat inside = cv::Mat::zeros(bounds.size(), CV_8U);
+  std::vector<cv::Point> polygon;
+  for (const auto& c : corners) {
+    polygon.emplace_back(int(std::lround(c.x)) - bounds.x, int(std::lround(c.y)) - bounds.y);
+  }
+  cv::fillPoly(inside, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(1));
+  return float(cv::mean(probability(bounds), inside)[0]);
+}
+
+// A line along the given corners, its box their upright bounds inside the picture.
+DetectedLine lineAlong(std::array<cv::Point2f, 4> corners, const BitmapView& picture) {
+  DetectedLine line;
+  float x0 = float(picture.width), y0 = float(picture.height), x1 = 0, y1 = 0;
+  for (auto& p : corners) {
+    p.x = std::clamp(p.x, 0.0f, float(picture.width));
+    p.y = std::clamp(p.y, 0.0f, float(picture.height));
+    x0 = std::min(x0, p.x);
+    y0 = std::min(y0, p.y);
+    x1 = std::max(x1, p.x);
+    y1 = std::max(y1, p.y);
+  }
+  line.corners = corners;
+  line.box = Rect{x0, y0, x1 - x0, y1 - y0};
+  return line;
+}
+
+// The regions the detector marks in the picture scaled to `size`, in picture pixels.
+std::vector<DetectedLine> detectAt(OnnxModel& detector, const TextModels& models,
+                                   const BitmapView& picture, cv::Size size) {
+  auto outputs = detector.run(modelInput(picture, models.detection.input, size.width, size.height));
+  if (!outputs || outputs->empty()) return {};
+  Tensor& map = outputs->front();
+  if (map.values.size() != size_t(size.width) * size_t(size.height)) return {};
+  const cv::Mat probability(size.height, size.width, CV_32F, map.values.data());
+  const cv::Mat text = probability > models.pixelThreshold;
+  std::vector<std::vector<cv::Point>> contours;
+  cv::findContours(text, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+
+  const float sx = float(picture.width) / float(size.width);
+  const float sy = float(picture.height) / float(size.height);
+  std::vector<DetectedLine> lines;
+  for (size_t c = 0; c < std::min(contours.size(), mostCandidates); ++c) {
+    const cv::RotatedRect region = cv::minAreaRect(contours[c]);
+    if (std::min(region.size.width, region.size.height) < leastSide) continue;
+    if (boxScore(probability, orderedCorners(region)) < models.boxThreshold) continue;
+    // Detection marks a shrunk core of each line: grow it back by area * ratio / perimeter.
+    const float w = region.size.width, h = region.size.height;
+    const float grow = w * h * models.unclipRatio / (2 * (w + h));
+    const cv::RotatedRect grown(region.center, cv::Size2f(w + 2 * grow, h + 2 * grow),
+                                region.angle);
+    if (std::min(grown.size.width, grown.size.height) < leastSide + 2) continue;
+    auto corners = orderedCorners(grown);
+    for (auto& p : corners) p = cv::Point2f(p.x * sx, p.y * sy);
+    DetectedLine line = lineAlong(corners, picture);
+    if (line.box.width <= leastSide || line.box.height <= leastSide) continue;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The regions the detector marks in the picture enlarged by `scale`, tile by tile, in picture
+// pixels. Tiles whose only lettering lies in the `seen` lines are skipped.
+std::vector<DetectedLine> detectEnlarged(OnnxModel& detector, const TextModels& models,
+                                         const BitmapView& picture, const cv::Mat& pixels,
+                                         double scale, const std::vector<DetectedLine>& seen) {
+  cv::Mat grey, contrast;
+  cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+  cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
+  // A seen line's letters reach a little beyond its box: its box is cleared with a margin.
+  for (const DetectedLine& line : seen) {
+    const int margin = int(std::ceil(seenMargin * line.height()));
+    const cv::Rect box(int(line.box.x) - margin, int(line.box.y) - margin,
+                       int(line.box.width) + 2 * margin + 1, int(line.box.height) + 2 * margin + 1);
+    contrast(box & cv::Rect(0, 0, contrast.cols, contrast.rows)).setTo(0);
+  }
+  std::vector<DetectedLine> lines;
+  const int step = tileSide - tileOverlap;
+  for (int y = 0;; y += step) {
+    const int h = std::min(tileSide, picture.height - y);
+    for (int x = 0;; x += step) {
+      const int w = std::min(tileSide, picture.width - x);
+      double most = 0;
+      cv::minMaxLoc(contrast(cv::Rect(x, y, w, h)), nullptr, &most);
+      if (most >= leastContrast) {
+        const cv::Size size = detectionInputSize(w, h, scale, models.detectionMultiple);
+        // A tile keeps what is centred in its own share of the overlaps: a line cut at an edge is
+        // whole in the next tile, and a long line cut across joins its other part there.
+        const float half = tileOverlap / 2.0f;
+        const cv::Rect2f own(x > 0 ? half : 0, y > 0 ? half : 0,
+                             float(w) - (x > 0 ? half : 0) - (x + w < picture.width ? half : 0),
+                             float(h) - (y > 0 ? half : 0) - (y + h < picture.height ? half : 0));
+        for (const DetectedLine& found :
+             detectAt(detector, models, partOf(picture, x, y, w, h), size)) {
+          const Rect& b = found.box;
+          if (!own.contains(cv::Point2f(float(b.x + b.width / 2), float(b.y + b.height / 2)))) {
+            continue;
+          }
+          auto corners = found.corners;
+          for (auto& p : corners) p += cv::Point2f(float(x), float(y));
+          lines.push_back(lineAlong(corners, picture));
+        }
+      }
+      if (x + w >= picture.width) break;
+    }
+    if (y + h >= picture.height) break;
+  }
+  return lines;
+}
+
+// The share of the smaller box that lies in the other.
+double sharedShare(const Rect& a, const Rect& b) {
+  const double w = std::min(a.maxX(), b.maxX()) - std::max(a.minX(), b.minX());
+  const double h = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
+  const double smaller = std::min(a.width * a.height, b.width * b.height);
+  return w <= 0 || h <= 0 || smaller <= 0 ? 0 : w * h / smaller;
+}
+
+// The lines of both detections, each once. A line found at both scales is the first's, unless the
+// first saw it below its comfortable size or ran lines together that the enlarged copy holds
+// apart (two lines each at least half its width, one under the other): then the enlarged copy's
+// lines stand for it. The small lines only the enlarged copy found are added (a large line it
+// alone found may be cut by the edge of a tile).
+std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double firstScale,
+                                 const std::vector<DetectedLine>& found) {
+  // Specks the enlarged copy marks inside a larger line of its own (parts of a large letter) go.
+  std::vector<DetectedLine> enlarged;
+  for (const DetectedLine& line : found) {
+    const double area = line.box.width * line.box.height;
+    if (std::none_of(found.begin(), found.end(), [&](const DetectedLine& other) {
+          return other.box.width * other.box.height > area &&
+                 sharedShare(line.box, other.box) >= speckShare;
+        })) {
+      enlarged.push_back(line);
+    }
+  }
+  std::vector<DetectedLine> lines;
+  std::vector<bool> matched(enlarged.size(), false);
+  for (const DetectedLine& line : first) {
+    std::vector<size_t> inside;
+    for (size_t k = 0; k < enlarged.size(); ++k) {
+      if (sharedShare(line.box, enlarged[k].box) >= sameLineShare) inside.push_back(k);
+    }
+    // Lines that span at least half of it, one under the other.
+    bool stacked = false;
+    for (size_t a : inside) {
+      for (size_t b : inside) {
+        const Rect &above = enlarged[a].box, &below = enlarged[b].box;
+        stacked |= 2 * std::min(above.width, below.width) >= line.box.width &&
+                   below.minY() >= above.minY() + above.height / 2;
+      }
+    }
+    const bool small = line.height() * firstScale < comfortableHeight;
+    const bool replaced = !inside.empty() && (stacked || small);
+    for (size_t k : inside) {
+      matched[k] = true;
+      if (replaced) lines.push_back(enlarged[k]);
+    }
+    if (!replaced) lines.push_back(line);
+  }
+  for (size_t k = 0; k < enlarged.size(); ++k) {
+    if (!matched[k] && enlarged[k].height() * firstScale < comfortableHeight) {
+      lines.push_back(enlarged[k]);
+    }
+  }
+  return lines;
+}
+
+// Level words on one line become one line along their common upright box; slanted lines stay as
+// the detector found them, cut along their rotated rectangles.
+std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
+  std::vector<DetectedLine> lines;
+  std::vector<Rect> levelBoxes;
+  std::vector<size_t> levelIndex;
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (found[i].level()) {
+      levelBoxes.push_back(found[i].box);
+      levelIndex.push_back(i);
+    } else {
+      lines.push_back(found[i]);
+    }
+  }
+  for (const auto& group : groupIntoLines(levelBoxes)) {
+    if (group.size() == 1) {
+      lines.push_back(found[levelIndex[group[0]]]);
+      continue;
+    }
+    Rect box = levelBoxes[group[0]];
+    for (size_t g : group) {
+      const Rect& b = levelBoxes[g];
+      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
+      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
+    }
+    DetectedLine line;
+    line.box = box;
+    const float x0 = float(box.minX()), y0 = float(box.minY());
+    const float x1 = float(box.maxX()), y1 = float(box.maxY());
+    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
+                    cv::Point2f(x0, y1)};
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Each line parted at its column gaps, the parts cut along the line's own rectangle.
+std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found,
+                                          const BitmapView& picture, const cv::Mat& pixels) {
+  std::vector<DetectedLine> lines;
+  for (const DetectedLine& line : found) {
+    const auto& [tl, tr, br, bl] = line.corners;
+    // Only lines that run across: a line set upright is turned a quarter when it is cut out.
+    const bool across = cv::norm(tr - tl) > cv::norm(bl - tl);
+    const cv::Mat crop = across ? uprightCrop(pixels, line.corners) : cv::Mat();
+    std::vector<std::pair<int, int>> parts;
+    if (!crop.empty()) {
+      cv::Mat grey;
+      cv::cvtColor(crop, grey, cv::COLOR_BGRA2GRAY);
+      parts = columnParts(grey);
+    }
+    if (parts.size() < 2) {
+      lines.push_back(line);
+      continue;
+    }
+    for (const auto& [from, to] : parts) {
+      const float a = float(from) / float(crop.cols), b = float(to) / float(crop.cols);
+      lines.push_back(lineAlong(
+          {tl + a * (tr - tl), tl + b * (tr - tl), bl + b * (br - bl), bl + a * (br - bl)},
+          picture));
+    }
+  }
+  return lines;
+}
+
+}  // namespace
+
+bool DetectedLine::level() const {
+  return std::abs(std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x)) < mostSlope;
+}
+
+double DetectedLine::height() const {
+  return std::min(cv::norm(corners[0] - corners[1]), cv::norm(corners[0] - corners[3]));
+}
+
+std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& models,
+                                      const BitmapView& picture, const cv::Mat& pixels) {
+  const double longer = std::max(picture.width, picture.height);
+  const double scale = std::min(1.0, models.detectionMaxSide / longer);
+  std::vector<DetectedLine> lines =
+      detectAt(detector, models, picture,
+               detectionInputSize(picture.width, picture.height, scale, models.detectionMultiple));
+  const double enlarged =
+      std::min(enlargedScale, std::sqrt(enlargedPixels / (double(picture.width) * picture.height)));
+  if (enlarged >= 1 && enlarged >= leastGain * scale) {
+    // Lines the first detection saw at a comfortable size need no second look.
+    std::vector<DetectedLine> comfortable;
+    for (const DetectedLine& line : lines) {
+      if (line.height() * scale >= comfortableHeight) comfortable.push_back(line);
+    }
+    lines = merged(lines, scale,
+                   detectEnlarged(detector, models, picture, pixels, enlarged, comfortable));
+  }
+  return partedAtColumns(joinedWords(std::move(lines)), picture, pixels);
+}
+
+cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, int margin) {
+  const float width = std::max(float(cv::norm(p[0] - p[1])), float(cv::norm(p[2] - p[3])));
+  const float height = std::max(float(cv::norm(p[0] - p[3])), float(cv::norm(p[1] - p[2])));
+  const int w = int(width), h = int(height);
+  if (w < 1 || h < 1) return {};
+  const float m = float(margin);
+  const std::array<cv::Point2f, 4> target = {cv::Point2f(m, m), cv::Point2f(width + m, m),
+                                             cv::Point2f(width + m, height + m),
+                                             cv::Point2f(m, height + m)};
+  const cv::Mat transform = cv::getPerspectiveTransform(p.data(), target.data());
+  cv::Mat crop;
+  cv::warpPerspective(pixels, crop, transform, cv::Size(w + 2 * margin, h + 2 * margin),
+                      cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+  if (float(h) >= 1.5f * float(w)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
+  return crop;
+}
+
+}  // namespace plumvane

@@ -1,0 +1,37 @@
+// Finding the lines of text of a picture with PP-OCR's detector: at the picture's detection scale,
+// and again on an enlarged copy where small print is below the detector's comfortable size there;
+// the words of one line joined, and a line parted where it crosses a column gap.
+#pragma once
+
+#include <array>
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "platform/image/rect.h"
+#include "platform/vision/model_description.h"
+#include "platform/vision/onnx_model.h"
+
+namespace plumvane {
+
+// A detected line: its rotated rectangle's corners in picture pixels, clockwise from the top
+// left, and its upright bounding box in the top-left frame.
+struct DetectedLine {
+  std::array<cv::Point2f, 4> corners;
+  Rect box;
+  // Whether its top edge slopes so little that it may join the other words of its line.
+  bool level() const;
+  // The shorter side of the rectangle: the line's height.
+  double height() const;
+};
+
+// The lines of the picture (BGRA or RGBA bytes in `pixels`, the same picture as `picture`), each
+// one run of words, in no particular order.
+std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& models,
+                                      const BitmapView& picture, const cv::Mat& pixels);
+
+// The line cut out along its rotated rectangle, with `margin` pixels of the picture around it on
+// every side, and turned upright; tall lines are turned a quarter, as a line is wider than high.
+cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& corners,
+                    int margin = 0);
+
+}  // namespace plumvane
