@@ -22,9 +22,12 @@ constexpr float closeUpShare = 0.4f;
 // People shorter than this (pixels) are too small to segment; beyond this many crops, the least
 // sure people of a crowd go without.
 constexpr float leastHeight = 12;
-constexpr size_t mostCrops = 12;
-// Two crops are one when this share of the smaller lies in the larger.
+constexpr size_t mostCrops = 24;
+// Two crops are one when this share of the smaller lies in the larger, and the smaller is at least
+// alikeCrops of the larger: a small person behind a tall one keeps a crop of their own, where
+// they fill the model's view.
 constexpr double sameCrop = 0.6;
+constexpr double alikeCrops = 0.5;
 // A crop's map is dropped unless at least this share of what it calls person is at least
 // sureValue.
 constexpr double sureShare = 0.5;
@@ -50,7 +53,8 @@ std::vector<Crop> merged(std::vector<Crop> crops) {
     for (size_t i = 0; i < crops.size() && !again; ++i) {
       for (size_t j = i + 1; j < crops.size() && !again; ++j) {
         const cv::Rect &a = crops[i].rect, &b = crops[j].rect;
-        if ((a & b).area() >= sameCrop * std::min(a.area(), b.area())) {
+        const double smaller = std::min(a.area(), b.area()), larger = std::max(a.area(), b.area());
+        if (smaller >= alikeCrops * larger && (a & b).area() >= sameCrop * smaller) {
           crops[i] = {a | b, (crops[i].velocity + crops[j].velocity) / 2};
           crops.erase(crops.begin() + std::ptrdiff_t(j));
           again = true;
@@ -63,6 +67,62 @@ std::vector<Crop> merged(std::vector<Crop> crops) {
 
 BitmapView viewOf(const BitmapView& picture, const cv::Rect& r) {
   return partOf(picture, r.x, r.y, r.width, r.height);
+}
+
+// A crop's map is cut off where the crop ends, and where someone else reaches over that border
+// the map is still high there: laid as it is, the border would show as a straight edge. So each
+// border of a crop that lies inside the picture fades the map to nothing over the last
+// fadeShare of the crop's size; whoever it cuts is segmented whole in their own crop.
+constexpr float fadeShare = 0.08f;
+
+// Fades the map of the part `inside` of a crop at `at` towards the crop's borders within `frame`.
+void fadeBorders(cv::Mat& map, const cv::Rect& at, const cv::Rect& inside, const cv::Rect& frame) {
+  const float fx = std::max(2.0f, fadeShare * float(at.width));
+  const float fy = std::max(2.0f, fadeShare * float(at.height));
+  const bool left = at.x > frame.x, right = at.br().x < frame.br().x;
+  const bool top = at.y > frame.y, bottom = at.br().y < frame.br().y;
+  std::vector<float> across(size_t(map.cols));
+  for (int x = 0; x < map.cols; ++x) {
+    const float ax = float(inside.x + x - at.x) + 0.5f, bx = float(at.br().x - inside.x - x) - 0.5f;
+    across[size_t(x)] = std::min({1.0f, left ? ax / fx : 1.0f, right ? bx / fx : 1.0f});
+  }
+  for (int y = 0; y < map.rows; ++y) {
+    const float ay = float(inside.y + y - at.y) + 0.5f, by = float(at.br().y - inside.y - y) - 0.5f;
+    const float down = std::min({1.0f, top ? ay / fy : 1.0f, bottom ? by / fy : 1.0f});
+    float* row = map.ptr<float>(y);
+    for (int x = 0; x < map.cols; ++x) row[x] *= std::min(down, across[size_t(x)]);
+  }
+}
+
+// Where people can be: 1 within each person's box grown by reachShare of their height on each
+// side, fading to 0 over as much again. The crops hold more than their people (the ground between
+// them, a car, a painted line); what the model calls person there is not taken.
+constexpr float reachShare = 0.08f;
+
+cv::Mat nearPeople(const std::vector<TrackedPerson>& people, int width, int height) {
+  cv::Mat near(height, width, CV_32F, cv::Scalar(0));
+  const cv::Rect frame(0, 0, width, height);
+  for (const TrackedPerson& p : people) {
+    const cv::Rect2f& b = p.person.box;
+    const float reach = std::max(2.0f, reachShare * b.height);
+    const cv::Rect2f core(b.x - reach, b.y - reach, b.width + 2 * reach, b.height + 2 * reach);
+    const cv::Rect outer =
+        cv::Rect(
+            cv::Point(int(std::floor(core.x - reach)), int(std::floor(core.y - reach))),
+            cv::Point(int(std::ceil(core.br().x + reach)), int(std::ceil(core.br().y + reach)))) &
+        frame;
+    for (int y = outer.y; y < outer.br().y; ++y) {
+      const float cy = float(y) + 0.5f;
+      const float dy = std::max({0.0f, core.y - cy, cy - core.br().y});
+      float* row = near.ptr<float>(y);
+      for (int x = outer.x; x < outer.br().x; ++x) {
+        const float cx = float(x) + 0.5f;
+        const float dx = std::max({0.0f, core.x - cx, cx - core.br().x});
+        row[x] = std::max(row[x], std::max(0.0f, 1.0f - std::max(dx, dy) / reach));
+      }
+    }
+  }
+  return near;
 }
 
 class OnnxPeople : public PersonSegmenter {
@@ -121,6 +181,7 @@ class OnnxPeople : public PersonSegmenter {
     }
     cv::Mat result(H, W, CV_32F, mask.values.data());
     const cv::Rect frame(0, 0, W, H);
+    const cv::Mat near = nearPeople(people, W, H);
     for (const CropMap& c : cropMaps_) {
       const cv::Point2f step = c.crop.velocity * float(sinceSegmented_);
       const cv::Rect at =
@@ -128,8 +189,11 @@ class OnnxPeople : public PersonSegmenter {
       const cv::Rect inside = at & frame;
       if (inside.empty()) continue;
       const cv::Mat map(c.map.height, c.map.width, CV_32F, const_cast<float*>(c.map.values.data()));
+      cv::Mat laid = map(inside - at.tl()).clone();
+      fadeBorders(laid, at, inside, frame);
+      laid = laid.mul(near(inside));
       cv::Mat area = result(inside);
-      cv::max(area, map(inside - at.tl()), area);
+      cv::max(area, laid, area);
     }
     return mask;
   }
