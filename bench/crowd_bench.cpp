@@ -81,7 +81,10 @@ int main(int argc, char** argv) {
       scene.count, frames, s.coverage, s.worstTenth, s.groundLit, s.straightRun);
   std::printf("floor: %.2f s; person path: %.2f s; ratio %.2f\n", floor, person, person / floor);
   if (std::getenv("PLUMVANE_CROWD_KEEP")) {
-    std::printf("kept in %s\n", dir.c_str());
+    for (int f = 0; f < frames; ++f) {
+      cv::imwrite(dir + "/front" + std::to_string(f) + ".png", scene.front[size_t(f)]);
+    }
+    std::printf("kept in %s, with each frame's people by number\n", dir.c_str());
   } else {
     fs::remove_all(work);
   }

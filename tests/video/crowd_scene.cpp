@@ -17,16 +17,17 @@ struct Walker {
 };
 
 // Six rows, the furthest first, each a few groups of people who overlap one another and the
-// rows in front of them. The third cut-out is a bust: it stands at the bottom of the frame.
+// rows in front of them. The third cut-out is a bust, cut off by its photo at the bottom and on
+// one side: it stands at the bottom right corner, the cut side beyond the frame.
 const std::vector<Walker> walkers = {
-    {0, false, 70, 140, 300, 2},    {0, true, 70, 160, 300, 2},    {1, false, 70, 420, 300, 2},
-    {0, false, 70, 700, 300, 2},    {0, true, 70, 722, 300, 2},    {1, true, 70, 1000, 300, 2},
-    {1, false, 110, 250, 370, -2},  {0, false, 110, 330, 370, -2}, {0, true, 110, 760, 370, -2},
-    {1, false, 110, 820, 370, -2},  {0, false, 170, 80, 460, 3},   {1, true, 170, 140, 460, 3},
-    {0, false, 170, 560, 460, 3},   {0, true, 170, 640, 460, 3},   {0, false, 170, 1080, 460, 3},
-    {1, false, 260, 300, 580, -3},  {0, false, 260, 480, 580, -3}, {0, true, 260, 900, 580, -3},
-    {0, false, 380, 40, 700, 4},    {1, true, 380, 900, 700, 4},   {0, true, 520, 620, 750, -4},
-    {2, false, 300, 1000, 720, -3},
+    {0, false, 70, 140, 300, 2},   {0, true, 70, 160, 300, 2},    {1, false, 70, 420, 300, 2},
+    {0, false, 70, 700, 300, 2},   {0, true, 70, 722, 300, 2},    {1, true, 70, 1000, 300, 2},
+    {1, false, 110, 250, 370, -2}, {0, false, 110, 330, 370, -2}, {0, true, 110, 760, 370, -2},
+    {1, false, 110, 820, 370, -2}, {0, false, 170, 80, 460, 3},   {1, true, 170, 140, 460, 3},
+    {0, false, 170, 560, 460, 3},  {0, true, 170, 640, 460, 3},   {0, false, 170, 1080, 460, 3},
+    {1, false, 260, 300, 580, -3}, {0, false, 260, 480, 580, -3}, {0, true, 260, 900, 580, -3},
+    {0, false, 380, 40, 700, 4},   {1, true, 380, 900, 700, 4},   {0, true, 520, 620, 750, -4},
+    {2, true, 300, 1000, 720, 2},
 };
 
 }  // namespace
@@ -118,15 +119,20 @@ int longestRun(const cv::Mat& steps) {
   return longest;
 }
 
-// The longest run of sharp steps between neighbouring rows of the matte where the people's
-// coverage has none near.
+// The longest run of steps between rows of the matte `span` pixels apart where the people's
+// coverage has none near: a sharp step, or a soft one that a crop's border leaves when its map is
+// faded towards it.
 int straightRunOf(const cv::Mat& matte, const cv::Mat& people) {
-  const cv::Rect upper(0, 0, matte.cols, matte.rows - 1), lower = upper + cv::Point(0, 1);
-  cv::Mat step, truth;
-  cv::absdiff(matte(upper), matte(lower), step);
-  cv::absdiff(people(upper), people(lower), truth);
-  cv::dilate(truth >= 32, truth, cv::Mat::ones(7, 7, CV_8U));
-  return longestRun((step >= 128) & (truth == 0));
+  int longest = 0;
+  for (int span : {1, 16}) {
+    const cv::Rect upper(0, 0, matte.cols, matte.rows - span), lower = upper + cv::Point(0, span);
+    cv::Mat step, truth;
+    cv::absdiff(matte(upper), matte(lower), step);
+    cv::absdiff(people(upper), people(lower), truth);
+    cv::dilate(truth >= 32, truth, cv::Mat::ones(2 * span + 5, 7, CV_8U));
+    longest = std::max(longest, longestRun((step >= 128) & (truth == 0)));
+  }
+  return longest;
 }
 
 }  // namespace
