@@ -80,12 +80,14 @@ BitmapView viewOf(const BitmapView& picture, const cv::Rect& r) {
 // fadeShare of the crop's size; whoever it cuts is segmented whole in their own crop.
 constexpr float fadeShare = 0.08f;
 
-// Fades the map of the part `inside` of a crop at `at` towards the crop's borders within `frame`.
-void fadeBorders(cv::Mat& map, const cv::Rect& at, const cv::Rect& inside, const cv::Rect& frame) {
+// Fades the map of the part `inside` of a crop now at `at` towards the crop's borders that lay
+// within `frame` where it was segmented, at `was`: a border at the picture's edge cuts nobody.
+void fadeBorders(cv::Mat& map, const cv::Rect& was, const cv::Rect& at, const cv::Rect& inside,
+                 const cv::Rect& frame) {
   const float fx = std::max(2.0f, fadeShare * float(at.width));
   const float fy = std::max(2.0f, fadeShare * float(at.height));
-  const bool left = at.x > frame.x, right = at.br().x < frame.br().x;
-  const bool top = at.y > frame.y, bottom = at.br().y < frame.br().y;
+  const bool left = was.x > frame.x, right = was.br().x < frame.br().x;
+  const bool top = was.y > frame.y, bottom = was.br().y < frame.br().y;
   std::vector<float> across(size_t(map.cols));
   for (int x = 0; x < map.cols; ++x) {
     const float ax = float(inside.x + x - at.x) + 0.5f, bx = float(at.br().x - inside.x - x) - 0.5f;
@@ -129,6 +131,43 @@ cv::Mat nearPeople(const std::vector<TrackedPerson>& people, int width, int heig
     }
   }
   return near;
+}
+
+// A crop is grown by growShare of its size beyond each border inside the picture along which its
+// map calls person at least litBorder of the border's pixels outside every other crop.
+constexpr float growShare = 0.5f;
+constexpr double litBorder = 0.1;
+
+cv::Rect grownToFit(const Mask& map, const std::vector<cv::Rect>& crops, size_t self, int width,
+                    int height) {
+  const cv::Rect r = crops[self];
+  const cv::Mat m(map.height, map.width, CV_32F, const_cast<float*>(map.values.data()));
+  // The share of a line of the map (x0, y0 to x1, y1, inclusive, in the crop) that is lit where
+  // no other crop is.
+  const auto litAlong = [&](int x0, int y0, int x1, int y1) {
+    int lit = 0, all = 0;
+    for (int y = y0; y <= y1; ++y) {
+      for (int x = x0; x <= x1; ++x, ++all) {
+        if (m.at<float>(y, x) < 0.5f) continue;
+        const cv::Point at(r.x + x, r.y + y);
+        bool elsewhere = false;
+        for (size_t j = 0; j < crops.size() && !elsewhere; ++j) {
+          elsewhere = j != self && crops[j].contains(at);
+        }
+        lit += elsewhere ? 0 : 1;
+      }
+    }
+    return all > 0 ? double(lit) / all : 0.0;
+  };
+  const int dx = int(std::ceil(growShare * float(r.width)));
+  const int dy = int(std::ceil(growShare * float(r.height)));
+  int left = r.x, top = r.y, right = r.br().x, bottom = r.br().y;
+  if (r.x > 0 && litAlong(0, 0, 0, m.rows - 1) >= litBorder) left -= dx;
+  if (r.br().x < width && litAlong(m.cols - 1, 0, m.cols - 1, m.rows - 1) >= litBorder) right += dx;
+  if (r.y > 0 && litAlong(0, 0, m.cols - 1, 0) >= litBorder) top -= dy;
+  if (r.br().y < height && litAlong(0, m.rows - 1, m.cols - 1, m.rows - 1) >= litBorder)
+    bottom += dy;
+  return cv::Rect(cv::Point(left, top), cv::Point(right, bottom)) & cv::Rect(0, 0, width, height);
 }
 
 class OnnxPeople : public PersonSegmenter {
@@ -193,13 +232,21 @@ class OnnxPeople : public PersonSegmenter {
     const cv::Mat near = nearPeople(people, W, H);
     for (const CropMap& c : cropMaps_) {
       const cv::Point2f step = c.crop.velocity * float(sinceSegmented_);
-      const cv::Rect at =
-          c.crop.rect + cv::Point(int(std::lround(step.x)), int(std::lround(step.y)));
+      const cv::Rect was = c.crop.rect;
+      const cv::Rect moved = was + cv::Point(int(std::lround(step.x)), int(std::lround(step.y)));
+      // A side that lay on the picture's edge stays on it: its people go on beyond it.
+      const int left = was.x <= 0 ? std::max(0, moved.x) : 0;
+      const int top = was.y <= 0 ? std::max(0, moved.y) : 0;
+      const int right = was.br().x >= W ? std::max(0, W - moved.br().x) : 0;
+      const int bottom = was.br().y >= H ? std::max(0, H - moved.br().y) : 0;
+      const cv::Rect at(moved.x - left, moved.y - top, moved.width + left + right,
+                        moved.height + top + bottom);
       const cv::Rect inside = at & frame;
       if (inside.empty()) continue;
-      const cv::Mat map(c.map.height, c.map.width, CV_32F, const_cast<float*>(c.map.values.data()));
+      cv::Mat map(c.map.height, c.map.width, CV_32F, const_cast<float*>(c.map.values.data()));
+      if (at != moved) cv::copyMakeBorder(map, map, top, bottom, left, right, cv::BORDER_REPLICATE);
       cv::Mat laid = map(inside - at.tl()).clone();
-      fadeBorders(laid, at, inside, frame);
+      fadeBorders(laid, c.crop.rect, at, inside, frame);
       laid = laid.mul(near(inside));
       cv::Mat area = result(inside);
       cv::max(area, laid, area);
@@ -211,18 +258,40 @@ class OnnxPeople : public PersonSegmenter {
   // pixels when it is coarser than they are; a map at least as fine as the crop is already as
   // sharp as the crop can show. The crops run on all cores, one single-threaded inference each,
   // which keeps the cores busier than splitting each small inference across them.
-  std::vector<CropMap> segmented(const BitmapView& picture, const std::vector<Crop>& crops) {
+  std::vector<CropMap> segmented(const BitmapView& picture, std::vector<Crop> crops) {
     std::vector<Mask> maps(crops.size());
-    cv::parallel_for_(cv::Range(0, int(crops.size())), [&](const cv::Range& range) {
-      for (int k = range.start; k < range.end; ++k) {
-        const cv::Rect& r = crops[size_t(k)].rect;
-        std::optional<Mask> map = segmentation_.map(viewOf(picture, r));
-        if (!map || !isSure(*map)) continue;
-        const bool coarser = r.width > map->width || r.height > map->height;
-        maps[size_t(k)] =
-            coarser ? refinedMask(viewOf(picture, r), *map) : resizedMask(*map, r.width, r.height);
-      }
-    });
+    const auto segment = [&](const std::vector<size_t>& which) {
+      cv::parallel_for_(cv::Range(0, int(which.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+          const size_t k = which[size_t(i)];
+          const cv::Rect& r = crops[k].rect;
+          std::optional<Mask> map = segmentation_.map(viewOf(picture, r));
+          if (!map || !isSure(*map)) continue;
+          const bool coarser = r.width > map->width || r.height > map->height;
+          maps[k] = coarser ? refinedMask(viewOf(picture, r), *map)
+                            : resizedMask(*map, r.width, r.height);
+        }
+      });
+    };
+    std::vector<size_t> all(crops.size()), grown;
+    for (size_t k = 0; k < crops.size(); ++k) all[k] = k;
+    segment(all);
+    // A crop whose person goes on beyond one of its borders, where no other crop takes them in, is
+    // grown that way and segmented once more.
+    std::vector<cv::Rect> rects;
+    for (const Crop& c : crops) rects.push_back(c.rect);
+    for (size_t k = 0; k < crops.size(); ++k) {
+      if (maps[k].isEmpty()) continue;
+      const cv::Rect wider = grownToFit(maps[k], rects, k, picture.width, picture.height);
+      if (wider != crops[k].rect) crops[k].rect = wider, grown.push_back(k);
+    }
+    std::vector<Mask> first;
+    for (size_t k : grown) first.push_back(std::move(maps[k]));
+    segment(grown);
+    for (size_t i = 0; i < grown.size(); ++i) {
+      if (maps[grown[i]].isEmpty())
+        crops[grown[i]].rect = rects[grown[i]], maps[grown[i]] = std::move(first[i]);
+    }
     std::vector<CropMap> sure;
     for (size_t k = 0; k < crops.size(); ++k) {
       if (!maps[k].isEmpty()) sure.push_back({crops[k], std::move(maps[k])});
