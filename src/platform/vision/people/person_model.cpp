@@ -7,6 +7,7 @@
 #include <cmath>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <utility>
 
 #include "platform/vision/mask_refinement.h"
 #include "platform/vision/onnx_model.h"
@@ -286,7 +287,7 @@ class OnnxPeople : public PersonSegmenter {
       if (wider != crops[k].rect) crops[k].rect = wider, grown.push_back(k);
     }
     std::vector<Mask> first;
-    for (size_t k : grown) first.push_back(std::move(maps[k]));
+    for (size_t k : grown) first.push_back(std::exchange(maps[k], Mask{}));
     segment(grown);
     for (size_t i = 0; i < grown.size(); ++i) {
       if (maps[grown[i]].isEmpty())
