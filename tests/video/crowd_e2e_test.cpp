@@ -29,7 +29,7 @@ TEST(CrowdVideo, EveryPersonIsCoveredTheGroundStaysDarkAndNoCropShows) {
     ASSERT_EQ(cut.out, "cut\n") << p.file << cut.err;
     people.push_back(testing::personOf(cv::imread(dir + "/cut.png", cv::IMREAD_UNCHANGED)));
   }
-  constexpr int frames = 6;
+  constexpr int frames = 8;
   const CrowdScene scene = testing::crowdOf(people, cv::imread(data + "/dune.jpg"), frames);
   for (int f = 0; f < frames; ++f) {
     ASSERT_TRUE(cv::imwrite(dir + "/frame" + std::to_string(f) + ".png", scene.frames[size_t(f)]));
@@ -51,13 +51,13 @@ TEST(CrowdVideo, EveryPersonIsCoveredTheGroundStaysDarkAndNoCropShows) {
   SCOPED_TRACE(::testing::Message() << "coverage " << score.coverage << ", worst tenth "
                                     << score.worstTenth << ", ground lit " << score.groundLit
                                     << ", straight step " << score.straightRun << " px");
-  // Most of each person is white (0.77 here; 0.33 when overlapping crops were laid by their
+  // Most of each person is white (0.74 here; 0.32 when overlapping crops were laid by their
   // maximum and merged into crops too large for their people) ...
-  EXPECT_GT(score.coverage, 0.7);
+  EXPECT_GT(score.coverage, 0.65);
   // ... the ground between and around them stays dark ...
   EXPECT_LT(score.groundLit, 0.01);
-  // ... and no crop's border shows as a long straight step where the people have none (58 pixels
-  // here at most, along the side of a person the detector missed; 127 for a crop's border laid
+  // ... and no crop's border shows as a long straight step where the people have none (56 pixels
+  // here at most, along the side of a person the model left out; 127 for a crop's border laid
   // unfaded).
   EXPECT_LT(score.straightRun, 90);
 }
