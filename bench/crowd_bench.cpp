@@ -8,6 +8,7 @@
 // the worst tenth of people in all frames, the share of the ground lit, the longest straight
 // step in a matte where the picture has none, and the run's time against a floor of ffmpeg
 // decoding the clip and writing grey PNGs.
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
