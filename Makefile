@@ -38,6 +38,7 @@ bench: setup
 	$(BUILD)/plumvane_cutout_bench $(BUILD)/plumvane testdata/astronaut.png
 	bench/video_bench.sh $(BUILD)
 	bench/people_bench.sh $(BUILD)
+	$(BUILD)/plumvane_crowd_bench $(BUILD)/plumvane testdata
 	bench/text_bench.sh $(BUILD)
 	bench/poster_bench.sh $(BUILD)
 	bench/startup_bench.sh $(BUILD)

@@ -62,6 +62,8 @@ std::vector<PersonBox> suppressed(std::vector<PersonBox> boxes, float overlap) {
 
 // A person whose box is at most this share of the picture's shorter side is small in it.
 constexpr float smallShare = 0.5f;
+// A person whose box covers this share of the picture fills much of it.
+constexpr float fillingShare = 0.25f;
 // A picture is looked at in at most this many tiles: a strip many times longer than wide gets a
 // few tiles with gaps between them rather than hundreds.
 constexpr int mostTiles = 3;
@@ -83,9 +85,10 @@ std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
   if (!findIn(picture, {0, 0}, boxes)) return {};
   // The detector's input is square, and a picture much wider or taller than square is squeezed
   // into it: small people, squeezed and shrunk, may be missed. Unless someone near the camera
-  // fills the picture, it is looked at once more as overlapping square tiles along its longer
-  // side, for people small within a tile (anyone narrower than the tiles' overlap is whole in
-  // one of them; people cut by a tile's edge were found whole at the first look).
+  // fills much of the picture, it is looked at once more as overlapping square tiles along its
+  // longer side, for people small within a tile (anyone narrower than the tiles' overlap is whole
+  // in one of them; people cut by a tile's edge were found whole at the first look). A crowd
+  // with a tall person in front is looked at in tiles too: the people behind are small.
   const int longer = std::max(picture.width, picture.height);
   const int shorter = std::min(picture.width, picture.height);
   const int tiles = std::min(mostTiles, int(std::lround(double(longer) / double(shorter))));
@@ -93,7 +96,9 @@ std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
   const auto isSmall = [&](const PersonBox& b) {
     return std::max(b.box.width, b.box.height) < small;
   };
-  if (tiles > 1 && std::all_of(boxes.begin(), boxes.end(), isSmall)) {
+  const float pictureArea = float(picture.width) * float(picture.height);
+  const auto fills = [&](const PersonBox& b) { return b.box.area() >= fillingShare * pictureArea; };
+  if (tiles > 1 && std::none_of(boxes.begin(), boxes.end(), fills)) {
     std::vector<PersonBox> inTiles;
     const bool wide = picture.width >= picture.height;
     for (int t = 0; t < tiles; ++t) {
