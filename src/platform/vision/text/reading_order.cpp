@@ -4,29 +4,28 @@
 #include <numeric>
 
 namespace plumvane {
+namespace {
 
-std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& boxes) {
-  // Union-find over the pairs that belong together.
-  std::vector<size_t> parent(boxes.size());
+// The indexes 0 to count - 1 gathered into groups, two indexes in one group when `linked` holds
+// for them or for a chain of others between them (union-find): the groups in the order of their
+// first index, each in ascending order. `linked` is asked of each pair (i, j) with i < j, and is
+// symmetric.
+template <typename Linked>
+std::vector<std::vector<size_t>> linkedGroups(size_t count, Linked linked) {
+  std::vector<size_t> parent(count);
   std::iota(parent.begin(), parent.end(), 0);
   const auto root = [&](size_t i) {
     while (parent[i] != i) i = parent[i] = parent[parent[i]];
     return i;
   };
-  for (size_t i = 0; i < boxes.size(); ++i) {
-    for (size_t j = i + 1; j < boxes.size(); ++j) {
-      const Rect& a = boxes[i];
-      const Rect& b = boxes[j];
-      const double overlap = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
-      const double gap = std::max(a.minX(), b.minX()) - std::min(a.maxX(), b.maxX());
-      if (overlap >= 0.6 * std::min(a.height, b.height) && gap <= (a.height + b.height) / 2) {
-        parent[root(i)] = root(j);
-      }
+  for (size_t i = 0; i < count; ++i) {
+    for (size_t j = i + 1; j < count; ++j) {
+      if (linked(i, j)) parent[root(i)] = root(j);
     }
   }
   std::vector<std::vector<size_t>> groups;
-  std::vector<long> groupOf(boxes.size(), -1);
-  for (size_t i = 0; i < boxes.size(); ++i) {
+  std::vector<long> groupOf(count, -1);
+  for (size_t i = 0; i < count; ++i) {
     const size_t r = root(i);
     if (groupOf[r] < 0) {
       groupOf[r] = long(groups.size());
@@ -36,8 +35,6 @@ std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& boxes) 
   }
   return groups;
 }
-
-namespace {
 
 // The indexes sorted top to bottom, and left to right among boxes whose tops lie within
 // `sameLine` pixels of each other.
@@ -75,40 +72,41 @@ bool continues(const Rect& above, const Rect& below) {
 
 }  // namespace
 
+std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& boxes) {
+  return linkedGroups(boxes.size(), [&](size_t i, size_t j) {
+    const Rect& a = boxes[i];
+    const Rect& b = boxes[j];
+    const double overlap = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
+    const double gap = std::max(a.minX(), b.minX()) - std::min(a.maxX(), b.maxX());
+    return overlap >= 0.6 * std::min(a.height, b.height) && gap <= (a.height + b.height) / 2;
+  });
+}
+
 std::vector<size_t> readingOrder(const std::vector<Rect>& boxes, double sameLine) {
   // Blocks of lines set one under the other (a column, a paragraph, stacked display lines).
-  std::vector<size_t> parent(boxes.size());
-  std::iota(parent.begin(), parent.end(), 0);
-  const auto root = [&](size_t i) {
-    while (parent[i] != i) i = parent[i] = parent[parent[i]];
-    return i;
-  };
-  for (size_t i = 0; i < boxes.size(); ++i) {
-    for (size_t j = 0; j < boxes.size(); ++j) {
-      if (i != j && continues(boxes[i], boxes[j])) parent[root(i)] = root(j);
-    }
-  }
-  std::vector<size_t> roots;
+  const std::vector<std::vector<size_t>> members =
+      linkedGroups(boxes.size(), [&](size_t i, size_t j) {
+        return continues(boxes[i], boxes[j]) || continues(boxes[j], boxes[i]);
+      });
   std::vector<Rect> blocks;
   std::vector<size_t> blockOf(boxes.size());
-  for (size_t i = 0; i < boxes.size(); ++i) {
-    if (root(i) != i) continue;
-    blockOf[i] = roots.size();
-    roots.push_back(i);
-    blocks.push_back(boxes[i]);
-  }
-  for (size_t i = 0; i < boxes.size(); ++i) {
-    Rect& b = blocks[blockOf[root(i)]];
-    const double x0 = std::min(b.minX(), boxes[i].minX()), y0 = std::min(b.minY(), boxes[i].minY());
-    b = Rect{x0, y0, std::max(b.maxX(), boxes[i].maxX()) - x0,
-             std::max(b.maxY(), boxes[i].maxY()) - y0};
+  for (const std::vector<size_t>& block : members) {
+    Rect b = boxes[block.front()];
+    for (size_t i : block) {
+      blockOf[i] = blocks.size();
+      const double x0 = std::min(b.minX(), boxes[i].minX()),
+                   y0 = std::min(b.minY(), boxes[i].minY());
+      b = Rect{x0, y0, std::max(b.maxX(), boxes[i].maxX()) - x0,
+               std::max(b.maxY(), boxes[i].maxY()) - y0};
+    }
+    blocks.push_back(b);
   }
   // The blocks in rows then columns, and the lines of each block top to bottom.
   const std::vector<size_t> lines = rowsThenColumns(boxes, sameLine);
   std::vector<size_t> order;
   for (size_t block : rowsThenColumns(blocks, sameLine)) {
     for (size_t i : lines) {
-      if (root(i) == roots[block]) order.push_back(i);
+      if (blockOf[i] == block) order.push_back(i);
     }
   }
   return order;
