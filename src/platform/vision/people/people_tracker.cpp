@@ -46,9 +46,7 @@ cv::Point2f centreOf(const cv::Rect2f& box) {
 cv::Rect cropAround(const cv::Rect2f& box, int width, int height) {
   const float dx = box.width * sideMargin, dy = box.height * endMargin;
   const cv::Rect2f grown(box.x - dx, box.y - dy, box.width + 2 * dx, box.height + 2 * dy);
-  const cv::Rect whole(cv::Point(int(std::floor(grown.x)), int(std::floor(grown.y))),
-                       cv::Point(int(std::ceil(grown.br().x)), int(std::ceil(grown.br().y))));
-  return whole & cv::Rect(0, 0, width, height);
+  return enclosing(grown) & cv::Rect(0, 0, width, height);
 }
 
 bool PeopleTracker::nextFrame(const BitmapView& frame) {
@@ -81,9 +79,8 @@ bool PeopleTracker::movesWhereNobodyIs(const cv::Mat& previous, int width, int h
   const double sx = double(moving.cols) / width, sy = double(moving.rows) / height;
   for (const TrackedPerson& p : people()) {
     const cv::Rect crop = cropAround(p.person.box, width, height);
-    const cv::Rect small(
-        cv::Point(int(std::floor(crop.x * sx)), int(std::floor(crop.y * sy))),
-        cv::Point(int(std::ceil(crop.br().x * sx)), int(std::ceil(crop.br().y * sy))));
+    const cv::Rect small = enclosing(cv::Point2d(crop.x * sx, crop.y * sy),
+                                     cv::Point2d(crop.br().x * sx, crop.br().y * sy));
     moving(small & cv::Rect(0, 0, moving.cols, moving.rows)).setTo(0);
   }
   return cv::countNonZero(moving) >= movingArea;

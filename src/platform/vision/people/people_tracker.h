@@ -1,6 +1,7 @@
 // People followed through a video between detections.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <opencv2/core/mat.hpp>
 #include <vector>
@@ -9,6 +10,18 @@
 #include "platform/vision/people/people_detector.h"
 
 namespace plumvane {
+
+// The whole pixels that a box from topLeft to bottomRight touches: its corners rounded outwards.
+template <typename T>
+cv::Rect enclosing(const cv::Point_<T>& topLeft, const cv::Point_<T>& bottomRight) {
+  return cv::Rect(cv::Point(int(std::floor(topLeft.x)), int(std::floor(topLeft.y))),
+                  cv::Point(int(std::ceil(bottomRight.x)), int(std::ceil(bottomRight.y))));
+}
+
+template <typename T>
+cv::Rect enclosing(const cv::Rect_<T>& box) {
+  return enclosing(box.tl(), box.br());
+}
 
 // The part of a width x height picture that a person with this box is segmented in: room around
 // them for arms, a step, and their moving on while their box is carried between detections.

@@ -119,11 +119,9 @@ cv::Mat nearPeople(const std::vector<TrackedPerson>& people, int width, int heig
     const cv::Rect2f& b = p.person.box;
     const float reach = std::max(2.0f, reachShare * b.height);
     const cv::Rect2f core(b.x - reach, b.y - reach, b.width + 2 * reach, b.height + 2 * reach);
-    const cv::Rect outer =
-        cv::Rect(
-            cv::Point(int(std::floor(core.x - reach)), int(std::floor(core.y - reach))),
-            cv::Point(int(std::ceil(core.br().x + reach)), int(std::ceil(core.br().y + reach)))) &
-        frame;
+    const cv::Rect outer = enclosing(cv::Point2f(core.x - reach, core.y - reach),
+                                     cv::Point2f(core.br().x + reach, core.br().y + reach)) &
+                           frame;
     for (int y = outer.y; y < outer.br().y; ++y) {
       const float cy = float(y) + 0.5f;
       const float dy = std::max({0.0f, core.y - cy, cy - core.br().y});
@@ -152,9 +150,7 @@ void believeWithin(cv::Mat& map, const std::vector<TrackedPerson>& people) {
   for (const TrackedPerson& p : people) {
     const cv::Rect2f& b = p.person.box;
     const float fade = std::max(2.0f, reachShare / 4 * b.height);
-    const cv::Rect box = cv::Rect(cv::Point(int(std::floor(b.x)), int(std::floor(b.y))),
-                                  cv::Point(int(std::ceil(b.br().x)), int(std::ceil(b.br().y)))) &
-                         frame;
+    const cv::Rect box = enclosing(b) & frame;
     for (int y = box.y; y < box.br().y; ++y) {
       const float cy = float(y) + 0.5f;
       const float dy = std::min(cy - b.y, b.br().y - cy);
