@@ -54,6 +54,18 @@ BENCHMARK(BM_DecodeJpeg)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
 
+// A benchmark over composites 1920, 3000 and 6000 pixels wide, timed in milliseconds of wall
+// clock with the process's CPU time beside it.
+void atPhotoWidths(benchmark::internal::Benchmark* b) {
+  b->ArgName("width")
+      ->Arg(1920)
+      ->Arg(3000)
+      ->Arg(6000)
+      ->Unit(benchmark::kMillisecond)
+      ->MeasureProcessCPUTime()
+      ->UseRealTime();
+}
+
 // Refining a model's coarse map of a subject with a hard outline on a shallow-focus backdrop,
 // at a video frame's, a poster's and a 24-megapixel photo's width (3:2).
 void BM_RefineMask(benchmark::State& state) {
@@ -65,14 +77,7 @@ void BM_RefineMask(benchmark::State& state) {
   }
   for (auto _ : state) benchmark::DoNotOptimize(refinedMask(picture.view(), picture.map));
 }
-BENCHMARK(BM_RefineMask)
-    ->ArgName("width")
-    ->Arg(1920)
-    ->Arg(3000)
-    ->Arg(6000)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_RefineMask)->Apply(atPhotoWidths);
 
 // The subject's own colours at its soft edge, on the same composite with a soft edge (blurred by
 // two pixels) and its refined mask, at the same widths.
@@ -100,14 +105,7 @@ void BM_SubjectColours(benchmark::State& state) {
     benchmark::DoNotOptimize(copy.pixels.data());
   }
 }
-BENCHMARK(BM_SubjectColours)
-    ->ArgName("width")
-    ->Arg(1920)
-    ->Arg(3000)
-    ->Arg(6000)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_SubjectColours)->Apply(atPhotoWidths);
 
 }  // namespace
 }  // namespace plumvane
