@@ -179,10 +179,9 @@ std::vector<DetectedLine> detectEnlarged(OnnxModel& detector, const TextModels& 
 
 // The share of the smaller box that lies in the other.
 double sharedShare(const Rect& a, const Rect& b) {
-  const double w = std::min(a.maxX(), b.maxX()) - std::max(a.minX(), b.minX());
-  const double h = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
+  const Rect shared = intersection(a, b);
   const double smaller = std::min(a.width * a.height, b.width * b.height);
-  return w <= 0 || h <= 0 || smaller <= 0 ? 0 : w * h / smaller;
+  return shared.isEmpty() || smaller <= 0 ? 0 : shared.width * shared.height / smaller;
 }
 
 // The lines of both detections, each once. A line found at both scales is the first's, unless the
