@@ -95,20 +95,19 @@ void fadeBorders(cv::Mat& map, const cv::Rect& was, const cv::Rect& at, const cv
 // (0.08) cut off a hundredth of the walkers on a street, whose boxes are carried between looks.
 constexpr float reachShare = 0.25f;
 
-cv::Mat nearPeople(const std::vector<TrackedPerson>& people, int width, int height) {
-  cv::Mat near(height, width, CV_32F, cv::Scalar(0));
-  const cv::Rect frame(0, 0, width, height);
+cv::Mat nearPeople(const std::vector<TrackedPerson>& people, const cv::Rect& area) {
+  cv::Mat near(area.size(), CV_32F, cv::Scalar(0));
   for (const TrackedPerson& p : people) {
     const cv::Rect2f& b = p.person.box;
     const float reach = std::max(2.0f, reachShare * b.height);
     const cv::Rect2f core(b.x - reach, b.y - reach, b.width + 2 * reach, b.height + 2 * reach);
     const cv::Rect outer = enclosing(cv::Point2f(core.x - reach, core.y - reach),
                                      cv::Point2f(core.br().x + reach, core.br().y + reach)) &
-                           frame;
+                           area;
     for (int y = outer.y; y < outer.br().y; ++y) {
       const float cy = float(y) + 0.5f;
       const float dy = std::max({0.0f, core.y - cy, cy - core.br().y});
-      float* row = near.ptr<float>(y);
+      float* row = near.ptr<float>(y - area.y) - area.x;
       for (int x = outer.x; x < outer.br().x; ++x) {
         const float cx = float(x) + 0.5f;
         const float dx = std::max({0.0f, core.x - cx, cx - core.br().x});
@@ -128,30 +127,37 @@ cv::Mat nearPeople(const std::vector<TrackedPerson>& people, int width, int heig
 constexpr float boxOdds = 2;
 
 void believeWithin(cv::Mat& map, const std::vector<TrackedPerson>& people) {
-  cv::Mat within(map.size(), CV_32F, cv::Scalar(0));
   const cv::Rect frame(0, 0, map.cols, map.rows);
-  for (const TrackedPerson& p : people) {
-    const cv::Rect2f& b = p.person.box;
+  std::vector<cv::Rect> boxes;
+  for (const TrackedPerson& p : people) boxes.push_back(enclosing(p.person.box) & frame);
+  // How far a pixel lies within box k, 0 at its border to 1 at fade from it; 0 outside.
+  const auto depth = [&](size_t k, int x, int y) {
+    if (!boxes[k].contains({x, y})) return 0.0f;
+    const cv::Rect2f& b = people[k].person.box;
     const float fade = std::max(2.0f, reachShare / 4 * b.height);
-    const cv::Rect box = enclosing(b) & frame;
-    for (int y = box.y; y < box.br().y; ++y) {
-      const float cy = float(y) + 0.5f;
-      const float dy = std::min(cy - b.y, b.br().y - cy);
-      float* row = within.ptr<float>(y);
-      for (int x = box.x; x < box.br().x; ++x) {
-        const float cx = float(x) + 0.5f;
-        const float d = std::min({cx - b.x, b.br().x - cx, dy});
-        row[x] = std::max(row[x], std::clamp(d / fade, 0.0f, 1.0f));
-      }
+    const float cx = float(x) + 0.5f, cy = float(y) + 0.5f;
+    const float d = std::min({cx - b.x, b.br().x - cx, cy - b.y, b.br().y - cy});
+    return std::clamp(d / fade, 0.0f, 1.0f);
+  };
+  // Each pixel is taken once, with the first box that holds it, at its deepest in any box.
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    std::vector<size_t> earlier, others;
+    for (size_t k = 0; k < boxes.size(); ++k) {
+      if (k == i || (boxes[k] & boxes[i]).empty()) continue;
+      (k < i ? earlier : others).push_back(k);
     }
-  }
-  for (int y = 0; y < map.rows; ++y) {
-    float* row = map.ptr<float>(y);
-    const float* w = within.ptr<float>(y);
-    for (int x = 0; x < map.cols; ++x) {
-      if (w[x] <= 0) continue;
-      const float odds = 1 + (boxOdds - 1) * w[x];
-      row[x] = row[x] * odds / (row[x] * odds + 1 - row[x]);
+    const cv::Rect& box = boxes[i];
+    for (int y = box.y; y < box.br().y; ++y) {
+      float* row = map.ptr<float>(y);
+      for (int x = box.x; x < box.br().x; ++x) {
+        const auto holds = [&](size_t k) { return boxes[k].contains({x, y}); };
+        if (std::any_of(earlier.begin(), earlier.end(), holds)) continue;
+        float w = depth(i, x, y);
+        for (size_t k : others) w = std::max(w, depth(k, x, y));
+        if (w <= 0) continue;
+        const float odds = 1 + (boxOdds - 1) * w;
+        row[x] = row[x] * odds / (row[x] * odds + 1 - row[x]);
+      }
     }
   }
 }

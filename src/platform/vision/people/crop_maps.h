@@ -29,8 +29,8 @@ bool unchanged(const cv::Mat& was, const cv::Mat& now);
 void fadeBorders(cv::Mat& map, const cv::Rect& was, const cv::Rect& at, const cv::Rect& inside,
                  const cv::Rect& frame);
 
-// Where people can be, 0..1, over a width x height frame.
-cv::Mat nearPeople(const std::vector<TrackedPerson>& people, int width, int height);
+// Where people can be, 0..1, over an area of the frame.
+cv::Mat nearPeople(const std::vector<TrackedPerson>& people, const cv::Rect& area);
 
 // The frame's map (0..1) believed more readily within people's boxes.
 void believeWithin(cv::Mat& map, const std::vector<TrackedPerson>& people);

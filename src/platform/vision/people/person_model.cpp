@@ -102,7 +102,6 @@ class OnnxPeople : public PersonSegmenter {
     }
     cv::Mat result(H, W, CV_32F, mask.values.data());
     const cv::Rect frame(0, 0, W, H);
-    const cv::Mat near = nearPeople(people, W, H);
     for (const CropMap& c : cropMaps_) {
       const cv::Point2f step = c.crop.velocity * float(sinceSegmented_);
       const cv::Rect was = c.crop.rect;
@@ -120,7 +119,7 @@ class OnnxPeople : public PersonSegmenter {
       if (at != moved) cv::copyMakeBorder(map, map, top, bottom, left, right, cv::BORDER_REPLICATE);
       cv::Mat laid = map(inside - at.tl()).clone();
       fadeBorders(laid, c.crop.rect, at, inside, frame);
-      laid = laid.mul(near(inside));
+      laid = laid.mul(nearPeople(people, inside));
       cv::Mat area = result(inside);
       cv::max(area, laid, area);
     }
