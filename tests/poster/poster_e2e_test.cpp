@@ -258,6 +258,23 @@ TEST(PosterMode, ColumnsOnOneBaselineAndSmallPrintComeOffLineByLine) {
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
+TEST(PosterMode, SmallPrintOnALargePosterComesOffLineByLine) {
+  // A photo at 3000 x 2000 with a paper band at its foot, and on the band a paragraph whose
+  // capitals are about 7 pixels high, set so tightly that at the first detection's scale it looks
+  // like one line.
+  Poster poster = posterOn("coffee.png", 0, {3000, 2000});
+  poster.picture(cv::Rect(0, 1800, 3000, 200)).setTo(cv::Scalar(222, 232, 236, 255));
+  poster.background = poster.picture.clone();
+  for (const std::string line :
+       {"Admission is free for members and their guests, and for children",
+        "under twelve years of age on every day of the week; groups of ten",
+        "or more are asked to write ahead to the front desk by Friday noon."}) {
+    letter(poster, "dejavu/DejaVuSans.ttf", line, 10, {120, 1880 + int(poster.lines.size()) * 12},
+           {40, 40, 40});
+  }
+  expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
+}
+
 TEST(PosterMode, SubjectsComeOffAShallowFocusBackdropAndASmallOneStays) {
   // The astronaut, cut out, laid large on a blurred photo, and once more too small for a piece.
   const std::string dir = testing::freshDirectory();

@@ -6,6 +6,7 @@
 
 #include "platform/vision/text/column_gaps.h"
 #include "platform/vision/text/reading_order.h"
+#include "platform/vision/text/small_print.h"
 
 namespace plumvane {
 
@@ -36,6 +37,9 @@ constexpr int tileSide = 640;
 constexpr int tileOverlap = 48;
 constexpr double leastContrast = 24;
 constexpr double seenMargin = 0.25;
+// On a picture too large for the enlarged copy, the tiles that hold small print are detected at
+// this scale of the picture, cropped to the small print they hold (see small_print.h).
+constexpr double smallPrintScale = 1.6;
 // Two lines are one when this share of the smaller one's box lies in the other's; a speck is no
 // line of its own when this share of it lies in a larger line.
 constexpr double sameLineShare = 0.5;
@@ -128,45 +132,49 @@ std::vector<DetectedLine> detectAt(OnnxModel& detector, const TextModels& models
   return lines;
 }
 
-// The regions the detector marks in the picture enlarged by `scale`, tile by tile, in picture
-// pixels. Tiles whose only lettering lies in the `seen` lines are skipped.
-std::vector<DetectedLine> detectEnlarged(OnnxModel& detector, const TextModels& models,
-                                         const BitmapView& picture, const cv::Mat& pixels,
-                                         double scale, const std::vector<DetectedLine>& seen) {
-  cv::Mat grey, contrast;
-  cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
-  cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
-  // A seen line's letters reach a little beyond its box: its box is cleared with a margin.
+// The boxes of the `seen` lines, with a margin: a line's letters reach a little beyond its box.
+std::vector<cv::Rect> seenBoxes(const std::vector<DetectedLine>& seen) {
+  std::vector<cv::Rect> boxes;
   for (const DetectedLine& line : seen) {
     const int margin = int(std::ceil(seenMargin * line.height()));
-    const cv::Rect box(int(line.box.x) - margin, int(line.box.y) - margin,
+    boxes.emplace_back(int(line.box.x) - margin, int(line.box.y) - margin,
                        int(line.box.width) + 2 * margin + 1, int(line.box.height) + 2 * margin + 1);
-    contrast(box & cv::Rect(0, 0, contrast.cols, contrast.rows)).setTo(0);
   }
+  return boxes;
+}
+
+// The regions the detector marks in the picture enlarged by `scale`, tile by tile, in picture
+// pixels. Only tiles where the 8-bit mask `where` is set are looked at; with `cropped`, only the
+// part of the tile that bounds the mask.
+std::vector<DetectedLine> detectTiles(OnnxModel& detector, const TextModels& models,
+                                      const BitmapView& picture, double scale, const cv::Mat& where,
+                                      bool cropped) {
   std::vector<DetectedLine> lines;
   const int step = tileSide - tileOverlap;
   for (int y = 0;; y += step) {
     const int h = std::min(tileSide, picture.height - y);
     for (int x = 0;; x += step) {
       const int w = std::min(tileSide, picture.width - x);
-      double most = 0;
-      cv::minMaxLoc(contrast(cv::Rect(x, y, w, h)), nullptr, &most);
-      if (most >= leastContrast) {
-        const cv::Size size = detectionInputSize(w, h, scale, models.detectionMultiple);
+      const cv::Rect tile(x, y, w, h);
+      cv::Rect part = tile;
+      if (cropped) part = cv::boundingRect(where(tile)) + tile.tl();
+      if (cropped ? !part.empty() : cv::countNonZero(where(tile)) > 0) {
+        const cv::Size size =
+            detectionInputSize(part.width, part.height, scale, models.detectionMultiple);
         // A tile keeps what is centred in its own share of the overlaps: a line cut at an edge is
         // whole in the next tile, and a long line cut across joins its other part there.
         const float half = tileOverlap / 2.0f;
-        const cv::Rect2f own(x > 0 ? half : 0, y > 0 ? half : 0,
+        const cv::Rect2f own(x > 0 ? float(x) + half : 0, y > 0 ? float(y) + half : 0,
                              float(w) - (x > 0 ? half : 0) - (x + w < picture.width ? half : 0),
                              float(h) - (y > 0 ? half : 0) - (y + h < picture.height ? half : 0));
-        for (const DetectedLine& found :
-             detectAt(detector, models, partOf(picture, x, y, w, h), size)) {
+        const BitmapView view = partOf(picture, part.x, part.y, part.width, part.height);
+        for (const DetectedLine& found : detectAt(detector, models, view, size)) {
           const Rect& b = found.box;
-          if (!own.contains(cv::Point2f(float(b.x + b.width / 2), float(b.y + b.height / 2)))) {
-            continue;
-          }
+          const cv::Point2f centre(float(part.x + b.x + b.width / 2),
+                                   float(part.y + b.y + b.height / 2));
+          if (!own.contains(centre)) continue;
           auto corners = found.corners;
-          for (auto& p : corners) p += cv::Point2f(float(x), float(y));
+          for (auto& p : corners) p += cv::Point2f(float(part.x), float(part.y));
           lines.push_back(lineAlong(corners, picture));
         }
       }
@@ -324,8 +332,28 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
     for (const DetectedLine& line : lines) {
       if (line.height() * scale >= comfortableHeight) comfortable.push_back(line);
     }
-    lines = merged(lines, scale,
-                   detectEnlarged(detector, models, picture, pixels, enlarged, comfortable));
+    // Tiles without contrast outside the comfortable lines are skipped.
+    cv::Mat grey, contrast;
+    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+    cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
+    const cv::Rect all(0, 0, contrast.cols, contrast.rows);
+    for (const cv::Rect& box : seenBoxes(comfortable)) contrast(box & all).setTo(0);
+    lines =
+        merged(lines, scale,
+               detectTiles(detector, models, picture, enlarged, contrast >= leastContrast, false));
+  } else if (enlarged < 1) {
+    // A picture too large to be enlarged whole is looked at again only where it holds runs of
+    // small strokes. At a fraction of the picture's size, a few tightly set lines of small print
+    // may look like one line of a comfortable height: only lines twice that high are left out.
+    std::vector<DetectedLine> plain;
+    for (const DetectedLine& line : lines) {
+      if (line.height() * scale >= 2 * comfortableHeight) plain.push_back(line);
+    }
+    cv::Mat grey;
+    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+    const cv::Mat where = smallPrintMask(grey, seenBoxes(plain));
+    lines =
+        merged(lines, scale, detectTiles(detector, models, picture, smallPrintScale, where, true));
   }
   return partedAtColumns(joinedWords(std::move(lines)), picture, pixels);
 }
