@@ -199,13 +199,16 @@ TEST(PosterMode, LinesOnABandComeOffStrokeByStrokeAndTheBandKeepsItsColour) {
 }
 
 TEST(PosterMode, HeavyLinesStackedTightlyComeOffWholeEachOnItsOwnPiece) {
-  // Display type over flat colour, set so tightly that each padded line reaches into the next.
+  // Display type over flat colour, set so tightly that each padded line reaches into the next;
+  // below, a short word in hatched display type with capitals 200 pixels high, too large for the
+  // detector to see at the picture's detection scale.
   Poster poster = posterOn("coffee.png", 0);
   poster.picture.setTo(cv::Scalar(60, 212, 236, 255));
   poster.background = poster.picture.clone();
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "DO NOT", 190, {80, 210}, {20, 20, 20});
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "EXIST", 190, {80, 365}, {20, 20, 20});
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "IGNORED", 190, {80, 520}, {40, 40, 200});
+  letter(poster, "cabinsketch/CabinSketch-Bold.ttf", "BOLD", 280, {80, 920}, {20, 20, 20});
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
