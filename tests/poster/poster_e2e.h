@@ -62,10 +62,10 @@ struct Poster {
   std::vector<cv::Mat> lineInk;  // 8-bit: each line's own coverage
 };
 
-inline Poster posterOn(const std::string& photo, double blur) {
+inline Poster posterOn(const std::string& photo, double blur, cv::Size size = {1500, 1000}) {
   Poster poster;
   cv::Mat bgr;
-  cv::resize(cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + photo), bgr, {1500, 1000});
+  cv::resize(cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + photo), bgr, size);
   if (blur > 0) cv::GaussianBlur(bgr, bgr, {0, 0}, blur);
   cv::cvtColor(bgr, poster.picture, cv::COLOR_BGR2BGRA);
   poster.background = poster.picture.clone();
@@ -110,7 +110,9 @@ inline Decomposed decompose(const Poster& poster, const std::string& dir) {
   EXPECT_TRUE(cv::imwrite(dir + "/poster.png", poster.picture));
   const auto result = runPlumvane({"--image", dir + "/poster.png", d.dir});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out.substr(0, 15), "size 1500 1000\n");
+  const std::string size = "size " + std::to_string(poster.picture.cols) + " " +
+                           std::to_string(poster.picture.rows) + "\n";
+  EXPECT_EQ(result.out.substr(0, size.size()), size);
   d.pieces = manifest(result.out);
   if (d.pieces.empty()) return d;
   EXPECT_EQ(d.pieces[0].kind, "plate");

@@ -199,13 +199,16 @@ TEST(PosterMode, LinesOnABandComeOffStrokeByStrokeAndTheBandKeepsItsColour) {
 }
 
 TEST(PosterMode, HeavyLinesStackedTightlyComeOffWholeEachOnItsOwnPiece) {
-  // Display type over flat colour, set so tightly that each padded line reaches into the next.
+  // Display type over flat colour, set so tightly that each padded line reaches into the next;
+  // below, a short word in hatched display type with capitals 200 pixels high, too large for the
+  // detector to see at the picture's detection scale.
   Poster poster = posterOn("coffee.png", 0);
   poster.picture.setTo(cv::Scalar(60, 212, 236, 255));
   poster.background = poster.picture.clone();
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "DO NOT", 190, {80, 210}, {20, 20, 20});
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "EXIST", 190, {80, 365}, {20, 20, 20});
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "IGNORED", 190, {80, 520}, {40, 40, 200});
+  letter(poster, "cabinsketch/CabinSketch-Bold.ttf", "BOLD", 280, {80, 920}, {20, 20, 20});
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
@@ -254,6 +257,23 @@ TEST(PosterMode, ColumnsOnOneBaselineAndSmallPrintComeOffLineByLine) {
         "under twelve years of age on every day of the week; groups of ten",
         "or more are asked to write ahead to the front desk by Friday noon."}) {
     letter(poster, book, line, 10, {80, 520 + int(poster.lines.size() - 9) * 12}, {40, 40, 40});
+  }
+  expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
+}
+
+TEST(PosterMode, SmallPrintOnALargePosterComesOffLineByLine) {
+  // A photo at 3000 x 2000 with a paper band at its foot, and on the band a paragraph whose
+  // capitals are about 7 pixels high, set so tightly that at the first detection's scale it looks
+  // like one line.
+  Poster poster = posterOn("coffee.png", 0, {3000, 2000});
+  poster.picture(cv::Rect(0, 1800, 3000, 200)).setTo(cv::Scalar(222, 232, 236, 255));
+  poster.background = poster.picture.clone();
+  for (const std::string line :
+       {"Admission is free for members and their guests, and for children",
+        "under twelve years of age on every day of the week; groups of ten",
+        "or more are asked to write ahead to the front desk by Friday noon."}) {
+    letter(poster, "dejavu/DejaVuSans.ttf", line, 10, {120, 1880 + int(poster.lines.size()) * 12},
+           {40, 40, 40});
   }
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }

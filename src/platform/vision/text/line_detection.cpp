@@ -5,15 +5,14 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/vision/text/column_gaps.h"
+#include "platform/vision/text/detection_pass.h"
 #include "platform/vision/text/reading_order.h"
+#include "platform/vision/text/small_print.h"
 
 namespace plumvane {
 
 namespace {
 
-// Detected regions with a shorter side below this (in detection pixels) are dropped.
-constexpr float leastSide = 3;
-constexpr size_t mostCandidates = 1000;
 // Words whose top edge slopes less than this (in radians) may join others on their line.
 constexpr double mostSlope = 0.09;  // about 5 degrees
 
@@ -36,137 +35,62 @@ constexpr int tileSide = 640;
 constexpr int tileOverlap = 48;
 constexpr double leastContrast = 24;
 constexpr double seenMargin = 0.25;
+// On a picture too large for the enlarged copy, the tiles that hold small print are detected at
+// this scale of the picture, cropped to the small print they hold (see small_print.h).
+constexpr double smallPrintScale = 1.6;
 // Two lines are one when this share of the smaller one's box lies in the other's; a speck is no
 // line of its own when this share of it lies in a larger line.
 constexpr double sameLineShare = 0.5;
 constexpr double speckShare = 0.9;
+// See withCoarseLines.
+constexpr double coarseSide = 256;
+constexpr double coarseCanvas = 1.25;
+constexpr double mostCoarseShare = 0.6;
+constexpr double mostCovered = 0.25;
 
-// The detection input size for a width x height picture at `scale`: each side rounded to the
-// nearest multiple of `multiple`, at least one multiple.
-cv::Size detectionInputSize(int width, int height, double scale, int multiple) {
-  auto fit = [&](int side) {
-    const double scaled = std::floor(side * scale);
-    return std::max(int(std::lround(scaled / multiple)) * multiple, multiple);
-  };
-  return cv::Size(fit(width), fit(height));
-}
-
-// The corners of a rotated rectangle, clockwise from the top left.
-std::array<cv::Point2f, 4> orderedCorners(const cv::RotatedRect& rect) {
-  std::array<cv::Point2f, 4> p;
-  rect.points(p.data());
-  std::sort(p.begin(), p.end(), [](auto a, auto b) { return a.x < b.x; });
-  const auto [topLeft, bottomLeft] =
-      p[1].y > p[0].y ? std::pair{p[0], p[1]} : std::pair{p[1], p[0]};
-  const auto [topRight, bottomRight] =
-      p[3].y > p[2].y ? std::pair{p[2], p[3]} : std::pair{p[3], p[2]};
-  return {topLeft, topRight, bottomRight, bottomLeft};
-}
-
-// The mean probability inside the rectangle's polygon.
-float boxScore(const cv::Mat& probability, const std::array<cv::Point2f, 4>& corners) {
-  cv::Rect bounds = cv::boundingRect(std::vector<cv::Point2f>(corners.begin(), corners.end()));
-  bounds &= cv::Rect(0, 0, probability.cols, probability.rows);
-  if (bounds.empty()) return 0;
-  cv::Mat inside = cv::Mat::zeros(bounds.size(), CV_8U);
-  std::vector<cv::Point> polygon;
-  for (const auto& c : corners) {
-    polygon.emplace_back(int(std::lround(c.x)) - bounds.x, int(std::lround(c.y)) - bounds.y);
+// The boxes of the `seen` lines, with a margin: a line's letters reach a little beyond its box.
+std::vector<cv::Rect> seenBoxes(const std::vector<DetectedLine>& seen) {
+  std::vector<cv::Rect> boxes;
+  for (const DetectedLine& line : seen) {
+    const int margin = int(std::ceil(seenMargin * line.height()));
+    boxes.emplace_back(int(line.box.x) - margin, int(line.box.y) - margin,
+                       int(line.box.width) + 2 * margin + 1, int(line.box.height) + 2 * margin + 1);
   }
-  cv::fillPoly(inside, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(1));
-  return float(cv::mean(probability(bounds), inside)[0]);
-}
-
-// A line along the given corners, its box their upright bounds inside the picture.
-DetectedLine lineAlong(std::array<cv::Point2f, 4> corners, const BitmapView& picture) {
-  DetectedLine line;
-  float x0 = float(picture.width), y0 = float(picture.height), x1 = 0, y1 = 0;
-  for (auto& p : corners) {
-    p.x = std::clamp(p.x, 0.0f, float(picture.width));
-    p.y = std::clamp(p.y, 0.0f, float(picture.height));
-    x0 = std::min(x0, p.x);
-    y0 = std::min(y0, p.y);
-    x1 = std::max(x1, p.x);
-    y1 = std::max(y1, p.y);
-  }
-  line.corners = corners;
-  line.box = Rect{x0, y0, x1 - x0, y1 - y0};
-  return line;
-}
-
-// The regions the detector marks in the picture scaled to `size`, in picture pixels.
-std::vector<DetectedLine> detectAt(OnnxModel& detector, const TextModels& models,
-                                   const BitmapView& picture, cv::Size size) {
-  auto outputs = detector.run(modelInput(picture, models.detection.input, size.width, size.height));
-  if (!outputs || outputs->empty()) return {};
-  Tensor& map = outputs->front();
-  if (map.values.size() != size_t(size.width) * size_t(size.height)) return {};
-  const cv::Mat probability(size.height, size.width, CV_32F, map.values.data());
-  const cv::Mat text = probability > models.pixelThreshold;
-  std::vector<std::vector<cv::Point>> contours;
-  cv::findContours(text, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
-
-  const float sx = float(picture.width) / float(size.width);
-  const float sy = float(picture.height) / float(size.height);
-  std::vector<DetectedLine> lines;
-  for (size_t c = 0; c < std::min(contours.size(), mostCandidates); ++c) {
-    const cv::RotatedRect region = cv::minAreaRect(contours[c]);
-    if (std::min(region.size.width, region.size.height) < leastSide) continue;
-    if (boxScore(probability, orderedCorners(region)) < models.boxThreshold) continue;
-    // Detection marks a shrunk core of each line: grow it back by area * ratio / perimeter.
-    const float w = region.size.width, h = region.size.height;
-    const float grow = w * h * models.unclipRatio / (2 * (w + h));
-    const cv::RotatedRect grown(region.center, cv::Size2f(w + 2 * grow, h + 2 * grow),
-                                region.angle);
-    if (std::min(grown.size.width, grown.size.height) < leastSide + 2) continue;
-    auto corners = orderedCorners(grown);
-    for (auto& p : corners) p = cv::Point2f(p.x * sx, p.y * sy);
-    DetectedLine line = lineAlong(corners, picture);
-    if (line.box.width <= leastSide || line.box.height <= leastSide) continue;
-    lines.push_back(line);
-  }
-  return lines;
+  return boxes;
 }
 
 // The regions the detector marks in the picture enlarged by `scale`, tile by tile, in picture
-// pixels. Tiles whose only lettering lies in the `seen` lines are skipped.
-std::vector<DetectedLine> detectEnlarged(OnnxModel& detector, const TextModels& models,
-                                         const BitmapView& picture, const cv::Mat& pixels,
-                                         double scale, const std::vector<DetectedLine>& seen) {
-  cv::Mat grey, contrast;
-  cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
-  cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
-  // A seen line's letters reach a little beyond its box: its box is cleared with a margin.
-  for (const DetectedLine& line : seen) {
-    const int margin = int(std::ceil(seenMargin * line.height()));
-    const cv::Rect box(int(line.box.x) - margin, int(line.box.y) - margin,
-                       int(line.box.width) + 2 * margin + 1, int(line.box.height) + 2 * margin + 1);
-    contrast(box & cv::Rect(0, 0, contrast.cols, contrast.rows)).setTo(0);
-  }
+// pixels. Only tiles where the 8-bit mask `where` is set are looked at; with `cropped`, only the
+// part of the tile that bounds the mask.
+std::vector<DetectedLine> detectTiles(OnnxModel& detector, const TextModels& models,
+                                      const BitmapView& picture, double scale, const cv::Mat& where,
+                                      bool cropped) {
   std::vector<DetectedLine> lines;
   const int step = tileSide - tileOverlap;
   for (int y = 0;; y += step) {
     const int h = std::min(tileSide, picture.height - y);
     for (int x = 0;; x += step) {
       const int w = std::min(tileSide, picture.width - x);
-      double most = 0;
-      cv::minMaxLoc(contrast(cv::Rect(x, y, w, h)), nullptr, &most);
-      if (most >= leastContrast) {
-        const cv::Size size = detectionInputSize(w, h, scale, models.detectionMultiple);
+      const cv::Rect tile(x, y, w, h);
+      cv::Rect part = tile;
+      if (cropped) part = cv::boundingRect(where(tile)) + tile.tl();
+      if (cropped ? !part.empty() : cv::countNonZero(where(tile)) > 0) {
+        const cv::Size size =
+            detectionInputSize(part.width, part.height, scale, models.detectionMultiple);
         // A tile keeps what is centred in its own share of the overlaps: a line cut at an edge is
         // whole in the next tile, and a long line cut across joins its other part there.
         const float half = tileOverlap / 2.0f;
-        const cv::Rect2f own(x > 0 ? half : 0, y > 0 ? half : 0,
+        const cv::Rect2f own(x > 0 ? float(x) + half : 0, y > 0 ? float(y) + half : 0,
                              float(w) - (x > 0 ? half : 0) - (x + w < picture.width ? half : 0),
                              float(h) - (y > 0 ? half : 0) - (y + h < picture.height ? half : 0));
-        for (const DetectedLine& found :
-             detectAt(detector, models, partOf(picture, x, y, w, h), size)) {
+        const BitmapView view = partOf(picture, part.x, part.y, part.width, part.height);
+        for (const DetectedLine& found : detectAt(detector, models, view, size)) {
           const Rect& b = found.box;
-          if (!own.contains(cv::Point2f(float(b.x + b.width / 2), float(b.y + b.height / 2)))) {
-            continue;
-          }
+          const cv::Point2f centre(float(part.x + b.x + b.width / 2),
+                                   float(part.y + b.y + b.height / 2));
+          if (!own.contains(centre)) continue;
           auto corners = found.corners;
-          for (auto& p : corners) p += cv::Point2f(float(x), float(y));
+          for (auto& p : corners) p += cv::Point2f(float(part.x), float(part.y));
           lines.push_back(lineAlong(corners, picture));
         }
       }
@@ -230,6 +154,57 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
     if (!matched[k] && enlarged[k].height() * firstScale < comfortableHeight) {
       lines.push_back(enlarged[k]);
     }
+  }
+  return lines;
+}
+
+// Display lines too large for the detector at the first scale: heavy or hatched letters more
+// than about a hundred detection pixels high may go unmarked. They are looked for again on the
+// picture made `coarseSide` pixels on its longer side (when that is at most `mostCoarseShare` of
+// the first scale), set in the middle of a canvas `coarseCanvas` times its size in the colour of
+// the picture's border: the detector marks a line poorly that reaches the edge of its input. A
+// line found so that is at least twice the comfortable height there is taken where the lines
+// already found cover less than `mostCovered` of it (at this scale, a paragraph or a stack of
+// lines already found looks like one line), and the lines it holds whole go: they are pieces of
+// it.
+std::vector<DetectedLine> withCoarseLines(std::vector<DetectedLine> lines, OnnxModel& detector,
+                                          const TextModels& models, const BitmapView& picture,
+                                          const cv::Mat& pixels, double scale) {
+  const double coarse = coarseSide / std::max(picture.width, picture.height);
+  if (coarse > mostCoarseShare * scale) return lines;
+  const cv::Size inner(std::max(1, int(std::lround(picture.width * coarse))),
+                       std::max(1, int(std::lround(picture.height * coarse))));
+  const cv::Size size =
+      detectionInputSize(inner.width, inner.height, coarseCanvas, models.detectionMultiple);
+  if (inner.width > size.width || inner.height > size.height) return lines;
+  cv::Mat border;
+  cv::vconcat(pixels.row(0), pixels.row(pixels.rows - 1), border);
+  cv::Mat sides;
+  cv::hconcat(pixels.col(0), pixels.col(pixels.cols - 1), sides);
+  const cv::Scalar fill =
+      (cv::mean(border) * double(border.total()) + cv::mean(sides) * double(sides.total())) /
+      double(border.total() + sides.total());
+  cv::Mat canvas(size, CV_8UC4, fill);
+  const cv::Point offset((size.width - inner.width) / 2, (size.height - inner.height) / 2);
+  cv::resize(pixels, canvas(cv::Rect(offset, inner)), inner, 0, 0, cv::INTER_AREA);
+  const BitmapView view{canvas.data, canvas.cols, canvas.rows, canvas.step[0], picture.order};
+  for (const DetectedLine& found : detectAt(detector, models, view, size)) {
+    if (found.height() < 2 * comfortableHeight) continue;
+    auto corners = found.corners;
+    for (auto& p : corners) p = (p - cv::Point2f(offset)) * float(1 / coarse);
+    const DetectedLine line = lineAlong(corners, picture);
+    const double area = line.box.width * line.box.height;
+    double covered = 0;
+    for (const DetectedLine& seen : lines) {
+      const Rect shared = intersection(seen.box, line.box);
+      if (!shared.isEmpty()) covered += shared.width * shared.height;
+    }
+    if (area <= 0 || covered >= mostCovered * area) continue;
+    std::erase_if(lines, [&](const DetectedLine& seen) {
+      return sharedShare(seen.box, line.box) >= speckShare &&
+             seen.box.width * seen.box.height < area;
+    });
+    lines.push_back(line);
   }
   return lines;
 }
@@ -324,9 +299,30 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
     for (const DetectedLine& line : lines) {
       if (line.height() * scale >= comfortableHeight) comfortable.push_back(line);
     }
-    lines = merged(lines, scale,
-                   detectEnlarged(detector, models, picture, pixels, enlarged, comfortable));
+    // Tiles without contrast outside the comfortable lines are skipped.
+    cv::Mat grey, contrast;
+    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+    cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
+    const cv::Rect all(0, 0, contrast.cols, contrast.rows);
+    for (const cv::Rect& box : seenBoxes(comfortable)) contrast(box & all).setTo(0);
+    lines =
+        merged(lines, scale,
+               detectTiles(detector, models, picture, enlarged, contrast >= leastContrast, false));
+  } else if (enlarged < 1) {
+    // A picture too large to be enlarged whole is looked at again only where it holds runs of
+    // small strokes. At a fraction of the picture's size, a few tightly set lines of small print
+    // may look like one line of a comfortable height: only lines twice that high are left out.
+    std::vector<DetectedLine> plain;
+    for (const DetectedLine& line : lines) {
+      if (line.height() * scale >= 2 * comfortableHeight) plain.push_back(line);
+    }
+    cv::Mat grey;
+    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+    const cv::Mat where = smallPrintMask(grey, seenBoxes(plain));
+    lines =
+        merged(lines, scale, detectTiles(detector, models, picture, smallPrintScale, where, true));
   }
+  lines = withCoarseLines(std::move(lines), detector, models, picture, pixels, scale);
   return partedAtColumns(joinedWords(std::move(lines)), picture, pixels);
 }
 

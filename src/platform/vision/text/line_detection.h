@@ -1,5 +1,6 @@
 // Finding the lines of text of a picture with PP-OCR's detector: at the picture's detection scale,
-// and again on an enlarged copy where small print is below the detector's comfortable size there;
+// and again on an enlarged copy where small print is below the detector's comfortable size there
+// (on a picture too large to be enlarged whole, in enlarged tiles around its small print only);
 // the words of one line joined, and a line parted where it crosses a column gap.
 #pragma once
 
