@@ -120,9 +120,9 @@ for n, member in enumerate(pictures, 1):
     free = [p for j, p in enumerate(pieces) if j not in read.values()]
     for i, (kind, text) in enumerate(ls):
         if kind == "line" and i not in read:
-            best = min(free, key=lambda p: cer(p, text), default="")
-            exact = distance(best.translate(fold), text.translate(fold)) / len(text)
-            print(f"    missed {text!r}: nearest piece {best!r} (CER {exact:.2f})")
+            exact = {p: distance(p.translate(fold), text.translate(fold)) / len(text) for p in free}
+            best = min(exact, key=exact.get, default="")
+            print(f"    missed {text!r}: nearest piece {best!r} (CER {exact.get(best, 1.0):.2f})")
         elif kind == "line" and i in left:
             print(f"    still on the plate {text!r}: read there as {plate[left[i]]!r}")
     for p in bits:
