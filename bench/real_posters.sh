@@ -39,6 +39,12 @@ while read -r member; do
   end=$(date +%s.%N)
   echo "$end - $start" | bc >"$work/$n.seconds"
   PLUMVANE_MODELS=$models "$build/plumvane" --image "$out/plate.png" "$work/plate/$n" >"$work/$n.plate" </dev/null
+  # The edge strength (Sobel, grey) of the picture at the working size and of the plate.
+  size=$(awk '/^size/ { print $2 ":" $3 }' "$work/$n.pieces")
+  for source in "$work/root/$member" "$out/plate.png"; do
+    # (-v fatal: some of the PNGs carry bytes after their end, which the decoder reports.)
+    ffmpeg -v fatal -i "$source" -frames:v 1 -vf "scale=$size,format=gray,sobel" -f rawvideo -
+  done >"$work/$n.edges" </dev/null
 done <"$work/pictures"
 
 /usr/bin/python3 - "$root/bench/real_posters.tsv" "$work" <<'EOF'
@@ -70,6 +76,25 @@ def texts(path):
             found.append(parts[7] if len(parts) > 7 else "")
     return found
 
+def ghosts(n):
+    """For each text piece, the plate's edge strength over its rectangle against the picture's."""
+    rows = open(f"{work}/{n}.pieces", encoding="utf-8").read().splitlines()
+    w, h = (int(v) for v in rows[0].split()[1:3])
+    edges = open(f"{work}/{n}.edges", "rb").read()
+    picture, plate = edges[:w * h], edges[w * h:]
+    kept = []
+    for row in rows:
+        parts = row.split(" ", 7)
+        if parts[0] != "piece" or parts[1] != "text":
+            continue
+        x, y, pw, ph = (int(v) for v in parts[2:6])
+        x0, x1 = max(0, x), min(w, x + pw)
+        rect = [(r * w + x0, r * w + x1) for r in range(max(0, y), min(h, y + ph))]
+        before = sum(sum(picture[a:b]) for a, b in rect)
+        after = sum(sum(plate[a:b]) for a, b in rect)
+        kept.append(after / before if before else 0.0)
+    return kept
+
 def match(lines, pieces, last=()):
     """Each line to its best piece, each piece to at most one line, best pairs first; among lines
     printed alike, those in `last` are matched last."""
@@ -94,8 +119,9 @@ for row in open(tsv, encoding="utf-8"):
         lines[member].append((kind, text))
 
 total = {"line": [0, 0, 0, 0], "small": [0, 0, 0, 0]}  # lines, read, on the plate, read and on it
-seconds, fragments = [], 0
-print(f"{'picture':42} {'lines read':>11} {'small read':>11} {'on plate':>9} {'seconds':>8}")
+seconds, fragments, kept_all = [], 0, []
+print(f"{'picture':42} {'lines read':>11} {'small read':>11} {'on plate':>9} {'edges kept':>11}"
+      f" {'seconds':>8}")
 for n, member in enumerate(pictures, 1):
     ls = lines[member]
     pieces, plate = texts(f"{work}/{n}.pieces"), texts(f"{work}/{n}.plate")
@@ -116,7 +142,11 @@ for n, member in enumerate(pictures, 1):
             for b in range(a + 1, len(w) + 1)}
     bits = [p for p in plate if len(p.strip()) >= 3 and any(cer(p, r) <= 0.1 for r in runs)]
     fragments += len(bits)
-    print(f"{member.rsplit('/', 1)[1]:42} {cells['line']:>11} {cells['small']:>11} {on_plate:>9} {s:8.2f}")
+    kept = ghosts(n)
+    kept_all += kept
+    median = f"{statistics.median(kept):.2f}" if kept else "-"
+    print(f"{member.rsplit('/', 1)[1]:42} {cells['line']:>11} {cells['small']:>11} {on_plate:>9}"
+          f" {median:>11} {s:8.2f}")
     free = [p for j, p in enumerate(pieces) if j not in read.values()]
     for i, (kind, text) in enumerate(ls):
         if kind == "line" and i not in read:
@@ -133,6 +163,9 @@ for kind, name in (("line", "display lines"), ("small", "small print")):
     n_, r, p, rp = total[kind]
     print(f"{name}: {r}/{n_} read ({r / n_:.2f}); {p} readable on the plate, {rp} of them also read")
 print(f"plate pieces that read a transcribed line or a run of its words: {fragments}")
+print(f"edge strength the plate keeps over a text piece's rectangle: median"
+      f" {statistics.median(kept_all):.2f}, over 0.25 in {sum(k > 0.25 for k in kept_all)} of"
+      f" {len(kept_all)} pieces")
 print(f"time per poster: median {statistics.median(seconds):.2f} s, max {max(seconds):.2f} s,"
       f" total {sum(seconds):.1f} s for {len(seconds)}")
 EOF
@@ -140,5 +173,5 @@ EOF
 if [ -n "${PLUMVANE_REAL_KEEP:-}" ]; then
   mkdir -p "$PLUMVANE_REAL_KEEP"
   cp -r "$work/out" "$work/plate" "$work/pictures" "$PLUMVANE_REAL_KEEP/"
-  cp "$work"/*.pieces "$work"/*.plate "$work"/*.seconds "$PLUMVANE_REAL_KEEP/"
+  cp "$work"/*.pieces "$work"/*.plate "$work"/*.seconds "$work"/*.edges "$PLUMVANE_REAL_KEEP/"
 fi
