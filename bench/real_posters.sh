@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Poster mode on real type-specimen posters and pictures from Debian's font packages: the share of
 # the hand-transcribed lines (bench/real_posters.tsv) that some text piece reads, the time per
-# poster, and how many of the lines stay readable on the plate (poster mode run again on the plate).
+# poster, how many of the lines stay readable on the plate (poster mode run again on the plate),
+# and how much of the letters' edge strength the plate keeps under each text piece.
 #   bench/real_posters.sh [BUILD_DIR]
 # With PLUMVANE_REAL_KEEP set to a folder, each picture's pieces and the plate's are kept there.
 set -euo pipefail
