@@ -41,6 +41,7 @@ bench: setup
 	$(BUILD)/plumvane_crowd_bench $(BUILD)/plumvane testdata
 	bench/text_bench.sh $(BUILD)
 	bench/poster_bench.sh $(BUILD)
+	bench/real_posters.sh $(BUILD)
 	bench/startup_bench.sh $(BUILD)
 
 clean:
