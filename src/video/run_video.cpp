@@ -13,6 +13,7 @@
 #include "run/output.h"
 #include "video/matte_writer.h"
 #include "video/progress.h"
+#include "video/subject_frames.h"
 #include "video/video_geometry.h"
 
 namespace plumvane {
@@ -30,26 +31,20 @@ struct VideoState {
   std::shared_ptr<const Mask> last;  // the last mask segmentation produced
 };
 
-// The frame's mask, or nothing when segmentation found nothing or failed. A frame larger than
-// the matte is first brought to the matte's size, so that the mask's edge is refined at the
-// resolution that is written.
-std::optional<Mask> segment(const VideoFrame& frame, int orientation, bool usePerson,
-                            const VideoGeometry& geometry, Vision& vision) {
-  // Turned upright, so that the mask comes back as the frame is displayed.
-  cv::Mat pixels = upright(cv::Mat(frame.height, frame.width, CV_8UC4,
-                                   const_cast<uint8_t*>(frame.bgra.data()), frame.rowBytes),
-                           orientation);
+// The frame turned upright, so that the mask comes back as the frame is displayed, in pixels of
+// its own. A frame larger than the matte is brought to the matte's size, so that the mask's edge
+// is refined at the resolution that is written.
+cv::Mat uprightPixels(const VideoFrame& frame, int orientation, const VideoGeometry& geometry) {
+  const cv::Mat decoded(frame.height, frame.width, CV_8UC4, const_cast<uint8_t*>(frame.bgra.data()),
+                        frame.rowBytes);
+  cv::Mat pixels = upright(decoded, orientation);
   const cv::Size matte(int(geometry.W), int(geometry.H));
   if (pixels.cols > matte.width && pixels.rows > matte.height) {
     cv::Mat smaller;
     cv::resize(pixels, smaller, matte, 0, 0, cv::INTER_AREA);
-    pixels = smaller;
+    return smaller;
   }
-  const BitmapView view{pixels.data, pixels.cols, pixels.rows, pixels.step,
-                        BitmapView::Order::bgra};
-  if (usePerson) return vision.people().frameMask(view);
-  SubjectSegmenter* subjects = vision.subjects();
-  return subjects ? subjects->allInstances(view) : std::nullopt;
+  return pixels.data == decoded.data ? pixels.clone() : pixels;
 }
 
 }  // namespace
@@ -74,7 +69,8 @@ void runVideo(const RunSettings& settings, Vision& vision) {
 
   // Each matte is written on a thread of its own while the next frame is segmented, and the
   // frame after it is decoded on another; a matte's line is printed once it is complete, so the
-  // lines keep their order and a "p" line always follows its file.
+  // lines keep their order and a "p" line always follows its file. The subject path holds one
+  // frame back until it has seen the next.
   ProgressDisplay progress(v.total);
   VideoFrame frame, ahead;
   const auto readAhead = [&] {
@@ -94,20 +90,34 @@ void runVideo(const RunSettings& settings, Vision& vision) {
     printLine("p " + std::to_string(v.n));
     progress.update(v.n);
   };
+  // The frame's mask, else the last one again, else (none yet) the black matte, written.
+  const auto emit = [&](std::optional<Mask> mask) {
+    if (mask) v.last = std::make_shared<const Mask>(std::move(*mask));
+    finishWriting();
+    writing = std::async(std::launch::async, [matte = v.last, index = v.n, &v, &settings] {
+      return writeMatte(matte.get(), index, v.geometry.W, v.geometry.H, settings.outDir);
+    });
+  };
+  std::optional<SubjectFrames> subjectFrames;  // made with the first frame, when there is a model
+  bool subjectModel = !settings.usePerson;
   VideoReader::Status status;
   while ((status = reading.get()) == VideoReader::Status::frame) {
     std::swap(frame, ahead);
     reading = readAhead();
-    if (std::optional<Mask> mask =
-            segment(frame, v.orientation, settings.usePerson, v.geometry, vision)) {
-      v.last = std::make_shared<const Mask>(std::move(*mask));
+    cv::Mat pixels = uprightPixels(frame, v.orientation, v.geometry);
+    if (settings.usePerson) {
+      emit(vision.people().frameMask(viewOf(pixels)));
+    } else if (subjectFrames) {
+      subjectFrames->add(std::move(pixels));
+    } else if (SubjectSegmenter* subjects = subjectModel ? vision.subjects() : nullptr) {
+      subjectFrames.emplace(*subjects, emit);
+      subjectFrames->add(std::move(pixels));
+    } else {
+      subjectModel = false;
+      emit(std::nullopt);
     }
-    finishWriting();
-    // The new mask, else the last one again, else (none yet) the black matte.
-    writing = std::async(std::launch::async, [matte = v.last, index = v.n, &v, &settings] {
-      return writeMatte(matte.get(), index, v.geometry.W, v.geometry.H, settings.outDir);
-    });
   }
+  if (subjectFrames) subjectFrames->finish();
   finishWriting();
   progress.clear();
   if (status == VideoReader::Status::failed) fail("reading stopped: " + v.reader->failure());

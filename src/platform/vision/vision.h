@@ -20,7 +20,14 @@ class SubjectSegmenter {
   // picture, largest first; empty when there is no subject or inference failed.
   virtual std::vector<Mask> instanceMasks(const BitmapView& picture) = 0;
   // All instances in one mask at the picture's size; nothing when there is no subject.
-  virtual std::optional<Mask> allInstances(const BitmapView& picture) = 0;
+  std::optional<Mask> allInstances(const BitmapView& picture) {
+    std::optional<Mask> map = modelMap(picture);
+    return map ? allInstancesOf(picture, std::move(*map)) : std::nullopt;
+  }
+  // The same in two steps: the model's map of the picture (0..1, at the model's size; nothing
+  // when inference failed), and all instances of a map in one mask at the picture's size.
+  virtual std::optional<Mask> modelMap(const BitmapView& picture) = 0;
+  virtual std::optional<Mask> allInstancesOf(const BitmapView& picture, Mask map) = 0;
 };
 
 class PersonSegmenter {

@@ -23,9 +23,10 @@ class OnnxSubjects : public SubjectSegmenter {
     return masks;
   }
 
-  std::optional<Mask> allInstances(const BitmapView& picture) override {
-    const SubjectInstances instances = find(picture);
-    std::optional<Mask> all = allInstancesMask(instances);
+  std::optional<Mask> modelMap(const BitmapView& picture) override { return model_.map(picture); }
+
+  std::optional<Mask> allInstancesOf(const BitmapView& picture, Mask map) override {
+    std::optional<Mask> all = allInstancesMask(instancesOf(std::move(map)));
     if (!all) return std::nullopt;
     return refinedMask(picture, *all);
   }
@@ -34,11 +35,14 @@ class OnnxSubjects : public SubjectSegmenter {
   // Components grow by this share of the map's longer side (2 pixels of a 320 map).
   static constexpr double growShare = 2.0 / 320;
 
+  static SubjectInstances instancesOf(Mask map) {
+    const int grow = int(std::lround(growShare * std::max(map.width, map.height)));
+    return findInstances(std::move(map), grow);
+  }
+
   SubjectInstances find(const BitmapView& picture) {
     std::optional<Mask> map = model_.map(picture);
-    if (!map) return {};
-    const int grow = int(std::lround(growShare * std::max(map->width, map->height)));
-    return findInstances(std::move(*map), grow);
+    return map ? instancesOf(std::move(*map)) : SubjectInstances{};
   }
 
   SegmentationModel model_;
