@@ -31,6 +31,23 @@ subject=$(seconds "$plumvane" clip30.mp4 subject)
 model=$(sed -E 's/.*alone ([0-9.]+) s.*/\1/' model.txt)
 echo "whole run: $subject s; model alone: $model s; ratio $(ratio "$subject" "$model")"
 
+echo "== subject path against the floor on a real 1080p clip (a phone's, from forensics-samples-files)"
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/plumvane"
+phone="$cache/VID_20191220_170832.mp4"
+phone_sha256=9b0710a436413f75cc3cd1c1048aa3c4d7c28f76f51ef6a25413d0018d22ec99
+if [ ! -f "$phone" ] || [ "$(sha256sum "$phone" | cut -d' ' -f1)" != "$phone_sha256" ]; then
+  (apt-get download -qq forensics-samples-files) ||
+    { echo "apt-get download forensics-samples-files failed (run apt-get update?)" >&2; exit 1; }
+  member=./usr/share/forensics-samples/original-files/movie1/VID_20191220_170832.mp4
+  dpkg-deb --fsys-tarfile forensics-samples-files_*.deb | tar -x "$member"
+  [ "$(sha256sum "$member" | cut -d' ' -f1)" = "$phone_sha256" ] ||
+    { echo "the phone clip does not match its pinned sha256" >&2; exit 1; }
+  mkdir -p "$cache" && mv "$member" "$phone"
+fi
+floor=$(seconds ffmpeg -nostdin -loglevel error -y -i "$phone" -vf format=gray phone_%05d.png)
+subject=$(seconds "$plumvane" "$phone" phone)
+echo "floor: $floor s; subject path: $subject s; ratio $(ratio "$subject" "$floor")"
+
 echo "== peak memory after 300 and 3000 frames (person path)"
 ffmpeg -nostdin -loglevel error -y -stream_loop 9 -i clip.mp4 -c copy clip3000.mp4
 echo "300 frames: $(peak_mb "$plumvane" clip.mp4 m300 --person) MB"
