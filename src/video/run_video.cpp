@@ -31,9 +31,9 @@ struct VideoState {
   std::shared_ptr<const Mask> last;  // the last mask segmentation produced
 };
 
-// The frame turned upright, so that the mask comes back as the frame is displayed, in pixels of
-// its own. A frame larger than the matte is brought to the matte's size, so that the mask's edge
-// is refined at the resolution that is written.
+// The frame turned upright, so that the mask comes back as the frame is displayed; the frame's
+// own buffer when it needs no change. A frame larger than the matte is brought to the matte's
+// size, so that the mask's edge is refined at the resolution that is written.
 cv::Mat uprightPixels(const VideoFrame& frame, int orientation, const VideoGeometry& geometry) {
   const cv::Mat decoded(frame.height, frame.width, CV_8UC4, const_cast<uint8_t*>(frame.bgra.data()),
                         frame.rowBytes);
@@ -44,7 +44,7 @@ cv::Mat uprightPixels(const VideoFrame& frame, int orientation, const VideoGeome
     cv::resize(pixels, smaller, matte, 0, 0, cv::INTER_AREA);
     return smaller;
   }
-  return pixels.data == decoded.data ? pixels.clone() : pixels;
+  return pixels;
 }
 
 }  // namespace
@@ -107,7 +107,11 @@ void runVideo(const RunSettings& settings, Vision& vision) {
     cv::Mat pixels = uprightPixels(frame, v.orientation, v.geometry);
     if (settings.usePerson) {
       emit(vision.people().frameMask(viewOf(pixels)));
-    } else if (subjectFrames) {
+      continue;
+    }
+    // The subject path may hold a frame back, past the next read into this buffer.
+    if (pixels.data == frame.bgra.data()) pixels = pixels.clone();
+    if (subjectFrames) {
       subjectFrames->add(std::move(pixels));
     } else if (SubjectSegmenter* subjects = subjectModel ? vision.subjects() : nullptr) {
       subjectFrames.emplace(*subjects, emit);

@@ -86,6 +86,7 @@ void SubjectFrames::add(cv::Mat pixels) {
     held_.reset();
   }
   emitMaskOf(now);
+  now.pixels.release();  // only its map and thumbnail are needed from now on
   last_ = std::move(now);
 }
 

@@ -25,8 +25,8 @@ class SubjectFrames {
   // Each frame's mask (nothing when no subject was found) goes to `emit`, in the frames' order.
   SubjectFrames(SubjectSegmenter& subjects, std::function<void(std::optional<Mask>)> emit);
 
-  // The next frame, upright, BGRA; the masks of the frames before it that are settled are
-  // emitted.
+  // The next frame, upright, BGRA, in pixels that may be kept; the masks of the frames before it
+  // that are settled are emitted.
   void add(cv::Mat pixels);
 
   // Emits the mask of the frame held back, if any.
