@@ -49,7 +49,7 @@ std::optional<Mask> segment(const VideoFrame& frame, int orientation, bool usePe
                         BitmapView::Order::bgra};
   if (usePerson) return vision.people().frameMask(view);
   SubjectSegmenter* subjects = vision.subjects();
-  return subjects ? subjects->allInstances(view) : std::nullopt;
+  return subjects ? subjects->frameInstances(view) : std::nullopt;
 }
 
 }  // namespace

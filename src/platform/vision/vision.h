@@ -21,6 +21,11 @@ class SubjectSegmenter {
   virtual std::vector<Mask> instanceMasks(const BitmapView& picture) = 0;
   // All instances in one mask at the picture's size; nothing when there is no subject.
   virtual std::optional<Mask> allInstances(const BitmapView& picture) = 0;
+  // The same for a frame of a video: refined against the frame, but not cut again along its
+  // edges, which would cost each frame a fifth of a second and let the outline flicker.
+  virtual std::optional<Mask> frameInstances(const BitmapView& frame) {
+    return allInstances(frame);
+  }
 };
 
 class PersonSegmenter {
