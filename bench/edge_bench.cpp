@@ -8,6 +8,8 @@
 //          4-neighbour below 0.5): how wide the edge's ramp is;
 //   edge   the picture's mean gradient on the outline over its 95th percentile gradient: how well
 //          the outline sits on the picture's real edges;
+//   sup    the share of the outline within two pixels of the picture's Canny edges (edges.h),
+//          its mean over the pictures with a subject;
 //   IoU    of the two binaries' alpha >= 0.5: whether the same subjects are found;
 //   back   the share of the soft pixels (0.1 < alpha < 0.9) whose written colour is nearer the
 //          background's colour nearby than the subject's (edges.h): how much of the old
@@ -91,10 +93,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string before = argv[1], after = argv[2];
-  std::printf("%-28s %10s %7s %7s %6s %6s %6s %6s %6s %6s %6s\n", "picture", "size", "t0 s",
-              "t1/t0", "band0", "band1", "edge0", "edge1", "IoU", "back0", "back1");
+  std::printf("%-22s %10s %6s %6s %5s %5s %5s %5s %5s %5s %5s %5s %5s\n", "picture", "size", "t0 s",
+              "t1/t0", "band0", "band1", "edge0", "edge1", "sup0", "sup1", "IoU", "back0", "back1");
   std::vector<double> timeRatios, bandsBefore, bandsAfter, edgesBefore, edgesAfter, backsBefore,
-      backsAfter;
+      backsAfter, supportsBefore, supportsAfter;
   for (int i = 3; i < argc; ++i) {
     const std::string picture = argv[i];
     const auto decoded = decodePicture(picture);
@@ -124,6 +126,8 @@ int main(int argc, char** argv) {
     const double band0 = testing::softBand(alpha0), band1 = testing::softBand(alpha1);
     const double edge0 = testing::edgeContrast(alpha0, grey),
                  edge1 = testing::edgeContrast(alpha1, grey);
+    const double sup0 = testing::edgeSupport(alpha0, colours),
+                 sup1 = testing::edgeSupport(alpha1, colours);
     const cv::Mat in0 = alpha0 >= 0.5f, in1 = alpha1 >= 0.5f;
     const double unionArea = cv::countNonZero(in0 | in1);
     const double iou = unionArea > 0 ? cv::countNonZero(in0 & in1) / unionArea : 1.0;
@@ -132,8 +136,9 @@ int main(int argc, char** argv) {
 
     const std::string name = picture.substr(picture.find_last_of('/') + 1);
     const std::string size = std::to_string(grey.cols) + "x" + std::to_string(grey.rows);
-    std::printf("%-28s %10s %7.2f %7.2f %6.1f %6.1f %6.2f %6.2f %6.3f %6.3f %6.3f\n", name.c_str(),
-                size.c_str(), t0, t1 / t0, band0, band1, edge0, edge1, iou, back0, back1);
+    std::printf("%-22s %10s %6.2f %6.2f %5.1f %5.1f %5.2f %5.2f %5.3f %5.3f %5.3f %5.3f %5.3f\n",
+                name.c_str(), size.c_str(), t0, t1 / t0, band0, band1, edge0, edge1, sup0, sup1,
+                iou, back0, back1);
     std::fflush(stdout);
     timeRatios.push_back(t1 / t0);
     bandsBefore.push_back(band0);
@@ -142,12 +147,22 @@ int main(int argc, char** argv) {
     edgesAfter.push_back(edge1);
     backsBefore.push_back(back0);
     backsAfter.push_back(back1);
+    if (cv::countNonZero(testing::outlineOf(alpha0)) > 0) {  // a subject was found
+      supportsBefore.push_back(sup0);
+      supportsAfter.push_back(sup1);
+    }
   }
   unlink(target);
+  const auto mean = [](const std::vector<double>& values) {
+    double sum = 0;
+    for (double v : values) sum += v;
+    return values.empty() ? 0.0 : sum / double(values.size());
+  };
   std::printf(
       "median time ratio %.2f, median band %.1f -> %.1f pixels, edge %.2f -> %.2f, "
-      "background share %.3f -> %.3f\n",
+      "background share %.3f -> %.3f\nmean support %.3f -> %.3f\n",
       median(timeRatios), median(bandsBefore), median(bandsAfter), median(edgesBefore),
-      median(edgesAfter), median(backsBefore), median(backsAfter));
+      median(edgesAfter), median(backsBefore), median(backsAfter), mean(supportsBefore),
+      mean(supportsAfter));
   return 0;
 }

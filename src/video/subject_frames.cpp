@@ -98,7 +98,7 @@ void SubjectFrames::finish() {
 }
 
 void SubjectFrames::emitMaskOf(const Seen& frame) {
-  emit_(frame.map ? subjects_.allInstancesOf(viewOf(frame.pixels), *frame.map) : std::nullopt);
+  emit_(frame.map ? subjects_.frameInstances(viewOf(frame.pixels), *frame.map) : std::nullopt);
 }
 
 }  // namespace plumvane

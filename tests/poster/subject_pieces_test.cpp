@@ -30,8 +30,9 @@ class ScriptedSubjects : public Vision,
   TextRecognizer& text() override { return *this; }
   std::vector<TextLine> textLines(const BitmapView&) override { return lines; }
   std::vector<Mask> instanceMasks(const BitmapView&) override { return instances; }
+  std::optional<Mask> allInstances(const BitmapView&) override { return std::nullopt; }
   std::optional<Mask> modelMap(const BitmapView&) override { return std::nullopt; }
-  std::optional<Mask> allInstancesOf(const BitmapView&, Mask) override { return std::nullopt; }
+  std::optional<Mask> frameInstances(const BitmapView&, Mask) override { return std::nullopt; }
   std::optional<Mask> personMask(const BitmapView&) override { return person; }
 };
 

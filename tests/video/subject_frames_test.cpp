@@ -26,7 +26,8 @@ class ScriptedModel : public SubjectSegmenter {
       map.values[size_t(i)] = small.at<uint8_t>(i / 64, i % 64) / 255.f;
     return map;
   }
-  std::optional<Mask> allInstancesOf(const BitmapView&, Mask map) override { return map; }
+  std::optional<Mask> allInstances(const BitmapView&) override { return std::nullopt; }
+  std::optional<Mask> frameInstances(const BitmapView&, Mask map) override { return map; }
 };
 
 // A 256 x 256 frame, dark, with a bright square of side `side` at (x, y).

@@ -20,14 +20,13 @@ class SubjectSegmenter {
   // picture, largest first; empty when there is no subject or inference failed.
   virtual std::vector<Mask> instanceMasks(const BitmapView& picture) = 0;
   // All instances in one mask at the picture's size; nothing when there is no subject.
-  std::optional<Mask> allInstances(const BitmapView& picture) {
-    std::optional<Mask> map = modelMap(picture);
-    return map ? allInstancesOf(picture, std::move(*map)) : std::nullopt;
-  }
-  // The same in two steps: the model's map of the picture (0..1, at the model's size; nothing
-  // when inference failed), and all instances of a map in one mask at the picture's size.
-  virtual std::optional<Mask> modelMap(const BitmapView& picture) = 0;
-  virtual std::optional<Mask> allInstancesOf(const BitmapView& picture, Mask map) = 0;
+  virtual std::optional<Mask> allInstances(const BitmapView& picture) = 0;
+  // For a video, in two steps: the model's map of a frame (0..1, at the model's size; nothing
+  // when inference failed), and all instances of a map in one mask at the frame's size, refined
+  // against the frame but not cut again along its edges, which would cost each frame a fifth of
+  // a second and let the outline flicker.
+  virtual std::optional<Mask> modelMap(const BitmapView& frame) = 0;
+  virtual std::optional<Mask> frameInstances(const BitmapView& frame, Mask map) = 0;
 };
 
 class PersonSegmenter {

@@ -2,6 +2,8 @@
 // subject cut from one real photo laid on a shallow-focus backdrop made from another.
 #include "platform/vision/mask_refinement.h"
 
+#include "platform/vision/band_cut.h"
+
 #include <gtest/gtest.h>
 
 #include "edges.h"
@@ -77,6 +79,30 @@ TEST(MaskRefinement, ASoftEdgeStaysSoft) {
   EXPECT_GT(refined.band, 2.5 * sharp.band);
   EXPECT_LT(refined.band, 1.5 * truth.band);
   EXPECT_LE(refined.distance, 3);
+}
+
+TEST(MaskRefinement, AnOutlineFarOffTheEdgeIsCutOntoIt) {
+  // The model's outline two map pixels (15 picture pixels) right of the true one: beyond what the
+  // refinement reaches on its own, within the band that the cut decides again.
+  const double mapPixel = 2400.0 / 320;
+  const Composite hard = composite(0, {2400, 1600}, 2), soft = composite(2, {2400, 1600}, 2);
+  ASSERT_FALSE(hard.rgba.empty());
+  const Mask refined = refinedMask(hard.view(), hard.map);
+  const EdgeFigures before = edgeFigures(asMat(refined), hard.coverage);
+  const EdgeFigures cut =
+      edgeFigures(asMat(cutAlongOutline(hard.view(), refined, mapPixel)), hard.coverage);
+  EXPECT_GT(before.distance, 5);
+  EXPECT_GT(before.far, 0.4);
+  EXPECT_LE(cut.distance, 2);
+  EXPECT_LE(cut.far, 0.12);
+  EXPECT_LE(cut.band, 3);
+
+  // A soft edge as far off lands on its place too, and stays softer than the hard one.
+  const EdgeFigures softCut =
+      edgeFigures(asMat(cutAlongOutline(soft.view(), refinedMask(soft.view(), soft.map), mapPixel)),
+                  soft.coverage);
+  EXPECT_LE(softCut.distance, 2);
+  EXPECT_GT(softCut.band, 1.5 * cut.band);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/vision/band_cut.h"
 #include "platform/vision/mask_refinement.h"
 #include "platform/vision/onnx_model.h"
 #include "platform/vision/subjects/subject_instances.h"
@@ -18,20 +19,33 @@ class OnnxSubjects : public SubjectSegmenter {
     const SubjectInstances instances = find(picture);
     std::vector<Mask> masks;
     for (size_t i = 0; i < instances.regions.size(); ++i) {
-      masks.push_back(refinedMask(picture, instanceMask(instances, i)));
+      masks.push_back(outlined(picture, instanceMask(instances, i)));
     }
     return masks;
   }
 
-  std::optional<Mask> modelMap(const BitmapView& picture) override { return model_.map(picture); }
+  std::optional<Mask> allInstances(const BitmapView& picture) override {
+    std::optional<Mask> all = allInstancesMask(find(picture));
+    if (!all) return std::nullopt;
+    return outlined(picture, *all);
+  }
 
-  std::optional<Mask> allInstancesOf(const BitmapView& picture, Mask map) override {
+  std::optional<Mask> modelMap(const BitmapView& frame) override { return model_.map(frame); }
+
+  std::optional<Mask> frameInstances(const BitmapView& frame, Mask map) override {
     std::optional<Mask> all = allInstancesMask(instancesOf(std::move(map)));
     if (!all) return std::nullopt;
-    return refinedMask(picture, *all);
+    return refinedMask(frame, *all);
   }
 
  private:
+  // The map refined against the picture, its outline then cut again along the picture's edges.
+  static Mask outlined(const BitmapView& picture, const Mask& map) {
+    const double mapPixel =
+        std::max(double(picture.width) / map.width, double(picture.height) / map.height);
+    return cutAlongOutline(picture, refinedMask(picture, map), mapPixel);
+  }
+
   // Components grow by this share of the map's longer side (2 pixels of a 320 map).
   static constexpr double growShare = 2.0 / 320;
 
