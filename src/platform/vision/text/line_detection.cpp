@@ -4,6 +4,7 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/vision/text/colour_breaks.h"
 #include "platform/vision/text/column_gaps.h"
 #include "platform/vision/text/detection_pass.h"
 #include "platform/vision/text/reading_order.h"
@@ -270,7 +271,10 @@ std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found
     std::vector<std::pair<int, std::vector<SizePart>>> columns;
     size_t count = 0;
     for (const auto& [from, to] : columnParts(grey)) {
-      columns.emplace_back(from, sizeParts(grey.colRange(from, to)));
+      cv::Mat colour;
+      cv::cvtColor(crop.colRange(from, to), colour, cv::COLOR_BGRA2BGR);
+      std::vector<SizePart> parts = colourParts(colour);
+      columns.emplace_back(from, parts.size() > 1 ? parts : sizeParts(grey.colRange(from, to)));
       for (const SizePart& part : columns.back().second) count += part.rows.size();
     }
     if (count < 2) {
