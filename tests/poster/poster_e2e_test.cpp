@@ -261,6 +261,23 @@ TEST(PosterMode, ColumnsOnOneBaselineAndSmallPrintComeOffLineByLine) {
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
+TEST(PosterMode, ALabelBesideALargeWordAndRowsOfTwoInksComeOffLineByLine) {
+  // On flat red: a label of two small stacked lines set close beside a large word, and below, a
+  // row of white words beside larger black ones on a lower baseline.
+  Poster poster = posterOn("coffee.png", 0);
+  poster.picture.setTo(cv::Scalar(50, 50, 210, 255));
+  poster.background = poster.picture.clone();
+  const std::string bold = "dejavu/DejaVuSans-Bold.ttf";
+  const int label = 80 + widthOf(bold, "ALL DAY", 34) + 16;
+  letter(poster, bold, "Harbour", 150, {label, 250}, {20, 20, 20});
+  letter(poster, bold, "ALL DAY", 34, {80, 200}, {20, 20, 20});
+  letter(poster, bold, "SUNDAY", 34, {80, 245}, {20, 20, 20});
+  letter(poster, bold, "Milk, tea", 80, {80, 560}, {255, 255, 255});
+  letter(poster, bold, "BREAD", 150, {80 + widthOf(bold, "Milk, tea", 80) + 30, 610},
+         {20, 20, 20});
+  expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
+}
+
 TEST(PosterMode, SmallPrintOnALargePosterComesOffLineByLine) {
   // A photo at 3000 x 2000 with a paper band at its foot, and on the band a paragraph whose
   // capitals are about 7 pixels high, set so tightly that at the first detection's scale it looks
