@@ -25,6 +25,8 @@ constexpr int borderRing = 2;  // pixels of the rectangle's border taken as back
 constexpr int rimGrowth = 3;   // pixels the strokes grow by to take their anti-aliased rims
 constexpr int estimateHeight = 64;
 constexpr int borderShare = 15;  // percent of the border's pixels in a background colour
+constexpr int sideShare = 5;     // and of the pixels of at least `leastSides` of its sides
+constexpr int leastSides = 3;
 
 float unit(float v) {
   return std::clamp(v, 0.0f, 1.0f);
@@ -63,35 +65,49 @@ std::vector<float> differenceOf(const uint8_t* picture, const uint8_t* backgroun
 
 // Which pixels are not in a colour that dominates the rectangle's border: one that, with its
 // near neighbours (bins of 16 levels a channel, and a bin on every side), covers at least 15%
-// of the border's pixels. A background shows all along the border; a letter cut by it, or a
-// bright spot of a photo, covers only a little of it.
+// of the border's pixels, and at least 5% of each of three of its four sides. A background shows
+// all along the border; a letter cut by it, a bright spot of a photo, or a rule or the letters of
+// another line running along one side (the heavy type of a tightly set poster) don't.
 std::vector<uint8_t> notBorderColours(const uint8_t* picture, const cv::Mat& others, int w, int h,
                                       int ring) {
   constexpr int bins = 16;
   auto binOf = [&](const uint8_t* p) { return (p[0] / 16 * bins + p[1] / 16) * bins + p[2] / 16; };
-  std::vector<int> seen(bins * bins * bins, 0);
+  // Per side (top, bottom, left, right), the border's pixels in each bin.
+  std::array<std::vector<int>, 4> seen;
+  seen.fill(std::vector<int>(bins * bins * bins, 0));
+  std::array<int, 4> sideCount{};
   int border = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       if (x >= ring && y >= ring && x < w - ring && y < h - ring) continue;
       if (others.at<uint8_t>(y, x)) continue;
-      ++seen[size_t(binOf(picture + (size_t(y) * size_t(w) + size_t(x)) * 4))];
+      const size_t side = y < ring ? 0 : y >= h - ring ? 1 : x < ring ? 2 : 3;
+      ++seen[side][size_t(binOf(picture + (size_t(y) * size_t(w) + size_t(x)) * 4))];
+      ++sideCount[side];
       ++border;
     }
   }
-  std::vector<uint8_t> dominant(seen.size(), 0);
+  std::vector<uint8_t> dominant(seen[0].size(), 0);
   for (int r = 0; r < bins; ++r) {
     for (int g = 0; g < bins; ++g) {
       for (int b = 0; b < bins; ++b) {
-        int near = 0;
+        std::array<int, 4> near{};
         for (int dr = std::max(0, r - 1); dr <= std::min(bins - 1, r + 1); ++dr) {
           for (int dg = std::max(0, g - 1); dg <= std::min(bins - 1, g + 1); ++dg) {
             for (int db = std::max(0, b - 1); db <= std::min(bins - 1, b + 1); ++db) {
-              near += seen[size_t((dr * bins + dg) * bins + db)];
+              for (size_t side = 0; side < 4; ++side) {
+                near[side] += seen[side][size_t((dr * bins + dg) * bins + db)];
+              }
             }
           }
         }
-        dominant[size_t((r * bins + g) * bins + b)] = near * 100 >= border * borderShare;
+        int sides = 0;
+        for (size_t side = 0; side < 4; ++side) {
+          sides += sideCount[side] > 0 && near[side] * 100 >= sideCount[side] * sideShare;
+        }
+        const int all = near[0] + near[1] + near[2] + near[3];
+        dominant[size_t((r * bins + g) * bins + b)] =
+            all * 100 >= border * borderShare && sides >= leastSides;
       }
     }
   }
