@@ -204,6 +204,8 @@ TEST(PosterMode, HeavyLinesStackedTightlyComeOffWholeEachOnItsOwnPiece) {
   // detector to see at the picture's detection scale.
   Poster poster = posterOn("coffee.png", 0);
   poster.picture.setTo(cv::Scalar(60, 212, 236, 255));
+  // A rule just above the first line, across the poster.
+  poster.picture(cv::Rect(40, 44, 1420, 6)).setTo(cv::Scalar(20, 20, 20, 255));
   poster.background = poster.picture.clone();
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "DO NOT", 190, {80, 210}, {20, 20, 20});
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "EXIST", 190, {80, 365}, {20, 20, 20});
