@@ -267,7 +267,8 @@ std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found
     // The point of the line's rectangle at (x, y) of its crop.
     const cv::Point2f right = (tr - tl) * (1.0f / float(crop.cols));
     const cv::Point2f down = (bl - tl) * (1.0f / float(crop.rows));
-    auto at = [&](int x, int y) { return tl + float(x) * right + float(y) * down; };
+    const cv::Point2f origin = tl;
+    auto at = [&](int x, int y) { return origin + float(x) * right + float(y) * down; };
     std::vector<std::pair<int, std::vector<SizePart>>> columns;
     size_t count = 0;
     for (const auto& [from, to] : columnParts(grey)) {
