@@ -25,6 +25,8 @@ constexpr int borderRing = 2;  // pixels of the rectangle's border taken as back
 constexpr int rimGrowth = 3;   // pixels the strokes grow by to take their anti-aliased rims
 constexpr int estimateHeight = 64;
 constexpr int borderShare = 15;  // percent of the border's pixels in a background colour
+constexpr int sideShare = 5;     // and of the pixels of at least `leastSides` of its sides
+constexpr int leastSides = 3;
 
 float unit(float v) {
   return std::clamp(v, 0.0f, 1.0f);
@@ -63,43 +65,77 @@ std::vector<float> differenceOf(const uint8_t* picture, const uint8_t* backgroun
 
 // Which pixels are not in a colour that dominates the rectangle's border: one that, with its
 // near neighbours (bins of 16 levels a channel, and a bin on every side), covers at least 15%
-// of the border's pixels. A background shows all along the border; a letter cut by it, or a
-// bright spot of a photo, covers only a little of it.
+// of the border's pixels, and at least 5% of each of three of its four sides. A background shows
+// all along the border; a letter cut by it, a bright spot of a photo, or a rule or the letters of
+// another line running along one side (the heavy type of a tightly set poster) don't. The pixels
+// in a colour that covers 15% of the border but not three of its sides go to `alongOneSide`.
 std::vector<uint8_t> notBorderColours(const uint8_t* picture, const cv::Mat& others, int w, int h,
-                                      int ring) {
+                                      int ring, cv::Mat& alongOneSide) {
   constexpr int bins = 16;
   auto binOf = [&](const uint8_t* p) { return (p[0] / 16 * bins + p[1] / 16) * bins + p[2] / 16; };
-  std::vector<int> seen(bins * bins * bins, 0);
+  // Per side (top, bottom, left, right), the border's pixels in each bin.
+  std::array<std::vector<int>, 4> seen;
+  seen.fill(std::vector<int>(bins * bins * bins, 0));
+  std::array<int, 4> sideCount{};
   int border = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       if (x >= ring && y >= ring && x < w - ring && y < h - ring) continue;
       if (others.at<uint8_t>(y, x)) continue;
-      ++seen[size_t(binOf(picture + (size_t(y) * size_t(w) + size_t(x)) * 4))];
+      const size_t side = y < ring ? 0 : y >= h - ring ? 1 : x < ring ? 2 : 3;
+      ++seen[side][size_t(binOf(picture + (size_t(y) * size_t(w) + size_t(x)) * 4))];
+      ++sideCount[side];
       ++border;
     }
   }
-  std::vector<uint8_t> dominant(seen.size(), 0);
+  std::vector<uint8_t> dominant(seen[0].size(), 0), oneSided(seen[0].size(), 0);
   for (int r = 0; r < bins; ++r) {
     for (int g = 0; g < bins; ++g) {
       for (int b = 0; b < bins; ++b) {
-        int near = 0;
+        std::array<int, 4> near{};
         for (int dr = std::max(0, r - 1); dr <= std::min(bins - 1, r + 1); ++dr) {
           for (int dg = std::max(0, g - 1); dg <= std::min(bins - 1, g + 1); ++dg) {
             for (int db = std::max(0, b - 1); db <= std::min(bins - 1, b + 1); ++db) {
-              near += seen[size_t((dr * bins + dg) * bins + db)];
+              for (size_t side = 0; side < 4; ++side) {
+                near[side] += seen[side][size_t((dr * bins + dg) * bins + db)];
+              }
             }
           }
         }
-        dominant[size_t((r * bins + g) * bins + b)] = near * 100 >= border * borderShare;
+        int sides = 0;
+        for (size_t side = 0; side < 4; ++side) {
+          sides += sideCount[side] > 0 && near[side] * 100 >= sideCount[side] * sideShare;
+        }
+        const int all = near[0] + near[1] + near[2] + near[3];
+        const size_t bin = size_t((r * bins + g) * bins + b);
+        dominant[bin] = all * 100 >= border * borderShare && sides >= leastSides;
+        oneSided[bin] = all * 100 >= border * borderShare && sides < leastSides;
       }
     }
   }
   std::vector<uint8_t> evidence(size_t(w) * size_t(h));
+  alongOneSide = cv::Mat(h, w, CV_8U, cv::Scalar(0));
   for (size_t p = 0; p < evidence.size(); ++p) {
     evidence[p] = !others.data[p] && !dominant[size_t(binOf(picture + p * 4))];
+    alongOneSide.data[p] = oneSided[size_t(binOf(picture + p * 4))] ? 255 : 0;
   }
   return evidence;
+}
+
+// The strokes without rules: a part that starts or ends in the rectangle's top or bottom eighth
+// and runs along at least half its width while at most a quarter of its height high is a rule of
+// the design running past the line, not a letter.
+void withoutRules(cv::Mat& strokes) {
+  cv::Mat labels, stats, centroids;
+  const int count = cv::connectedComponentsWithStats(strokes, labels, stats, centroids, 8);
+  const int w = strokes.cols, h = strokes.rows;
+  for (int k = 1; k < count; ++k) {
+    const int y = stats.at<int>(k, cv::CC_STAT_TOP);
+    const int cw = stats.at<int>(k, cv::CC_STAT_WIDTH), ch = stats.at<int>(k, cv::CC_STAT_HEIGHT);
+    if ((8 * y < h || 8 * (y + ch) > 7 * h) && 2 * cw >= w && 4 * ch <= h) {
+      strokes.setTo(0, labels == k);
+    }
+  }
 }
 
 // The strokes keyed against a background, grown by their rims; empty when there is too little
@@ -115,6 +151,7 @@ std::optional<KeyedInk> strokesAgainst(const uint8_t* picture, const std::vector
     strokes.data[p] = keyed->alpha[p] >= 0.5f ? 255 : 0;
   }
   strokes.setTo(0, others);
+  withoutRules(strokes);
   if (cv::countNonZero(strokes) == 0) return std::nullopt;
   const cv::Mat disk =
       cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * rimGrowth + 1, 2 * rimGrowth + 1));
@@ -190,10 +227,15 @@ std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h, const u
   // The ink is told by pixels in colours that don't dominate the border: the lines are padded,
   // so their letters stand mostly clear of it, and what shows all along it (a band, a photo
   // below it) is background.
-  const std::vector<uint8_t> evidence = notBorderColours(picture, elsewhere, w, h, ring);
+  cv::Mat alongOneSide;
+  const std::vector<uint8_t> evidence =
+      notBorderColours(picture, elsewhere, w, h, ring, alongOneSide);
+  // The border's pixels in a colour that runs along one or two of its sides only (a rule, the
+  // letters of another line) are painted in too, when background remains to paint from.
+  cv::Mat first = inside | elsewhere;
+  if (cv::countNonZero(first | alongOneSide) < w * h) first |= alongOneSide;
   cv::Mat grown;
-  if (!strokesAgainst(picture, inpainted(rgb, inside | elsewhere), evidence, elsewhere, w, h,
-                      grown)) {
+  if (!strokesAgainst(picture, inpainted(rgb, first), evidence, elsewhere, w, h, grown)) {
     return std::nullopt;
   }
   // Second estimate: only the strokes found painted in from the pixels around them; the strokes

@@ -204,6 +204,8 @@ TEST(PosterMode, HeavyLinesStackedTightlyComeOffWholeEachOnItsOwnPiece) {
   // detector to see at the picture's detection scale.
   Poster poster = posterOn("coffee.png", 0);
   poster.picture.setTo(cv::Scalar(60, 212, 236, 255));
+  // A rule just above the first line, across the poster.
+  poster.picture(cv::Rect(40, 44, 1420, 6)).setTo(cv::Scalar(20, 20, 20, 255));
   poster.background = poster.picture.clone();
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "DO NOT", 190, {80, 210}, {20, 20, 20});
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "EXIST", 190, {80, 365}, {20, 20, 20});
@@ -258,6 +260,23 @@ TEST(PosterMode, ColumnsOnOneBaselineAndSmallPrintComeOffLineByLine) {
         "or more are asked to write ahead to the front desk by Friday noon."}) {
     letter(poster, book, line, 10, {80, 520 + int(poster.lines.size() - 9) * 12}, {40, 40, 40});
   }
+  expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
+}
+
+TEST(PosterMode, ALabelBesideALargeWordAndRowsOfTwoInksComeOffLineByLine) {
+  // On flat red: a label of two small stacked lines set close beside a large word, and below, a
+  // row of white words beside larger black ones on a lower baseline.
+  Poster poster = posterOn("coffee.png", 0);
+  poster.picture.setTo(cv::Scalar(50, 50, 210, 255));
+  poster.background = poster.picture.clone();
+  const std::string bold = "dejavu/DejaVuSans-Bold.ttf";
+  const int label = 80 + widthOf(bold, "ALL DAY", 34) + 16;
+  letter(poster, bold, "Harbour", 150, {label, 250}, {20, 20, 20});
+  letter(poster, bold, "ALL DAY", 34, {80, 200}, {20, 20, 20});
+  letter(poster, bold, "SUNDAY", 34, {80, 245}, {20, 20, 20});
+  letter(poster, bold, "Milk, tea", 80, {80, 560}, {255, 255, 255});
+  letter(poster, bold, "BREAD", 150, {80 + widthOf(bold, "Milk, tea", 80) + 30, 610},
+         {20, 20, 20});
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 

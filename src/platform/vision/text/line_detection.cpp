@@ -4,9 +4,11 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/vision/text/colour_breaks.h"
 #include "platform/vision/text/column_gaps.h"
 #include "platform/vision/text/detection_pass.h"
 #include "platform/vision/text/reading_order.h"
+#include "platform/vision/text/size_breaks.h"
 #include "platform/vision/text/small_print.h"
 
 namespace plumvane {
@@ -245,7 +247,9 @@ std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
   return lines;
 }
 
-// Each line parted at its column gaps, the parts cut along the line's own rectangle.
+// Each line parted at its column gaps, and each part where a stack of small lines stands beside
+// larger type (each line of the stack a line of its own); the parts cut along the line's own
+// rectangle.
 std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found,
                                           const BitmapView& picture, const cv::Mat& pixels) {
   std::vector<DetectedLine> lines;
@@ -254,21 +258,37 @@ std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found
     // Only lines that run across: a line set upright is turned a quarter when it is cut out.
     const bool across = cv::norm(tr - tl) > cv::norm(bl - tl);
     const cv::Mat crop = across ? uprightCrop(pixels, line.corners) : cv::Mat();
-    std::vector<std::pair<int, int>> parts;
-    if (!crop.empty()) {
-      cv::Mat grey;
-      cv::cvtColor(crop, grey, cv::COLOR_BGRA2GRAY);
-      parts = columnParts(grey);
-    }
-    if (parts.size() < 2) {
+    if (crop.empty()) {
       lines.push_back(line);
       continue;
     }
-    for (const auto& [from, to] : parts) {
-      const float a = float(from) / float(crop.cols), b = float(to) / float(crop.cols);
-      lines.push_back(lineAlong(
-          {tl + a * (tr - tl), tl + b * (tr - tl), bl + b * (br - bl), bl + a * (br - bl)},
-          picture));
+    cv::Mat grey;
+    cv::cvtColor(crop, grey, cv::COLOR_BGRA2GRAY);
+    // The point of the line's rectangle at (x, y) of its crop.
+    const cv::Point2f right = (tr - tl) * (1.0f / float(crop.cols));
+    const cv::Point2f down = (bl - tl) * (1.0f / float(crop.rows));
+    const cv::Point2f origin = tl;
+    auto at = [&](int x, int y) { return origin + float(x) * right + float(y) * down; };
+    std::vector<std::pair<int, std::vector<SizePart>>> columns;
+    size_t count = 0;
+    for (const auto& [from, to] : columnParts(grey)) {
+      cv::Mat colour;
+      cv::cvtColor(crop.colRange(from, to), colour, cv::COLOR_BGRA2BGR);
+      std::vector<SizePart> parts = colourParts(colour);
+      columns.emplace_back(from, parts.size() > 1 ? parts : sizeParts(grey.colRange(from, to)));
+      for (const SizePart& part : columns.back().second) count += part.rows.size();
+    }
+    if (count < 2) {
+      lines.push_back(line);
+      continue;
+    }
+    for (const auto& [from, parts] : columns) {
+      for (const SizePart& part : parts) {
+        const int x0 = from + part.from, x1 = from + part.to;
+        for (const auto& [y0, y1] : part.rows) {
+          lines.push_back(lineAlong({at(x0, y0), at(x1, y0), at(x1, y1), at(x0, y1)}, picture));
+        }
+      }
     }
   }
   return lines;
