@@ -275,8 +275,7 @@ TEST(PosterMode, ALabelBesideALargeWordAndRowsOfTwoInksComeOffLineByLine) {
   letter(poster, bold, "ALL DAY", 34, {80, 200}, {20, 20, 20});
   letter(poster, bold, "SUNDAY", 34, {80, 245}, {20, 20, 20});
   letter(poster, bold, "Milk, tea", 80, {80, 560}, {255, 255, 255});
-  letter(poster, bold, "BREAD", 150, {80 + widthOf(bold, "Milk, tea", 80) + 30, 610},
-         {20, 20, 20});
+  letter(poster, bold, "BREAD", 150, {80 + widthOf(bold, "Milk, tea", 80) + 30, 610}, {20, 20, 20});
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
