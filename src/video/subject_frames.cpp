@@ -5,6 +5,8 @@
 #include <opencv2/imgproc.hpp>
 #include <utility>
 
+#include "platform/image/thumbnail.h"
+
 namespace plumvane {
 namespace {
 
@@ -23,15 +25,6 @@ constexpr double unforeseenShare = 0.02;
 // frame. The other three are frames where the model's own mask leaps away from both neighbours'
 // (IoU 0.85-0.90) and back; the carried mask is the steadier. At 0.9, 12 frames fell below 0.95.
 constexpr double agreeShare = 0.95;
-
-cv::Mat thumbnailOf(const cv::Mat& pixels) {
-  const int height =
-      std::max(1, int(std::lround(double(pixels.rows) * thumbnailWidth / pixels.cols)));
-  cv::Mat small, grey;
-  cv::resize(pixels, small, cv::Size(thumbnailWidth, height), 0, 0, cv::INTER_AREA);
-  cv::cvtColor(small, grey, cv::COLOR_BGRA2GRAY);
-  return grey;
-}
 
 bool cutBetween(const cv::Mat& a, const cv::Mat& b) {
   return cv::norm(a, b, cv::NORM_L1) / double(a.total()) > cutLevel;
@@ -71,7 +64,7 @@ SubjectFrames::SubjectFrames(SubjectSegmenter& subjects,
 
 void SubjectFrames::add(cv::Mat pixels) {
   Seen now{std::move(pixels), {}, std::nullopt};
-  now.thumbnail = thumbnailOf(now.pixels);
+  now.thumbnail = greyThumbnail(now.pixels, thumbnailWidth);
   if (last_ && !held_ && !cutBetween(now.thumbnail, last_->thumbnail)) {
     held_ = std::move(now);
     return;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/image/thumbnail.h"
+
 namespace plumvane {
 
 // Two crops are one when sameCrop of the smaller lies in the larger, the smaller is at least
@@ -50,12 +52,7 @@ cv::Mat stillOf(const BitmapView& picture, const cv::Rect& r) {
   const BitmapView part = partOf(picture, r.x, r.y, r.width, r.height);
   const cv::Mat bgra(part.height, part.width, CV_8UC4, const_cast<uint8_t*>(part.pixels),
                      part.rowBytes);
-  const int width = std::min(stillWidth, r.width);
-  const int height = std::max(1, int(std::lround(double(r.height) * width / r.width)));
-  cv::Mat small, grey;
-  cv::resize(bgra, small, cv::Size(width, height), 0, 0, cv::INTER_AREA);
-  cv::cvtColor(small, grey, cv::COLOR_BGRA2GRAY);
-  return grey;
+  return greyThumbnail(bgra, std::min(stillWidth, r.width));
 }
 
 bool unchanged(const cv::Mat& was, const cv::Mat& now) {

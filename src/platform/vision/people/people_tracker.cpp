@@ -4,6 +4,8 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/image/thumbnail.h"
+
 namespace plumvane {
 namespace {
 
@@ -53,13 +55,9 @@ bool PeopleTracker::nextFrame(const BitmapView& frame) {
   ++frame_;
   const cv::Mat bgra(frame.height, frame.width, CV_8UC4, const_cast<uint8_t*>(frame.pixels),
                      frame.rowBytes);
-  const int width = std::min(thumbnailWidth, frame.width);
-  const int height = std::max(1, int(std::lround(double(frame.height) * width / frame.width)));
-  cv::Mat small;
-  cv::resize(bgra, small, cv::Size(width, height), 0, 0, cv::INTER_AREA);
   cv::Mat previous;
   std::swap(previous, thumbnail_);
-  cv::cvtColor(small, thumbnail_, cv::COLOR_BGRA2GRAY);
+  thumbnail_ = greyThumbnail(bgra, std::min(thumbnailWidth, frame.width));
   if (frame_ == 0 || frame_ - lastDetection_ >= detectEvery ||
       previous.size() != thumbnail_.size() || lastThumbnail_.size() != thumbnail_.size()) {
     return true;
