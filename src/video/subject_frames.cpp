@@ -1,7 +1,5 @@
 #include "video/subject_frames.h"
 
-#include <algorithm>
-#include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <utility>
 
