@@ -8,6 +8,7 @@
 
 #include "platform/files/video_reader.h"
 #include "platform/image/orientation.h"
+#include "platform/process/freed_memory.h"
 #include "run/fail.h"
 #include "run/number_text.h"
 #include "run/output.h"
@@ -50,11 +51,26 @@ cv::Mat uprightPixels(const VideoFrame& frame, int orientation, const VideoGeome
 }  // namespace
 
 void runVideo(const RunSettings& settings, Vision& vision) {
+  // Every frame allocates and frees images of the same sizes.
+  keepFreedMemory();
   VideoState v;
+  // The models load while the video is opened and its first frame decoded. No thread may be
+  // loading when the process ends on an error.
+  std::future<void> loading = std::async(std::launch::async, [&] {
+    if (settings.usePerson) {
+      vision.people();
+    } else {
+      vision.subjects();
+    }
+  });
+  const auto failLoaded = [&](const std::string& message) {
+    if (loading.valid()) loading.wait();
+    fail(message);
+  };
   auto opened = VideoReader::open(settings.input.string());
-  if (std::holds_alternative<VideoReader::NoVideo>(opened)) fail("no video track");
+  if (std::holds_alternative<VideoReader::NoVideo>(opened)) failLoaded("no video track");
   if (auto* error = std::get_if<VideoReader::CannotRead>(&opened)) {
-    fail("can't read the video: " + error->text);
+    failLoaded("can't read the video: " + error->text);
   }
   v.reader = std::move(std::get<std::unique_ptr<VideoReader>>(opened));
   const VideoTrackInfo& info = v.reader->info();
@@ -83,7 +99,7 @@ void runVideo(const RunSettings& settings, Vision& vision) {
     if (auto error = writing.get()) {
       if (reading.valid()) reading.wait();  // the process ends: no thread may be decoding
       progress.clear();
-      fail(*error);
+      failLoaded(*error);
     }
     ++v.n;
     progress.clear();  // standard output may go to the same terminal
@@ -99,12 +115,17 @@ void runVideo(const RunSettings& settings, Vision& vision) {
     });
   };
   std::optional<SubjectFrames> subjectFrames;  // made with the first frame, when there is a model
-  bool subjectModel = !settings.usePerson;
   VideoReader::Status status;
   while ((status = reading.get()) == VideoReader::Status::frame) {
     std::swap(frame, ahead);
     reading = readAhead();
     cv::Mat pixels = uprightPixels(frame, v.orientation, v.geometry);
+    if (loading.valid()) {
+      loading.get();
+      if (SubjectSegmenter* subjects = settings.usePerson ? nullptr : vision.subjects()) {
+        subjectFrames.emplace(*subjects, emit);
+      }
+    }
     if (settings.usePerson) {
       emit(vision.people().frameMask(viewOf(pixels)));
       continue;
@@ -113,18 +134,14 @@ void runVideo(const RunSettings& settings, Vision& vision) {
     if (pixels.data == frame.bgra.data()) pixels = pixels.clone();
     if (subjectFrames) {
       subjectFrames->add(std::move(pixels));
-    } else if (SubjectSegmenter* subjects = subjectModel ? vision.subjects() : nullptr) {
-      subjectFrames.emplace(*subjects, emit);
-      subjectFrames->add(std::move(pixels));
     } else {
-      subjectModel = false;
       emit(std::nullopt);
     }
   }
   if (subjectFrames) subjectFrames->finish();
   finishWriting();
   progress.clear();
-  if (status == VideoReader::Status::failed) fail("reading stopped: " + v.reader->failure());
+  if (status == VideoReader::Status::failed) failLoaded("reading stopped: " + v.reader->failure());
   printLine("done " + std::to_string(v.n));
 }
 

@@ -1,5 +1,6 @@
 #include "video/subject_frames.h"
 
+#include <future>
 #include <opencv2/imgproc.hpp>
 #include <utility>
 
@@ -67,29 +68,47 @@ void SubjectFrames::add(cv::Mat pixels) {
     held_ = std::move(now);
     return;
   }
-  now.map = subjects_.modelMap(viewOf(now.pixels));
+  now.map = lookAt(now.pixels);
   if (held_) {
     const bool carried = last_->map && now.map && agree(*last_->map, *now.map) &&
                          liesBetween(held_->thumbnail, last_->thumbnail, now.thumbnail);
-    held_->map =
-        carried ? meanOf(*last_->map, *now.map) : subjects_.modelMap(viewOf(held_->pixels));
-    emitMaskOf(*held_);
+    held_->map = carried ? meanOf(*last_->map, *now.map) : lookAt(held_->pixels);
+    settled_.push_back(std::move(*held_));
     held_.reset();
   }
-  emitMaskOf(now);
-  now.pixels.release();  // only its map and thumbnail are needed from now on
-  last_ = std::move(now);
+  last_ = Seen{{}, now.thumbnail, now.map};
+  settled_.push_back(std::move(now));
 }
 
 void SubjectFrames::finish() {
-  if (!held_) return;
-  held_->map = subjects_.modelMap(viewOf(held_->pixels));
-  emitMaskOf(*held_);
-  held_.reset();
+  if (held_) {
+    held_->map = lookAt(held_->pixels);
+    settled_.push_back(std::move(*held_));
+    held_.reset();
+  }
+  emitSettled();
 }
 
-void SubjectFrames::emitMaskOf(const Seen& frame) {
-  emit_(frame.map ? subjects_.frameInstances(viewOf(frame.pixels), *frame.map) : std::nullopt);
+std::optional<Mask> SubjectFrames::lookAt(const cv::Mat& pixels) {
+  // The model looks on a thread of its own while the frames whose maps are settled are refined
+  // here: its inference leaves part of the processor idle.
+  auto looking = std::async(std::launch::async, [&] { return subjects_.modelMap(viewOf(pixels)); });
+  std::vector<std::optional<Mask>> masks;
+  for (const Seen& frame : settled_) {
+    masks.push_back(frame.map ? subjects_.frameInstances(viewOf(frame.pixels), *frame.map)
+                              : std::nullopt);
+  }
+  std::optional<Mask> map = looking.get();
+  settled_.clear();
+  for (std::optional<Mask>& mask : masks) emit_(std::move(mask));
+  return map;
+}
+
+void SubjectFrames::emitSettled() {
+  for (const Seen& frame : settled_) {
+    emit_(frame.map ? subjects_.frameInstances(viewOf(frame.pixels), *frame.map) : std::nullopt);
+  }
+  settled_.clear();
 }
 
 }  // namespace plumvane

@@ -4,6 +4,7 @@
 #include <functional>
 #include <opencv2/core.hpp>
 #include <optional>
+#include <vector>
 
 #include "platform/vision/vision.h"
 
@@ -38,12 +39,15 @@ class SubjectFrames {
     std::optional<Mask> map;  // the model's, or the mean of its neighbours'
   };
 
-  void emitMaskOf(const Seen& frame);
+  // The model's map of a frame; the frames settled so far are refined meanwhile and emitted.
+  std::optional<Mask> lookAt(const cv::Mat& pixels);
+  void emitSettled();
 
   SubjectSegmenter& subjects_;
   std::function<void(std::optional<Mask>)> emit_;
-  std::optional<Seen> last_;  // the last frame the model looked at
-  std::optional<Seen> held_;  // a frame after it, waiting for the next
+  std::optional<Seen> last_;   // the thumbnail and map of the last frame the model looked at
+  std::optional<Seen> held_;   // a frame after it, waiting for the next
+  std::vector<Seen> settled_;  // frames whose maps are known, in order, waiting to be emitted
 };
 
 }  // namespace plumvane
