@@ -67,6 +67,9 @@ constexpr float fillingShare = 0.25f;
 // A picture is looked at in at most this many tiles: a strip many times longer than wide gets a
 // few tiles with gaps between them rather than hundreds.
 constexpr int mostTiles = 3;
+// A box from a tile that comes within this share of the picture's shorter side of one of the
+// tile's borders inside the picture may hold only the part of a person that the tile shows.
+constexpr float edgeShare = 0.02f;
 
 }  // namespace
 
@@ -87,8 +90,9 @@ std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
   // into it: small people, squeezed and shrunk, may be missed. Unless someone near the camera
   // fills much of the picture, it is looked at once more as overlapping square tiles along its
   // longer side, for people small within a tile (anyone narrower than the tiles' overlap is whole
-  // in one of them; people cut by a tile's edge were found whole at the first look). A crowd
-  // with a tall person in front is looked at in tiles too: the people behind are small.
+  // in one of them; people cut by a tile's edge were found whole at the first look), and for
+  // tall people whole in a tile. A crowd with a tall person in front is looked at in tiles too:
+  // the people behind are small.
   const int longer = std::max(picture.width, picture.height);
   const int shorter = std::min(picture.width, picture.height);
   const int tiles = std::min(mostTiles, int(std::lround(double(longer) / double(shorter))));
@@ -99,16 +103,26 @@ std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
   const float pictureArea = float(picture.width) * float(picture.height);
   const auto fills = [&](const PersonBox& b) { return b.box.area() >= fillingShare * pictureArea; };
   if (tiles > 1 && std::none_of(boxes.begin(), boxes.end(), fills)) {
-    std::vector<PersonBox> inTiles;
     const bool wide = picture.width >= picture.height;
+    const float margin = edgeShare * float(shorter);
     for (int t = 0; t < tiles; ++t) {
       const int offset = t * (longer - shorter) / (tiles - 1);
       const cv::Rect tile =
           wide ? cv::Rect(offset, 0, shorter, shorter) : cv::Rect(0, offset, shorter, shorter);
+      // A box clear of the tile's borders inside the picture holds a whole person, however tall:
+      // the first look, at a fraction of the scale, may have missed them squeezed.
+      const auto whole = [&](const cv::Rect2f& b) {
+        return (tile.x == 0 || b.x >= float(tile.x) + margin) &&
+               (tile.y == 0 || b.y >= float(tile.y) + margin) &&
+               (tile.br().x == picture.width || b.br().x <= float(tile.br().x) - margin) &&
+               (tile.br().y == picture.height || b.br().y <= float(tile.br().y) - margin);
+      };
+      std::vector<PersonBox> inTile;
       const BitmapView view = partOf(picture, tile.x, tile.y, tile.width, tile.height);
-      if (!findIn(view, tile.tl(), inTiles)) return {};
+      if (!findIn(view, tile.tl(), inTile)) return {};
+      std::copy_if(inTile.begin(), inTile.end(), std::back_inserter(boxes),
+                   [&](const PersonBox& b) { return isSmall(b) || whole(b.box); });
     }
-    std::copy_if(inTiles.begin(), inTiles.end(), std::back_inserter(boxes), isSmall);
   }
   return suppressed(std::move(boxes), models_.overlap);
 }

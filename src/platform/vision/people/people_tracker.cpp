@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <opencv2/imgproc.hpp>
 
 #include "platform/image/thumbnail.h"
@@ -9,8 +10,8 @@
 namespace plumvane {
 namespace {
 
-// The detector looks at every detectEvery-th frame; a person it misses is still looked for
-// for this many detections.
+// The detector looks at every detectEvery-th frame; a person it has found twice and then misses
+// is still looked for for this many detections.
 constexpr int detectEvery = 6;
 constexpr int keptWhenMissed = 2;
 // A new box this close to where a person was expected (IoU) is the same person found again.
@@ -34,6 +35,8 @@ constexpr float endMargin = 0.1f;
 // A person is not taken to move more than this share of their box's height in a frame: a larger
 // step between detections is two people taken for one.
 constexpr float fastestStep = 0.1f;
+// A new box is taken for a person of much its height, within this factor, near it.
+constexpr float likeHeight = 1.25f;
 
 cv::Rect2f movedBy(const cv::Rect2f& box, cv::Point2f step) {
   return {box.x + step.x, box.y + step.y, box.width, box.height};
@@ -87,20 +90,45 @@ bool PeopleTracker::movesWhereNobodyIs(const cv::Mat& previous, int width, int h
 void PeopleTracker::detected(const std::vector<PersonBox>& found) {
   std::vector<Track> next;
   std::vector<bool> followed(tracks_.size(), false);
-  for (const PersonBox& b : found) {
-    Track track{b, {0, 0}, frame_, 0};
-    // The person expected nearest this box, if any is near enough.
+  std::vector<size_t> matchOf(found.size(), tracks_.size());
+  const auto expectedOf = [&](const Track& t) {
+    return movedBy(t.person.box, t.velocity * float(frame_ - t.seenAt));
+  };
+  // Each new box is first the person expected nearest it, if any is near enough ...
+  for (size_t n = 0; n < found.size(); ++n) {
     float best = samePerson;
-    size_t match = tracks_.size();
     for (size_t i = 0; i < tracks_.size(); ++i) {
-      const Track& t = tracks_[i];
-      const cv::Rect2f expected = movedBy(t.person.box, t.velocity * float(frame_ - t.seenAt));
-      const float overlap = overlapOf(b.box, expected);
-      if (overlap > best && !followed[i]) best = overlap, match = i;
+      const float overlap = overlapOf(found[n].box, expectedOf(tracks_[i]));
+      if (overlap > best && !followed[i]) best = overlap, matchOf[n] = i;
     }
-    if (match < tracks_.size()) {
-      followed[match] = true;
-      const Track& t = tracks_[match];
+    if (matchOf[n] < tracks_.size()) followed[matchOf[n]] = true;
+  }
+  // ... then a box still new is the person of much its height nearest it who could have walked
+  // there since they were seen (a person first seen has no speed yet: a small one walking soon
+  // overlaps their old box too little). Else a person found again is also carried as missed,
+  // and takes a crop from someone the detector did miss.
+  for (size_t n = 0; n < found.size(); ++n) {
+    if (matchOf[n] < tracks_.size()) continue;
+    const cv::Rect2f& b = found[n].box;
+    float nearest = std::numeric_limits<float>::max();
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+      const cv::Rect2f expected = expectedOf(tracks_[i]);
+      const float reach = fastestStep * b.height * float(frame_ - tracks_[i].seenAt);
+      const float distance = float(cv::norm(centreOf(b) - centreOf(expected)));
+      const float tall = b.height / expected.height;
+      if (!followed[i] && distance <= reach && distance < nearest && tall >= 1 / likeHeight &&
+          tall <= likeHeight) {
+        nearest = distance, matchOf[n] = i;
+      }
+    }
+    if (matchOf[n] < tracks_.size()) followed[matchOf[n]] = true;
+  }
+  for (size_t n = 0; n < found.size(); ++n) {
+    const PersonBox& b = found[n];
+    Track track{b, {0, 0}, frame_, 0, 1};
+    if (matchOf[n] < tracks_.size()) {
+      const Track& t = tracks_[matchOf[n]];
+      track.found = t.found + 1;
       const cv::Point2f step = (centreOf(b.box) - centreOf(t.person.box)) /
                                float(std::max<int64_t>(1, frame_ - t.seenAt));
       if (std::hypot(step.x, step.y) <= fastestStep * b.box.height) track.velocity = step;
@@ -108,7 +136,7 @@ void PeopleTracker::detected(const std::vector<PersonBox>& found) {
     next.push_back(track);
   }
   for (size_t i = 0; i < tracks_.size(); ++i) {
-    if (!followed[i] && tracks_[i].missed < keptWhenMissed) {
+    if (!followed[i] && tracks_[i].found > 1 && tracks_[i].missed < keptWhenMissed) {
       next.push_back(tracks_[i]);
       ++next.back().missed;
     }

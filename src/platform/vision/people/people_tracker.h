@@ -35,8 +35,9 @@ struct TrackedPerson {
 
 // The detector is run every few frames, and at once when the picture changes sharply (a cut, a
 // swing of the camera); in between, each person's box moves on at the speed they were last seen
-// moving. A person the detector misses is still looked for, where they were heading, for a few
-// detections.
+// moving. A person the detector has found twice and then misses is still looked for, where they
+// were heading, for a few detections; a box found once and not again is dropped (a passing
+// shape, or part of someone found whole elsewhere).
 class PeopleTracker {
  public:
   // Moves on to the next frame; true when the detector is to look at it.
@@ -58,6 +59,7 @@ class PeopleTracker {
     cv::Point2f velocity;
     int64_t seenAt;  // the frame of that detection
     int missed;      // detections since
+    int found;       // detections that found them
   };
   std::vector<Track> tracks_;
   int64_t frame_ = -1;
