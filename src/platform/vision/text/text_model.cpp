@@ -186,36 +186,22 @@ class OnnxText : public TextRecognizer {
     DecodedText decoded = ctcGreedyDecode(probabilities.values.data(), steps, classes, classes_);
     if (!hasCjk(decoded.text)) {
       decoded.text =
-          spacedFromInk(decoded, inkProfile(crop, format.height, width), double(width) / steps);
+          spacedFromInk(decoded, inkOf(crop, format.height, width), double(width) / steps);
     }
     decoded.text = tidiedText(decoded.text);
     return decoded;
   }
 
-  // The ink of the crop as the recogniser sees it: resized to its input height (at most
-  // `width` wide), split into ink and background by Otsu's threshold, ink being the smaller part.
-  static InkProfile inkProfile(const BitmapView& crop, int height, int width) {
+  // The ink of the crop as the recogniser sees it: resized to its input height, at most `width`
+  // wide.
+  static InkProfile inkOf(const BitmapView& crop, int height, int width) {
     const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
                          crop.rowBytes);
-    const int resized = resizedWidth(crop, height, width);
-    cv::Mat grey, small, dark;
-    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
-    cv::resize(grey, small, cv::Size(resized, height), 0, 0, cv::INTER_LINEAR);
-    cv::threshold(small, dark, 0, 1, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
-    if (cv::countNonZero(dark) * 2 > dark.rows * dark.cols) dark = 1 - dark;
-    InkProfile ink;
-    cv::Mat columns, rows;
-    cv::reduce(dark, columns, 0, cv::REDUCE_SUM, CV_32S);
-    cv::reduce(dark, rows, 1, cv::REDUCE_SUM, CV_32S);
-    ink.columns.assign(columns.ptr<int>(), columns.ptr<int>() + columns.cols);
-    int top = -1, bottom = -1;
-    for (int y = 0; y < rows.rows; ++y) {
-      if (rows.at<int>(y) == 0) continue;
-      if (top < 0) top = y;
-      bottom = y;
-    }
-    ink.inkHeight = top < 0 ? height : bottom - top + 1;
-    return ink;
+    cv::Mat colour, small;
+    cv::cvtColor(pixels, colour, cv::COLOR_BGRA2BGR);
+    cv::resize(colour, small, cv::Size(resizedWidth(crop, height, width), height), 0, 0,
+               cv::INTER_LINEAR);
+    return inkProfile(small);
   }
 
   TextModels models_;
