@@ -61,6 +61,22 @@ TEST(TextDecoding, LatinLinesAreTidiedAndCjkLinesKeepTheirForms) {
              "C"));
 }
 
+TEST(TextDecoding, PlainWordsComeFromTheOtherReading) {
+  // Words with letters beyond ASCII stay the Latin model's, plain ones are the other reader's.
+  EXPECT_EQ(withPlainWordsFrom("et Qul On vous \xC3\xA9"
+                               "crira ouf",
+                               "et Oui On vous ecrira oui"),
+            "et Oui On vous \xC3\xA9"
+            "crira oui");
+  EXPECT_EQ(withPlainWordsFrom("Stra\xC3\x9F"
+                               "e gesperrt",
+                               "StraBe gesperrt"),
+            "Stra\xC3\x9F"
+            "e gesperrt");
+  // Words that don't pair up leave the Latin reading as it is.
+  EXPECT_EQ(withPlainWordsFrom("Pas pr\xC3\xA9vu", "Pas preuu Peu"), "Pas pr\xC3\xA9vu");
+}
+
 TEST(TextDecoding, InkOfALineInTwoColoursHoldsBothInks) {
   // A dim red word beside white ones on black, and the same line as dark ink on paper: every
   // column with a stroke holds ink, and the ink's band is the strokes' height.
