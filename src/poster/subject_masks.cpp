@@ -32,7 +32,7 @@ constexpr double leastContrast = 24;
 // page, a printed card) when less than `mostShaded` of its pixels outside the lines are shaded:
 // their local contrast lies between `flatContrast` and `leastContrast`. Flat colour has none but
 // along its edges; a photographed thing is shaded all over (a fifth to a half of its pixels in
-// real and test photos, against under a fiftieth on real signs and specimen pages).
+// real and test photos, against under a fiftieth on real signs, cards and pages).
 constexpr double mostShaded = 0.06;
 constexpr int flatContrast = 3;
 
