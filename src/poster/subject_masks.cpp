@@ -28,9 +28,16 @@ constexpr double paperShare = 0.25;
 constexpr double edgeShare = 0.25;
 constexpr int outlineReach = 3;
 constexpr double leastContrast = 24;
+// A mask with `paperShare` of its weight in the lines is a flat panel of lettering (a sign, a
+// page, a printed card) when less than `mostShaded` of its pixels outside the lines are shaded:
+// their local contrast lies between `flatContrast` and `leastContrast`. Flat colour has none but
+// along its edges; a photographed thing is shaded all over (a fifth to a half of its pixels in
+// real and test photos, against under a fiftieth on real signs, cards and pages).
+constexpr double mostShaded = 0.06;
+constexpr int flatContrast = 3;
 
-// The highest local contrast of the working image within `outlineReach` pixels of each pixel.
-cv::Mat contrastNear(const Image& working) {
+// The local contrast of the working image: the grey range of each 3 x 3 neighbourhood.
+cv::Mat localContrast(const Image& working) {
   cv::Mat grey(working.height, working.width, CV_8U);
   for (int row = 0; row < working.height; ++row) {
     for (int column = 0; column < working.width; ++column) {
@@ -41,9 +48,26 @@ cv::Mat contrastNear(const Image& working) {
   }
   cv::Mat contrast;
   cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
-  const int side = 2 * outlineReach + 1;
-  cv::dilate(contrast, contrast, cv::getStructuringElement(cv::MORPH_RECT, {side, side}));
   return contrast;
+}
+
+// The highest of the local contrasts within `outlineReach` pixels of each pixel.
+cv::Mat contrastNear(const cv::Mat& local) {
+  cv::Mat near;
+  const int side = 2 * outlineReach + 1;
+  cv::dilate(local, near, cv::getStructuringElement(cv::MORPH_RECT, {side, side}));
+  return near;
+}
+
+// The share of the mask's pixels outside the lines that are shaded; 0 when it has none there.
+double shadedShare(const Image& mask, const std::vector<uint8_t>& inText, const cv::Mat& local) {
+  size_t all = 0, shaded = 0;
+  for (size_t p = 0; p < mask.pixels.size(); ++p) {
+    if (inText[p] || mask.pixels[p].r < 0.5f) continue;
+    ++all;
+    shaded += local.data[p] > flatContrast && local.data[p] < leastContrast;
+  }
+  return all == 0 ? 0.0 : double(shaded) / double(all);
 }
 
 // The share of the mask's outline outside the lines that runs along an edge of the picture; 1
@@ -104,7 +128,7 @@ SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegio
     }
   }
   SubjectMasks kept;
-  cv::Mat contrast;  // made for the first mask that needs it
+  cv::Mat local, near;  // made for the first mask that needs them
   for (Image& mask : subjects.masks) {
     double inside = 0, all = 0;
     for (size_t p = 0; p < mask.pixels.size(); ++p) {
@@ -113,8 +137,12 @@ SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegio
     }
     if (all > 0 && inside >= letteringShare * all) continue;
     if (all > 0 && inside >= paperShare * all) {
-      if (contrast.empty()) contrast = contrastNear(run.working);
-      if (outlineOnEdges(mask, inText, contrast) < edgeShare) continue;
+      if (local.empty()) {
+        local = localContrast(run.working);
+        near = contrastNear(local);
+      }
+      if (outlineOnEdges(mask, inText, near) < edgeShare) continue;
+      if (shadedShare(mask, inText, local) < mostShaded) continue;
     }
     kept.masks.push_back(std::move(mask));
   }

@@ -32,7 +32,9 @@ SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& r
 // subject that merely has text printed on it keeps most of its weight outside the lines. A mask
 // with at least a quarter of its weight inside the lines is dropped too when its outline, outside
 // the lines, runs through flat picture: a block of small print with the paper between its lines
-// and paragraphs, taken whole for a subject, has no edge where its mask ends, as a thing has.
+// and paragraphs, taken whole for a subject, has no edge where its mask ends, as a thing has. So
+// is one whose pixels outside the lines are flat colour, hardly any of them shaded: a sign, a
+// page or a card of lettering is a panel the text lies on, not a thing with text printed on it.
 SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegion>& regions,
                               const std::vector<std::optional<TextInk>>& inks,
                               const PosterRun& run);

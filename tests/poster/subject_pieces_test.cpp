@@ -137,6 +137,34 @@ TEST_F(SubjectPieces, PersonMaskIsStretchedOverTheWorkingImage) {
   EXPECT_EQ(none.subjectUnion.at(500, 400), blackColour);
 }
 
+TEST_F(SubjectPieces, AFlatPanelOfLetteringIsNoSubjectAndAShadedOneIs) {
+  // A 500 x 400 panel on the blue ground, taken whole for a subject, with three lines on it that
+  // cover about two fifths of it; the panel once flat white, once shaded (grain of a few levels).
+  const Mask panel = lit(1000, 800, 200, 700, 200, 600);
+  std::vector<TextRegion> regions;
+  std::vector<std::optional<TextInk>> inks;
+  for (double top : {240.0, 340.0, 440.0}) {
+    regions.push_back(TextRegion{Rect{240, top, 420, 60}, Rect{250, top + 10, 400, 40}, "line"});
+    inks.emplace_back(TextInk{});
+  }
+  const Image ground = run.working;
+  for (const bool shaded : {false, true}) {
+    SCOPED_TRACE(shaded ? "shaded" : "flat");
+    run.working = ground;
+    cv::RNG grain(7);
+    for (int row = 200; row < 600; ++row) {
+      for (int column = 200; column < 700; ++column) {
+        const float v = shaded ? 0.9f + float(grain.uniform(-6, 7)) / 255 : 0.9f;
+        run.working.pixels[size_t(row) * 1000 + size_t(column)] = Pixel{v, v, v, 1};
+      }
+    }
+    SubjectMasks found = subjectMasksFrom({panel}, run);
+    const SubjectMasks kept = withoutLettering(std::move(found), regions, inks, run);
+    EXPECT_EQ(kept.masks.size(), shaded ? 1u : 0u);
+    EXPECT_EQ(kept.subjectUnion.at(450, 300).r, shaded ? 1.0f : 0.0f);
+  }
+}
+
 TEST(PosterPieces, NothingIsLostAndLettersFoundAsSubjectsBecomeText) {
   // A photo with a band, a headline and three lines of small print on it, and a small red tile on
   // the table.

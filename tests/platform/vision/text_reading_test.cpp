@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <opencv2/imgproc.hpp>
 
 #include "fresh_directory.h"
 
@@ -58,6 +59,50 @@ TEST(TextDecoding, LatinLinesAreTidiedAndCjkLinesKeepTheirForms) {
   EXPECT_FALSE(
       hasCjk("caf\xC3\xA9 \xC2\xB0"
              "C"));
+}
+
+TEST(TextDecoding, PlainWordsComeFromTheOtherReading) {
+  // Words with letters beyond ASCII stay the Latin model's, plain ones are the other reader's.
+  EXPECT_EQ(withPlainWordsFrom("et Qul On vous \xC3\xA9"
+                               "crira ouf",
+                               "et Oui On vous ecrira oui"),
+            "et Oui On vous \xC3\xA9"
+            "crira oui");
+  EXPECT_EQ(withPlainWordsFrom("Stra\xC3\x9F"
+                               "e gesperrt",
+                               "StraBe gesperrt"),
+            "Stra\xC3\x9F"
+            "e gesperrt");
+  // Words that don't pair up leave the Latin reading as it is.
+  EXPECT_EQ(withPlainWordsFrom("Pas pr\xC3\xA9vu", "Pas preuu Peu"), "Pas pr\xC3\xA9vu");
+}
+
+TEST(TextDecoding, InkOfALineInTwoColoursHoldsBothInks) {
+  // A dim red word beside white ones on black, and the same line as dark ink on paper: every
+  // column with a stroke holds ink, and the ink's band is the strokes' height.
+  for (const bool onBlack : {true, false}) {
+    SCOPED_TRACE(onBlack ? "on black" : "on paper");
+    const cv::Scalar paper = onBlack ? cv::Scalar(0, 0, 0) : cv::Scalar(240, 245, 245);
+    cv::Mat line(48, 700, CV_8UC3, paper);
+    const cv::Scalar red(30, 30, 150), other = onBlack ? cv::Scalar(235, 235, 235) : red;
+    cv::putText(line, "centimes", {10, 36}, cv::FONT_HERSHEY_SIMPLEX, 1.2, red, 2, cv::LINE_AA);
+    cv::putText(line, "Ticket", {250, 36}, cv::FONT_HERSHEY_SIMPLEX, 1.2, other, 4, cv::LINE_AA);
+    cv::putText(line, "Restaurant", {420, 36}, cv::FONT_HERSHEY_SIMPLEX, 1.2, other, 4,
+                cv::LINE_AA);
+    // The strokes' cores: some channel at least 100 levels from the paper's.
+    cv::Mat difference, stroke;
+    cv::absdiff(line, paper, difference);
+    cv::reduce(difference.reshape(1, int(line.total())), stroke, 1, cv::REDUCE_MAX);
+    stroke = stroke.reshape(1, line.rows) >= 100;
+    const InkProfile ink = inkProfile(line);
+    ASSERT_EQ(ink.columns.size(), size_t(line.cols));
+    int missed = 0;
+    for (int x = 0; x < line.cols; ++x)
+      missed += cv::countNonZero(stroke.col(x)) > 0 && ink.columns[size_t(x)] == 0;
+    EXPECT_EQ(missed, 0);
+    const cv::Rect strokes = cv::boundingRect(stroke);
+    EXPECT_NEAR(ink.inkHeight, strokes.height, 3);
+  }
 }
 
 TEST(TextDecoding, ReadingOrderIsRowsThenColumns) {

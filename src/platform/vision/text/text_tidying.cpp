@@ -89,4 +89,27 @@ std::string tidiedText(std::string_view text) {
   return out;
 }
 
+std::string withPlainWordsFrom(std::string_view latin, std::string_view other) {
+  const auto words = [](std::string_view text) {
+    std::vector<std::string_view> found;
+    size_t at = 0;
+    while (at < text.size()) {
+      const size_t end = std::min(text.find(' ', at), text.size());
+      if (end > at) found.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+    return found;
+  };
+  const std::vector<std::string_view> ours = words(latin), theirs = words(other);
+  if (ours.size() != theirs.size()) return std::string(latin);
+  std::string text;
+  for (size_t i = 0; i < ours.size(); ++i) {
+    const bool plain =
+        std::all_of(ours[i].begin(), ours[i].end(), [](char c) { return (c & 0x80) == 0; });
+    if (!text.empty()) text += ' ';
+    text += plain ? theirs[i] : ours[i];
+  }
+  return text;
+}
+
 }  // namespace plumvane

@@ -1,10 +1,63 @@
 #include "platform/vision/text/word_spacing.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
+#include <opencv2/imgproc.hpp>
 
 namespace plumvane {
+namespace {
+
+// Each pixel's largest channel difference from the median colour of the picture's border.
+cv::Mat differenceFromBorder(const cv::Mat& colour) {
+  std::array<std::vector<uint8_t>, 3> border;
+  for (int y = 0; y < colour.rows; ++y) {
+    for (int x = 0; x < colour.cols; ++x) {
+      if (y != 0 && y != colour.rows - 1 && x != 0 && x != colour.cols - 1) continue;
+      const cv::Vec3b& p = colour.at<cv::Vec3b>(y, x);
+      for (int c = 0; c < 3; ++c) border[size_t(c)].push_back(p[c]);
+    }
+  }
+  cv::Vec3b ground;
+  for (int c = 0; c < 3; ++c) {
+    auto& values = border[size_t(c)];
+    std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+    ground[c] = values[values.size() / 2];
+  }
+  cv::Mat difference(colour.size(), CV_8U);
+  for (int y = 0; y < colour.rows; ++y) {
+    for (int x = 0; x < colour.cols; ++x) {
+      const cv::Vec3b& p = colour.at<cv::Vec3b>(y, x);
+      int most = 0;
+      for (int c = 0; c < 3; ++c) most = std::max(most, std::abs(int(p[c]) - int(ground[c])));
+      difference.at<uint8_t>(y, x) = uint8_t(most);
+    }
+  }
+  return difference;
+}
+
+}  // namespace
+
+InkProfile inkProfile(const cv::Mat& colour) {
+  InkProfile ink;
+  if (colour.empty()) return ink;
+  cv::Mat dark;
+  cv::threshold(differenceFromBorder(colour), dark, 0, 1, cv::THRESH_BINARY | cv::THRESH_OTSU);
+  if (cv::countNonZero(dark) * 2 > dark.rows * dark.cols) dark = 1 - dark;
+  cv::Mat columns, rows;
+  cv::reduce(dark, columns, 0, cv::REDUCE_SUM, CV_32S);
+  cv::reduce(dark, rows, 1, cv::REDUCE_SUM, CV_32S);
+  ink.columns.assign(columns.ptr<int>(), columns.ptr<int>() + columns.cols);
+  int top = -1, bottom = -1;
+  for (int y = 0; y < rows.rows; ++y) {
+    if (rows.at<int>(y) == 0) continue;
+    if (top < 0) top = y;
+    bottom = y;
+  }
+  ink.inkHeight = top < 0 ? colour.rows : bottom - top + 1;
+  return ink;
+}
 
 std::string spacedFromInk(const DecodedText& decoded, const InkProfile& ink,
                           double columnsPerStep) {

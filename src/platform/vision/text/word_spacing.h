@@ -1,6 +1,7 @@
 // Putting back the spaces between words that a recogniser trained without them leaves out.
 #pragma once
 
+#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,13 @@ struct InkProfile {
   std::vector<int> columns;
   int inkHeight = 0;
 };
+
+// The ink of a line's picture (8-bit BGR), split from its background by Otsu's threshold on each
+// pixel's largest channel difference from the median colour of the picture's border, ink being
+// the smaller part. Words in several colours on one line (red and white outlines on black) are
+// all ink so; by brightness alone the dimmer colour would fall in with the background, and its
+// letters would be parted as words.
+InkProfile inkProfile(const cv::Mat& colour);
 
 // The decoded line with the spaces that the model left out put back. A recogniser trained on
 // text without spaces runs words together, but its emissions say where each character lies:
