@@ -5,7 +5,7 @@
 
 namespace plumvane::testing {
 
-// A fresh empty directory under the system's temporary folder, named after the current test.
+// A fresh empty directory in the build's test-scratch folder, named after the current test.
 std::string freshDirectory();
 
 }  // namespace plumvane::testing
