@@ -10,6 +10,7 @@
 
 #include "cli/arguments.h"
 #include "cutout/cutout.h"
+#include "platform/process/freed_memory.h"
 #include "platform/process/signals.h"
 #include "platform/vision/model_description.h"
 #include "platform/vision/model_files.h"
@@ -76,10 +77,12 @@ int main(int argc, char** argv) {
   using namespace plumvane;
   installSignalHandlers();
   const std::vector<std::string> args(argv, argv + argc);
-  shortenProcessCommandLine(argc, argv);
   // Whatever goes wrong ends as one line and status 1, never as an abort.
   try {
-    run(parseCommand(args, subjectModelInstalled()));
+    const Command command = parseCommand(args, subjectModelInstalled());
+    if (!std::holds_alternative<UsageRequest>(command)) restartWithHugePages(argv);
+    shortenProcessCommandLine(argc, argv);
+    run(command);
   } catch (const MissingModel& missing) {
     fail(missing.what());
   } catch (const std::bad_alloc&) {
