@@ -95,8 +95,7 @@ std::optional<Mask> SubjectFrames::lookAt(const cv::Mat& pixels) {
   auto looking = std::async(std::launch::async, [&] { return subjects_.modelMap(viewOf(pixels)); });
   std::vector<std::optional<Mask>> masks;
   for (const Seen& frame : settled_) {
-    masks.push_back(frame.map ? subjects_.frameInstances(viewOf(frame.pixels), *frame.map)
-                              : std::nullopt);
+    masks.push_back(maskOf(frame));
   }
   std::optional<Mask> map = looking.get();
   settled_.clear();
@@ -106,9 +105,13 @@ std::optional<Mask> SubjectFrames::lookAt(const cv::Mat& pixels) {
 
 void SubjectFrames::emitSettled() {
   for (const Seen& frame : settled_) {
-    emit_(frame.map ? subjects_.frameInstances(viewOf(frame.pixels), *frame.map) : std::nullopt);
+    emit_(maskOf(frame));
   }
   settled_.clear();
+}
+
+std::optional<Mask> SubjectFrames::maskOf(const Seen& frame) {
+  return frame.map ? subjects_.frameInstances(viewOf(frame.pixels), *frame.map) : std::nullopt;
 }
 
 }  // namespace plumvane

@@ -42,6 +42,8 @@ class SubjectFrames {
   // The model's map of a frame; the frames settled so far are refined meanwhile and emitted.
   std::optional<Mask> lookAt(const cv::Mat& pixels);
   void emitSettled();
+  // A frame's mask from its settled map: its instances refined against its pixels.
+  std::optional<Mask> maskOf(const Seen& frame);
 
   SubjectSegmenter& subjects_;
   std::function<void(std::optional<Mask>)> emit_;
