@@ -36,6 +36,7 @@ fuzz: sanitized
 bench: setup
 	$(BUILD)/plumvane_bench
 	$(BUILD)/plumvane_cutout_bench $(BUILD)/plumvane testdata/astronaut.png
+	bench/edge_bench.sh $(BUILD)
 	bench/video_bench.sh $(BUILD)
 	bench/people_bench.sh $(BUILD)
 	$(BUILD)/plumvane_crowd_bench $(BUILD)/plumvane testdata
