@@ -112,5 +112,23 @@ TEST(TextDecoding, ReadingOrderIsRowsThenColumns) {
   EXPECT_EQ(readingOrder(boxes, 10), (std::vector<size_t>{2, 0, 3, 1}));
 }
 
+TEST(TextDecoding, WordsJoinIntoLinesByTheirGapAndHeight) {
+  // Detector boxes (top-left frame) from real posters. A typewriter face at display size: words
+  // a little more than a line's height apart, and a lone "a" lower than the words beside it.
+  EXPECT_EQ(groupIntoLines({{129, 178, 193, 51}, {362, 179, 106, 51}, {513, 189, 41, 38}}),
+            (std::vector<std::vector<size_t>>{{0, 1, 2}}));
+  EXPECT_EQ(groupIntoLines({{103, 340, 143, 52}, {299, 339, 261, 50}}),
+            (std::vector<std::vector<size_t>>{{0, 1}}));
+  // A name set in two stacked lines close beside a word more than twice as high, and a drawing
+  // twice as high as the line beside it: each stays apart.
+  EXPECT_EQ(groupIntoLines({{44, 229, 341, 113}, {432, 224, 238, 47}, {433, 278, 238, 43}}),
+            (std::vector<std::vector<size_t>>{{0}, {1}, {2}}));
+  EXPECT_EQ(groupIntoLines({{42, 47, 291, 106}, {392, 31, 253, 214}}),
+            (std::vector<std::vector<size_t>>{{0}, {1}}));
+  // Words two line heights apart are not one line.
+  EXPECT_EQ(groupIntoLines({{0, 0, 200, 50}, {300, 0, 200, 50}}),
+            (std::vector<std::vector<size_t>>{{0}, {1}}));
+}
+
 }  // namespace
 }  // namespace plumvane
