@@ -1,4 +1,5 @@
 #include "platform/vision/text/ctc_decoding.h"
+#include "platform/vision/text/line_ends.h"
 #include "platform/vision/text/reading_order.h"
 #include "platform/vision/text/text_tidying.h"
 #include "platform/vision/text/word_spacing.h"
@@ -128,6 +129,58 @@ TEST(TextDecoding, WordsJoinIntoLinesByTheirGapAndHeight) {
   // Words two line heights apart are not one line.
   EXPECT_EQ(groupIntoLines({{0, 0, 200, 50}, {300, 0, 200, 50}}),
             (std::vector<std::vector<size_t>>{{0}, {1}}));
+}
+
+TEST(TextDecoding, ALinesEndsTakeInTheLettersItsBoxCutsAndNothingElse) {
+  // Block letters 30 pixels high and 4 apart on a box 40 high: "letters" (count, width) from x.
+  for (const bool dark : {true, false}) {
+    SCOPED_TRACE(dark ? "dark ink" : "light ink");
+    const uint8_t paper = dark ? 200 : 30, ink = dark ? 20 : 230;
+    auto page = [&] { return cv::Mat(200, 700, CV_8U, cv::Scalar(paper)); };
+    auto letters = [&](cv::Mat& grey, int x, int count, int width) {
+      for (int i = 0; i < count; ++i, x += width + 4) {
+        grey(cv::Rect(x, 85, width, 30)).setTo(ink);
+        grey(cv::Rect(x + 3, 95, width - 6, 10)).setTo(paper);  // a counter
+      }
+      return x - 4;
+    };
+    const cv::Rect box(100, 80, 140, 40);
+    cv::Mat grey = page();
+    // A thin first letter just left of the box, and the box's last letter cut in half.
+    grey(cv::Rect(94, 85, 4, 30)).setTo(ink);
+    int end = letters(grey, 102, 9, 16);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{94, end}));
+    // A box of small type keeps its ends.
+    EXPECT_EQ(inkEnds(grey, cv::Rect(100, 90, 140, 16)), (std::pair<int, int>{100, 240}));
+    // A rule a letter gap after the line, a word a word space before it: the box stays.
+    grey = page();
+    letters(grey, 20, 3, 16);
+    end = letters(grey, 102, 8, 14);
+    grey(cv::Rect(end + 4, 98, 400, 4)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, cv::Rect(100, 80, end - 100 + 2, 40)),
+              (std::pair<int, int>{100, end + 2}));
+    // Heavy letters whose middle rows are mostly ink, near the picture's edge with nothing
+    // beside them: the box stays.
+    grey = page();
+    for (int x = 12; x < 130; x += 22) grey(cv::Rect(x, 85, 20, 30)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box - cv::Point(90, 0)), (std::pair<int, int>{10, 150}));
+    // Two small lines stacked close before the line (a label) are not a letter of it.
+    grey = page();
+    letters(grey, 102, 7, 14);
+    grey(cv::Rect(60, 86, 36, 10)).setTo(ink);
+    grey(cv::Rect(60, 104, 36, 10)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{100, 240}));
+    // A solid square a letter gap after the line (a block of colour) is not a letter, nor is a
+    // photo running on beside it or into the picture's edge.
+    grey = page();
+    letters(grey, 102, 7, 14);
+    grey(cv::Rect(228, 70, 30, 60)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{100, 240}));
+    grey(cv::Rect(228, 60, 300, 100)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{100, 240}));
+    grey(cv::Rect(0, 60, 96, 100)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{100, 240}));
+  }
 }
 
 }  // namespace

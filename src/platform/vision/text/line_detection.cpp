@@ -7,6 +7,7 @@
 #include "platform/vision/text/colour_breaks.h"
 #include "platform/vision/text/column_gaps.h"
 #include "platform/vision/text/detection_pass.h"
+#include "platform/vision/text/line_ends.h"
 #include "platform/vision/text/reading_order.h"
 #include "platform/vision/text/size_breaks.h"
 #include "platform/vision/text/small_print.h"
@@ -294,6 +295,30 @@ std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found
   return lines;
 }
 
+// Each level line with its ends carried out to the letters its box cuts or leaves just outside
+// (see line_ends.h).
+std::vector<DetectedLine> withInkEnds(std::vector<DetectedLine> lines, const BitmapView& picture,
+                                      const cv::Mat& pixels) {
+  cv::Mat grey;
+  cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+  for (DetectedLine& line : lines) {
+    if (!line.level()) continue;
+    const int x0 = int(std::floor(line.box.minX())), y0 = int(std::floor(line.box.minY()));
+    const cv::Rect box = cv::Rect(x0, y0, int(std::ceil(line.box.maxX())) - x0,
+                                  int(std::ceil(line.box.maxY())) - y0) &
+                         cv::Rect(0, 0, grey.cols, grey.rows);
+    const auto [from, to] = inkEnds(grey, box);
+    if (from >= box.x && to <= box.x + box.width) continue;
+    const float left = float(std::min(line.box.minX(), double(from)));
+    const float right = float(std::max(line.box.maxX(), double(to)));
+    const float top = float(line.box.minY()), bottom = float(line.box.maxY());
+    line = lineAlong({cv::Point2f(left, top), cv::Point2f(right, top), cv::Point2f(right, bottom),
+                      cv::Point2f(left, bottom)},
+                     picture);
+  }
+  return lines;
+}
+
 }  // namespace
 
 bool DetectedLine::level() const {
@@ -343,7 +368,8 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
         merged(lines, scale, detectTiles(detector, models, picture, smallPrintScale, where, true));
   }
   lines = withCoarseLines(std::move(lines), detector, models, picture, pixels, scale);
-  return partedAtColumns(joinedWords(std::move(lines)), picture, pixels);
+  return withInkEnds(partedAtColumns(joinedWords(std::move(lines)), picture, pixels), picture,
+                     pixels);
 }
 
 cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, int margin) {
