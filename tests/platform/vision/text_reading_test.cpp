@@ -1,4 +1,5 @@
 #include "platform/vision/text/ctc_decoding.h"
+#include "platform/vision/text/line_detection.h"
 #include "platform/vision/text/line_ends.h"
 #include "platform/vision/text/reading_order.h"
 #include "platform/vision/text/text_tidying.h"
@@ -129,6 +130,37 @@ TEST(TextDecoding, WordsJoinIntoLinesByTheirGapAndHeight) {
   // Words two line heights apart are not one line.
   EXPECT_EQ(groupIntoLines({{0, 0, 200, 50}, {300, 0, 200, 50}}),
             (std::vector<std::vector<size_t>>{{0}, {1}}));
+}
+
+// A detected line along a rectangle centred at (x, y), w x h, turned by `slope` radians.
+DetectedLine detected(float x, float y, float w, float h, float slope) {
+  const cv::Point2f along(std::cos(slope) / 2, std::sin(slope) / 2), down(-along.y, along.x);
+  const cv::Point2f c(x, y);
+  DetectedLine line;
+  line.corners = {c - w * along - h * down, c + w * along - h * down, c + w * along + h * down,
+                  c - w * along + h * down};
+  const cv::Rect2f box =
+      cv::boundingRect(std::vector<cv::Point2f>(line.corners.begin(), line.corners.end()));
+  line.box = Rect{box.x, box.y, box.width, box.height};
+  return line;
+}
+
+TEST(TextDecoding, AShortWordTheDetectorTiltsJoinsTheLevelWordBesideIt) {
+  // "Primus 10kg" in heavy type: the detector tilts the box of "10kg" by 0.113 radians.
+  const DetectedLine primus = detected(464, 640, 354, 81, 0);
+  const DetectedLine figures = detected(778, 646, 240, 95, 0.113f);
+  std::vector<DetectedLine> lines = joinedWords({primus, figures});
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].level());
+  EXPECT_NEAR(lines[0].box.minX(), primus.box.minX(), 1);
+  EXPECT_NEAR(lines[0].box.maxX(), figures.box.maxX(), 1);
+  // Alone, or beside another tilted word, it keeps its slope; so does a long line that slopes.
+  EXPECT_EQ(joinedWords({figures}).front().corners, figures.corners);
+  lines = joinedWords({figures, detected(1000, 670, 160, 95, 0.113f)});
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_FALSE(lines[0].level() || lines[1].level());
+  lines = joinedWords({primus, detected(900, 660, 400, 95, 0.113f)});
+  EXPECT_EQ(lines.size(), 2u);
 }
 
 TEST(TextDecoding, ALinesEndsTakeInTheLettersItsBoxCutsAndNothingElse) {

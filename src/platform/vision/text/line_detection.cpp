@@ -212,40 +212,16 @@ std::vector<DetectedLine> withCoarseLines(std::vector<DetectedLine> lines, OnnxM
   return lines;
 }
 
-// Level words on one line become one line along their common upright box; slanted lines stay as
-// the detector found them, cut along their rotated rectangles.
-std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
-  std::vector<DetectedLine> lines;
-  std::vector<Rect> levelBoxes;
-  std::vector<size_t> levelIndex;
-  for (size_t i = 0; i < found.size(); ++i) {
-    if (found[i].level()) {
-      levelBoxes.push_back(found[i].box);
-      levelIndex.push_back(i);
-    } else {
-      lines.push_back(found[i]);
-    }
-  }
-  for (const auto& group : groupIntoLines(levelBoxes)) {
-    if (group.size() == 1) {
-      lines.push_back(found[levelIndex[group[0]]]);
-      continue;
-    }
-    Rect box = levelBoxes[group[0]];
-    for (size_t g : group) {
-      const Rect& b = levelBoxes[g];
-      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
-      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
-    }
-    DetectedLine line;
-    line.box = box;
-    const float x0 = float(box.minX()), y0 = float(box.minY());
-    const float x1 = float(box.maxX()), y1 = float(box.maxY());
-    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
-                    cv::Point2f(x0, y1)};
-    lines.push_back(line);
-  }
-  return lines;
+// Whether a detected word is short (its rectangle less than `shortWord` times as long as high)
+// and slopes less than `mostShortSlope`: the detector tilts the rectangle of a short word in heavy
+// type, a descender or a figure pulling at one corner, by up to about 7 degrees.
+constexpr double shortWord = 3;
+constexpr double mostShortSlope = 0.15;
+bool shortAndNearlyLevel(const DetectedLine& line) {
+  const auto& c = line.corners;
+  const double length = cv::norm(c[1] - c[0]), height = cv::norm(c[3] - c[0]);
+  return length < shortWord * height &&
+         std::abs(std::atan2(c[1].y - c[0].y, c[1].x - c[0].x)) < mostShortSlope;
 }
 
 // Each line parted at its column gaps, and each part where a stack of small lines stands beside
@@ -320,6 +296,42 @@ std::vector<DetectedLine> withInkEnds(std::vector<DetectedLine> lines, const Bit
 }
 
 }  // namespace
+
+std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
+  std::vector<DetectedLine> lines;
+  std::vector<Rect> levelBoxes;
+  std::vector<size_t> levelIndex;
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (found[i].level() || shortAndNearlyLevel(found[i])) {
+      levelBoxes.push_back(found[i].box);
+      levelIndex.push_back(i);
+    } else {
+      lines.push_back(found[i]);
+    }
+  }
+  for (const auto& group : groupIntoLines(levelBoxes)) {
+    const bool anyLevel = std::any_of(group.begin(), group.end(),
+                                      [&](size_t g) { return found[levelIndex[g]].level(); });
+    if (group.size() == 1 || !anyLevel) {
+      for (size_t g : group) lines.push_back(found[levelIndex[g]]);
+      continue;
+    }
+    Rect box = levelBoxes[group[0]];
+    for (size_t g : group) {
+      const Rect& b = levelBoxes[g];
+      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
+      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
+    }
+    DetectedLine line;
+    line.box = box;
+    const float x0 = float(box.minX()), y0 = float(box.minY());
+    const float x1 = float(box.maxX()), y1 = float(box.maxY());
+    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
+                    cv::Point2f(x0, y1)};
+    lines.push_back(line);
+  }
+  return lines;
+}
 
 bool DetectedLine::level() const {
   return std::abs(std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x)) < mostSlope;
