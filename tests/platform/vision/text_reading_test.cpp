@@ -205,10 +205,17 @@ TEST(TextDecoding, ALinesEndsTakeInTheLettersItsBoxCutsAndNothingElse) {
     cv::Mat grey = page();
     // A thin first letter just left of the box, and the box's last letter cut in half.
     grey(cv::Rect(94, 85, 4, 30)).setTo(ink);
-    int end = letters(grey, 102, 9, 16);
-    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{94, end}));
+    int end = letters(grey, 102, 8, 16);
+    EXPECT_EQ(inkEnds(grey, box + cv::Size(10, 0)), (std::pair<int, int>{94, end}));
     // A box of small type keeps its ends.
-    EXPECT_EQ(inkEnds(grey, cv::Rect(100, 90, 140, 16)), (std::pair<int, int>{100, 240}));
+    EXPECT_EQ(inkEnds(grey, cv::Rect(100, 90, 150, 16)), (std::pair<int, int>{100, 250}));
+    // A swash that runs on from the box's last letter beyond a letter's width is no letter, nor
+    // is a frame it runs into.
+    grey(cv::Rect(end, 100, 60, 6)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box + cv::Size(10, 0)), (std::pair<int, int>{94, 250}));
+    grey(cv::Rect(end, 0, 200, 200)).setTo(paper);
+    grey(cv::Rect(end, 0, 12, 200)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box + cv::Size(10, 0)), (std::pair<int, int>{94, 250}));
     // A rule a letter gap after the line, a word a word space before it: the box stays.
     grey = page();
     letters(grey, 20, 3, 16);

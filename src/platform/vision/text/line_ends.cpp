@@ -10,6 +10,9 @@ namespace {
 
 // The share of the box's height cut off at its top and at its bottom before ink is looked for.
 constexpr double bandMargin = 0.2;
+// How far an end may move: about a letter's width, as a share of the box's height. Ink that
+// runs on further is a rule, a swash running into a frame, or a picture.
+constexpr double reachShare = 0.6;
 // A letter gap, as a share of the box's height.
 constexpr double letterGapShare = 0.15;
 // The widest stem of a letter, as a share of the box's height: a wider run of columns inked
@@ -45,7 +48,7 @@ std::pair<int, int> inkEnds(const cv::Mat& grey, const cv::Rect& box) {
   const int margin = int(std::lround(bandMargin * box.height));
   const int top = box.y + margin, bottom = box.y + box.height - margin;
   if (box.height < leastHeight || box.width < 2) return same;
-  const int reach = box.height;
+  const int reach = int(std::lround(reachShare * box.height));
   const int x0 = std::max(0, box.x - reach - 1);
   const int x1 = std::min(grey.cols, box.x + box.width + reach + 1);
   const cv::Range rows(top, bottom), columns(x0, x1);
@@ -98,7 +101,14 @@ std::pair<int, int> inkEnds(const cv::Mat& grey, const cv::Rect& box) {
       clear = 0;
     }
     const bool whole = first <= 1 && last >= rowsInked.rows - 2 && widestClear == 0;
-    return first >= 0 && (cut || whole) && !block(a, b);
+    // Above and below letters, the box's top and bottom rows show the background; a frame or a
+    // band that the ink runs into fills them.
+    cv::Mat outer;
+    cv::vconcat(grey.row(box.y).colRange(x0 + a, x0 + b),
+                grey.row(box.y + box.height - 1).colRange(x0 + a, x0 + b), outer);
+    cv::threshold(outer, outer, level, 255, darkInk ? cv::THRESH_BINARY_INV : cv::THRESH_BINARY);
+    const bool clearAround = cv::countNonZero(outer) * 2 <= int(outer.total());
+    return first >= 0 && (cut || whole) && clearAround && !block(a, b);
   };
   const int from = box.x - x0, to = box.x + box.width - x0;
   int left = inkedEnd(inked, from - 1, -1, gap, reach);
