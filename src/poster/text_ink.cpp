@@ -27,6 +27,10 @@ constexpr int estimateHeight = 64;
 constexpr int borderShare = 15;  // percent of the border's pixels in a background colour
 constexpr int sideShare = 5;     // and of the pixels of at least `leastSides` of its sides
 constexpr int leastSides = 3;
+constexpr int uprightRuleShare = 95;  // percent of a column's pixels
+// A line's rectangle is padded by 0.22 of the line's height on every side: at its ends, by about
+// this share of its own height.
+constexpr double endShare = 0.15;
 
 float unit(float v) {
   return std::clamp(v, 0.0f, 1.0f);
@@ -78,9 +82,14 @@ std::vector<uint8_t> notBorderColours(const uint8_t* picture, const cv::Mat& oth
   seen.fill(std::vector<int>(bins * bins * bins, 0));
   std::array<int, 4> sideCount{};
   int border = 0;
+  // The top and bottom rows beside the padding at the line's ends show what lies beyond its
+  // ends as much as what lies above and below it (a panel narrower than the padded rectangle,
+  // and the frame around it): they count for no side.
+  const int ends = std::max(ring, int(std::ceil(endShare * h)));
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       if (x >= ring && y >= ring && x < w - ring && y < h - ring) continue;
+      if ((x < ends || x >= w - ends) && (y < ring || y >= h - ring)) continue;
       if (others.at<uint8_t>(y, x)) continue;
       const size_t side = y < ring ? 0 : y >= h - ring ? 1 : x < ring ? 2 : 3;
       ++seen[side][size_t(binOf(picture + (size_t(y) * size_t(w) + size_t(x)) * 4))];
@@ -113,6 +122,28 @@ std::vector<uint8_t> notBorderColours(const uint8_t* picture, const cv::Mat& oth
       }
     }
   }
+  // A line set in a panel narrower than its padded rectangle has the panel along the top and
+  // bottom and the frame around the panel at both ends, each along two sides: then the colour
+  // that covers most of the border, the panel's, is the background, with its near neighbours.
+  if (std::find(dominant.begin(), dominant.end(), 1) == dominant.end()) {
+    size_t most = 0;
+    for (size_t bin = 0; bin < dominant.size(); ++bin) {
+      if (seen[0][bin] + seen[1][bin] + seen[2][bin] + seen[3][bin] >
+          seen[0][most] + seen[1][most] + seen[2][most] + seen[3][most]) {
+        most = bin;
+      }
+    }
+    const int r = int(most) / (bins * bins), g = int(most) / bins % bins, b = int(most) % bins;
+    for (int dr = std::max(0, r - 1); dr <= std::min(bins - 1, r + 1); ++dr) {
+      for (int dg = std::max(0, g - 1); dg <= std::min(bins - 1, g + 1); ++dg) {
+        for (int db = std::max(0, b - 1); db <= std::min(bins - 1, b + 1); ++db) {
+          const size_t bin = size_t((dr * bins + dg) * bins + db);
+          dominant[bin] = 1;
+          oneSided[bin] = 0;
+        }
+      }
+    }
+  }
   std::vector<uint8_t> evidence(size_t(w) * size_t(h));
   alongOneSide = cv::Mat(h, w, CV_8U, cv::Scalar(0));
   for (size_t p = 0; p < evidence.size(); ++p) {
@@ -124,8 +155,15 @@ std::vector<uint8_t> notBorderColours(const uint8_t* picture, const cv::Mat& oth
 
 // The strokes without rules: a part that starts or ends in the rectangle's top or bottom eighth
 // and runs along at least half its width while at most a quarter of its height high is a rule of
-// the design running past the line, not a letter.
+// the design running past the line, not a letter. Nor is a column inked over nearly all the
+// rectangle's height (the padding above and below a line is clear of its letters): it is a
+// frame or an upright rule beside the line, and a letter that runs into it stops there.
 void withoutRules(cv::Mat& strokes) {
+  for (int x = 0; x < strokes.cols; ++x) {
+    if (cv::countNonZero(strokes.col(x)) * 100 >= strokes.rows * uprightRuleShare) {
+      strokes.col(x).setTo(0);
+    }
+  }
   cv::Mat labels, stats, centroids;
   const int count = cv::connectedComponentsWithStats(strokes, labels, stats, centroids, 8);
   const int w = strokes.cols, h = strokes.rows;

@@ -279,6 +279,47 @@ TEST(PosterMode, ALabelBesideALargeWordAndRowsOfTwoInksComeOffLineByLine) {
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
+// Sets a line word by word, each word `space` pixels after the ink of the one before, as one
+// line of the poster.
+void spacedLine(Poster& poster, const std::string& font, const std::vector<std::string>& words,
+                int size, cv::Point origin, cv::Scalar colour, int space) {
+  const size_t first = poster.lines.size();
+  for (const std::string& word : words) {
+    letter(poster, font, word, size, origin, colour);
+    const cv::Rect ink = cv::boundingRect(poster.lineInk.back());
+    origin.x = ink.x + ink.width + space;
+  }
+  std::string line;
+  cv::Mat coverage = poster.lineInk[first].clone();
+  for (size_t i = first; i < poster.lines.size(); ++i) {
+    line += (i == first ? "" : " ") + poster.lines[i];
+    cv::max(coverage, poster.lineInk[i], coverage);
+  }
+  poster.lines.resize(first + 1);
+  poster.lineInk.resize(first + 1);
+  poster.lines[first] = line;
+  poster.lineInk[first] = coverage;
+}
+
+TEST(PosterMode, TypewriterLinesInAFramedPanelComeOffWholeAndThePanelStaysWhite) {
+  // A white panel in a red frame, and on it red lines of a typewriter face whose word spaces are
+  // about as wide as the words are high, above a large word set so close to the panel's sides
+  // that its padded rectangle reaches into the frame at both ends.
+  Poster poster = posterOn("coffee.png", 0);
+  poster.picture.setTo(cv::Scalar(0, 0, 235, 255));
+  const std::string mono = "liberation/LiberationMono-Regular.ttf";
+  const std::string bold = "dejavu/DejaVuSans-Bold.ttf";
+  const int wide = widthOf(bold, "Sit here", 230);
+  const int left = (1500 - wide) / 2;
+  poster.picture(cv::Rect(left - 14, 60, wide + 28, 880)).setTo(cv::Scalar(255, 255, 255, 255));
+  poster.background = poster.picture.clone();
+  const cv::Scalar red(0, 0, 235);
+  spacedLine(poster, mono, {"down", "at", "a"}, 80, {left + 40, 200}, red, 62);
+  spacedLine(poster, mono, {"and", "bleed"}, 80, {left + 40, 330}, red, 66);
+  letter(poster, bold, "Sit here", 230, {left, 700}, red);
+  expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
+}
+
 TEST(PosterMode, SmallPrintOnALargePosterComesOffLineByLine) {
   // A photo at 3000 x 2000 with a paper band at its foot, and on the band a paragraph whose
   // capitals are about 7 pixels high, set so tightly that at the first detection's scale it looks

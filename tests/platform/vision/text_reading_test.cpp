@@ -1,4 +1,6 @@
 #include "platform/vision/text/ctc_decoding.h"
+#include "platform/vision/text/line_detection.h"
+#include "platform/vision/text/line_ends.h"
 #include "platform/vision/text/reading_order.h"
 #include "platform/vision/text/text_tidying.h"
 #include "platform/vision/text/word_spacing.h"
@@ -105,11 +107,144 @@ TEST(TextDecoding, InkOfALineInTwoColoursHoldsBothInks) {
   }
 }
 
+// A line decoded without spaces from a profile of `widths` letters and the ink-free `gaps`
+// between them (one decoding step a column), and the line with its spaces put back.
+std::string spacedLine(const std::string& letters, const std::vector<int>& widths,
+                       const std::vector<int>& gaps, int inkHeight) {
+  DecodedText decoded;
+  InkProfile ink;
+  ink.inkHeight = inkHeight;
+  for (size_t i = 0; i < letters.size(); ++i) {
+    const int centre = int(ink.columns.size()) + widths[i] / 2;
+    decoded.emissions.push_back({letters.substr(i, 1), centre, centre});
+    ink.columns.insert(ink.columns.end(), size_t(widths[i]), inkHeight);
+    if (i < gaps.size()) ink.columns.insert(ink.columns.end(), size_t(gaps[i]), 0);
+  }
+  decoded.text = letters;
+  return spacedFromInk(decoded, ink, 1);
+}
+
+TEST(TextDecoding, SpacesArePutBackWhereTheInkLeavesAWordGap) {
+  // Condensed display capitals 48 pixels high, as the recogniser sees "THAT IT" on a real
+  // poster: letter gaps of 0 to 3 columns, and a word space of 11.
+  EXPECT_EQ(spacedLine("THATIT", {22, 22, 24, 22, 8, 22}, {1, 2, 0, 11, 3}, 48), "THAT IT");
+  // A wider gap between two letters of a word is no space.
+  EXPECT_EQ(spacedLine("Wave", {30, 20, 20, 20}, {3, 8, 3}, 48), "Wave");
+}
+
 TEST(TextDecoding, ReadingOrderIsRowsThenColumns) {
   // Boxes in a top-left frame: a row of two whose tops differ by a few pixels, then a lower one.
   const std::vector<Rect> boxes = {
       {300, 104, 100, 30}, {10, 200, 100, 30}, {20, 100, 100, 30}, {500, 98, 80, 30}};
   EXPECT_EQ(readingOrder(boxes, 10), (std::vector<size_t>{2, 0, 3, 1}));
+}
+
+TEST(TextDecoding, WordsJoinIntoLinesByTheirGapAndHeight) {
+  // Detector boxes (top-left frame) from real posters. A typewriter face at display size: words
+  // a little more than a line's height apart, and a lone "a" lower than the words beside it.
+  EXPECT_EQ(groupIntoLines({{129, 178, 193, 51}, {362, 179, 106, 51}, {513, 189, 41, 38}}),
+            (std::vector<std::vector<size_t>>{{0, 1, 2}}));
+  EXPECT_EQ(groupIntoLines({{103, 340, 143, 52}, {299, 339, 261, 50}}),
+            (std::vector<std::vector<size_t>>{{0, 1}}));
+  // A name set in two stacked lines close beside a word more than twice as high, and a drawing
+  // twice as high as the line beside it: each stays apart.
+  EXPECT_EQ(groupIntoLines({{44, 229, 341, 113}, {432, 224, 238, 47}, {433, 278, 238, 43}}),
+            (std::vector<std::vector<size_t>>{{0}, {1}, {2}}));
+  EXPECT_EQ(groupIntoLines({{42, 47, 291, 106}, {392, 31, 253, 214}}),
+            (std::vector<std::vector<size_t>>{{0}, {1}}));
+  // Words two line heights apart are not one line.
+  EXPECT_EQ(groupIntoLines({{0, 0, 200, 50}, {300, 0, 200, 50}}),
+            (std::vector<std::vector<size_t>>{{0}, {1}}));
+}
+
+// A detected line along a rectangle centred at (x, y), w x h, turned by `slope` radians.
+DetectedLine detected(float x, float y, float w, float h, float slope) {
+  const cv::Point2f along(std::cos(slope) / 2, std::sin(slope) / 2), down(-along.y, along.x);
+  const cv::Point2f c(x, y);
+  DetectedLine line;
+  line.corners = {c - w * along - h * down, c + w * along - h * down, c + w * along + h * down,
+                  c - w * along + h * down};
+  const cv::Rect2f box =
+      cv::boundingRect(std::vector<cv::Point2f>(line.corners.begin(), line.corners.end()));
+  line.box = Rect{box.x, box.y, box.width, box.height};
+  return line;
+}
+
+TEST(TextDecoding, AShortWordTheDetectorTiltsJoinsTheLevelWordBesideIt) {
+  // "Primus 10kg" in heavy type: the detector tilts the box of "10kg" by 0.113 radians.
+  const DetectedLine primus = detected(464, 640, 354, 81, 0);
+  const DetectedLine figures = detected(778, 646, 240, 95, 0.113f);
+  std::vector<DetectedLine> lines = joinedWords({primus, figures});
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].level());
+  EXPECT_NEAR(lines[0].box.minX(), primus.box.minX(), 1);
+  EXPECT_NEAR(lines[0].box.maxX(), figures.box.maxX(), 1);
+  // Alone, or beside another tilted word, it keeps its slope; so does a long line that slopes.
+  EXPECT_EQ(joinedWords({figures}).front().corners, figures.corners);
+  lines = joinedWords({figures, detected(1000, 670, 160, 95, 0.113f)});
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_FALSE(lines[0].level() || lines[1].level());
+  lines = joinedWords({primus, detected(900, 660, 400, 95, 0.113f)});
+  EXPECT_EQ(lines.size(), 2u);
+}
+
+TEST(TextDecoding, ALinesEndsTakeInTheLettersItsBoxCutsAndNothingElse) {
+  // Block letters 30 pixels high and 4 apart on a box 40 high: "letters" (count, width) from x.
+  for (const bool dark : {true, false}) {
+    SCOPED_TRACE(dark ? "dark ink" : "light ink");
+    const uint8_t paper = dark ? 200 : 30, ink = dark ? 20 : 230;
+    auto page = [&] { return cv::Mat(200, 700, CV_8U, cv::Scalar(paper)); };
+    auto letters = [&](cv::Mat& grey, int x, int count, int width) {
+      for (int i = 0; i < count; ++i, x += width + 4) {
+        grey(cv::Rect(x, 85, width, 30)).setTo(ink);
+        grey(cv::Rect(x + 3, 95, width - 6, 10)).setTo(paper);  // a counter
+      }
+      return x - 4;
+    };
+    const cv::Rect box(100, 80, 140, 40);
+    cv::Mat grey = page();
+    // A thin first letter just left of the box, and the box's last letter cut in half.
+    grey(cv::Rect(94, 85, 4, 30)).setTo(ink);
+    int end = letters(grey, 102, 8, 16);
+    EXPECT_EQ(inkEnds(grey, box + cv::Size(10, 0)), (std::pair<int, int>{94, end}));
+    // A box of small type keeps its ends.
+    EXPECT_EQ(inkEnds(grey, cv::Rect(100, 90, 150, 16)), (std::pair<int, int>{100, 250}));
+    // A swash that runs on from the box's last letter beyond a letter's width is no letter, nor
+    // is a frame it runs into.
+    grey(cv::Rect(end, 100, 60, 6)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box + cv::Size(10, 0)), (std::pair<int, int>{94, 250}));
+    grey(cv::Rect(end, 0, 200, 200)).setTo(paper);
+    grey(cv::Rect(end, 0, 12, 200)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box + cv::Size(10, 0)), (std::pair<int, int>{94, 250}));
+    // A rule a letter gap after the line, a word a word space before it: the box stays.
+    grey = page();
+    letters(grey, 20, 3, 16);
+    end = letters(grey, 102, 8, 14);
+    grey(cv::Rect(end + 4, 98, 400, 4)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, cv::Rect(100, 80, end - 100 + 2, 40)),
+              (std::pair<int, int>{100, end + 2}));
+    // Heavy letters whose middle rows are mostly ink, near the picture's edge with nothing
+    // beside them: the box stays.
+    grey = page();
+    for (int x = 12; x < 130; x += 22) grey(cv::Rect(x, 85, 20, 30)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box - cv::Point(90, 0)), (std::pair<int, int>{10, 150}));
+    // Two small lines stacked close before the line (a label) are not a letter of it.
+    grey = page();
+    letters(grey, 102, 7, 14);
+    grey(cv::Rect(60, 86, 36, 10)).setTo(ink);
+    grey(cv::Rect(60, 104, 36, 10)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{100, 240}));
+    // A solid square a letter gap after the line (a block of colour) is not a letter, nor is a
+    // photo running on beside it or into the picture's edge.
+    grey = page();
+    letters(grey, 102, 7, 14);
+    grey(cv::Rect(228, 70, 30, 60)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{100, 240}));
+    grey(cv::Rect(228, 60, 300, 100)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{100, 240}));
+    grey(cv::Rect(0, 60, 96, 100)).setTo(ink);
+    EXPECT_EQ(inkEnds(grey, box), (std::pair<int, int>{100, 240}));
+  }
 }
 
 }  // namespace

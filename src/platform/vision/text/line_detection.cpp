@@ -7,6 +7,7 @@
 #include "platform/vision/text/colour_breaks.h"
 #include "platform/vision/text/column_gaps.h"
 #include "platform/vision/text/detection_pass.h"
+#include "platform/vision/text/line_ends.h"
 #include "platform/vision/text/reading_order.h"
 #include "platform/vision/text/size_breaks.h"
 #include "platform/vision/text/small_print.h"
@@ -211,40 +212,16 @@ std::vector<DetectedLine> withCoarseLines(std::vector<DetectedLine> lines, OnnxM
   return lines;
 }
 
-// Level words on one line become one line along their common upright box; slanted lines stay as
-// the detector found them, cut along their rotated rectangles.
-std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
-  std::vector<DetectedLine> lines;
-  std::vector<Rect> levelBoxes;
-  std::vector<size_t> levelIndex;
-  for (size_t i = 0; i < found.size(); ++i) {
-    if (found[i].level()) {
-      levelBoxes.push_back(found[i].box);
-      levelIndex.push_back(i);
-    } else {
-      lines.push_back(found[i]);
-    }
-  }
-  for (const auto& group : groupIntoLines(levelBoxes)) {
-    if (group.size() == 1) {
-      lines.push_back(found[levelIndex[group[0]]]);
-      continue;
-    }
-    Rect box = levelBoxes[group[0]];
-    for (size_t g : group) {
-      const Rect& b = levelBoxes[g];
-      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
-      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
-    }
-    DetectedLine line;
-    line.box = box;
-    const float x0 = float(box.minX()), y0 = float(box.minY());
-    const float x1 = float(box.maxX()), y1 = float(box.maxY());
-    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
-                    cv::Point2f(x0, y1)};
-    lines.push_back(line);
-  }
-  return lines;
+// Whether a detected word is short (its rectangle less than `shortWord` times as long as high)
+// and slopes less than `mostShortSlope`: the detector tilts the rectangle of a short word in heavy
+// type, a descender or a figure pulling at one corner, by up to about 7 degrees.
+constexpr double shortWord = 3;
+constexpr double mostShortSlope = 0.15;
+bool shortAndNearlyLevel(const DetectedLine& line) {
+  const auto& c = line.corners;
+  const double length = cv::norm(c[1] - c[0]), height = cv::norm(c[3] - c[0]);
+  return length < shortWord * height &&
+         std::abs(std::atan2(c[1].y - c[0].y, c[1].x - c[0].x)) < mostShortSlope;
 }
 
 // Each line parted at its column gaps, and each part where a stack of small lines stands beside
@@ -294,7 +271,67 @@ std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found
   return lines;
 }
 
+// Each level line with its ends carried out to the letters its box cuts or leaves just outside
+// (see line_ends.h).
+std::vector<DetectedLine> withInkEnds(std::vector<DetectedLine> lines, const BitmapView& picture,
+                                      const cv::Mat& pixels) {
+  cv::Mat grey;
+  cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+  for (DetectedLine& line : lines) {
+    if (!line.level()) continue;
+    const int x0 = int(std::floor(line.box.minX())), y0 = int(std::floor(line.box.minY()));
+    const cv::Rect box = cv::Rect(x0, y0, int(std::ceil(line.box.maxX())) - x0,
+                                  int(std::ceil(line.box.maxY())) - y0) &
+                         cv::Rect(0, 0, grey.cols, grey.rows);
+    const auto [from, to] = inkEnds(grey, box);
+    if (from >= box.x && to <= box.x + box.width) continue;
+    const float left = float(std::min(line.box.minX(), double(from)));
+    const float right = float(std::max(line.box.maxX(), double(to)));
+    const float top = float(line.box.minY()), bottom = float(line.box.maxY());
+    line = lineAlong({cv::Point2f(left, top), cv::Point2f(right, top), cv::Point2f(right, bottom),
+                      cv::Point2f(left, bottom)},
+                     picture);
+  }
+  return lines;
+}
+
 }  // namespace
+
+std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
+  std::vector<DetectedLine> lines;
+  std::vector<Rect> levelBoxes;
+  std::vector<size_t> levelIndex;
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (found[i].level() || shortAndNearlyLevel(found[i])) {
+      levelBoxes.push_back(found[i].box);
+      levelIndex.push_back(i);
+    } else {
+      lines.push_back(found[i]);
+    }
+  }
+  for (const auto& group : groupIntoLines(levelBoxes)) {
+    const bool anyLevel = std::any_of(group.begin(), group.end(),
+                                      [&](size_t g) { return found[levelIndex[g]].level(); });
+    if (group.size() == 1 || !anyLevel) {
+      for (size_t g : group) lines.push_back(found[levelIndex[g]]);
+      continue;
+    }
+    Rect box = levelBoxes[group[0]];
+    for (size_t g : group) {
+      const Rect& b = levelBoxes[g];
+      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
+      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
+    }
+    DetectedLine line;
+    line.box = box;
+    const float x0 = float(box.minX()), y0 = float(box.minY());
+    const float x1 = float(box.maxX()), y1 = float(box.maxY());
+    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
+                    cv::Point2f(x0, y1)};
+    lines.push_back(line);
+  }
+  return lines;
+}
 
 bool DetectedLine::level() const {
   return std::abs(std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x)) < mostSlope;
@@ -343,7 +380,8 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
         merged(lines, scale, detectTiles(detector, models, picture, smallPrintScale, where, true));
   }
   lines = withCoarseLines(std::move(lines), detector, models, picture, pixels, scale);
-  return partedAtColumns(joinedWords(std::move(lines)), picture, pixels);
+  return withInkEnds(partedAtColumns(joinedWords(std::move(lines)), picture, pixels), picture,
+                     pixels);
 }
 
 cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, int margin) {

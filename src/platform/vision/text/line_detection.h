@@ -30,6 +30,13 @@ struct DetectedLine {
 std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& models,
                                       const BitmapView& picture, const cv::Mat& pixels);
 
+// The detected lines with the words of each line joined: level words on one line become one
+// line along their common upright box (reading_order.h tells which are on one line), and so do
+// short words that slope a little beside a level word (the detector tilts the rectangle of a
+// short word in heavy type, a descender or a figure pulling at one corner); other lines stay as
+// the detector found them, cut along their rotated rectangles.
+std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found);
+
 // The line cut out along its rotated rectangle, with `margin` pixels of the picture around it on
 // every side, and turned upright; tall lines are turned a quarter, as a line is wider than high.
 cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& corners,

@@ -70,15 +70,25 @@ bool continues(const Rect& above, const Rect& below) {
          below.minY() - above.maxY() <= low && shared >= 0.5 * std::min(above.width, below.width);
 }
 
+// Words on one line: the higher at most `wordHeights` times as high as the other (once the
+// detector has padded both, a word of lower-case letters without ascenders is about two thirds
+// as high as one with capitals and descenders; a stack of small lines beside a large word, or a
+// drawing beside a line, is about half), and at most `wordGap` times their mean height apart
+// (the word space of a typewriter face at display sizes is about as wide as its words are high).
+constexpr double wordHeights = 1.75;
+constexpr double wordGap = 1.3;
+
 }  // namespace
 
 std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& boxes) {
   return linkedGroups(boxes.size(), [&](size_t i, size_t j) {
     const Rect& a = boxes[i];
     const Rect& b = boxes[j];
+    const double low = std::min(a.height, b.height), high = std::max(a.height, b.height);
     const double overlap = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
     const double gap = std::max(a.minX(), b.minX()) - std::min(a.maxX(), b.maxX());
-    return overlap >= 0.6 * std::min(a.height, b.height) && gap <= (a.height + b.height) / 2;
+    return overlap >= 0.6 * low && high <= wordHeights * low &&
+           gap <= wordGap * (a.height + b.height) / 2;
   });
 }
 

@@ -9,6 +9,11 @@
 namespace plumvane {
 namespace {
 
+// How much wider than the usual gap between letters a gap is to be a space, as a share of the
+// ink's height: between words, and between digits (a narrow 1 stands in a wide gap).
+constexpr double wordSpace = 0.15;
+constexpr double digitSpace = 0.4;
+
 // Each pixel's largest channel difference from the median colour of the picture's border.
 cv::Mat differenceFromBorder(const cv::Mat& colour) {
   std::array<std::vector<uint8_t>, 3> border;
@@ -112,7 +117,8 @@ std::string spacedFromInk(const DecodedText& decoded, const InkProfile& ink,
     // name such as Override.xml) stand in wide gaps: digits take twice the gap to be parted,
     // and no space is put before closing punctuation, after an opening bracket, or between a
     // full stop and a small letter or digit.
-    const double share = is(before, "0123456789") && is(after, "0123456789") ? 0.4 : 0.2;
+    const double share =
+        is(before, "0123456789") && is(after, "0123456789") ? digitSpace : wordSpace;
     const bool joined = is(after, ".,:;!?)]}%") || is(before, "([{") ||
                         (before == "." && !after.empty() &&
                          (std::islower(static_cast<unsigned char>(after[0])) ||

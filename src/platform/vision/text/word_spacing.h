@@ -26,8 +26,9 @@ InkProfile inkProfile(const cv::Mat& colour);
 // The decoded line with the spaces that the model left out put back. A recogniser trained on
 // text without spaces runs words together, but its emissions say where each character lies:
 // between two neighbours, the widest run of ink-free columns is their gap, and a gap wider than
-// the line's usual gap between letters by a fifth of the ink's height is a space. Spaces the
-// model emitted stay. columnsPerStep is the width of one decoding step in the profile's columns.
+// the line's usual gap between letters by 0.15 of the ink's height is a space (the word space of
+// condensed display type is less than a quarter of its capitals' height). Spaces the model
+// emitted stay. columnsPerStep is the width of one decoding step in the profile's columns.
 std::string spacedFromInk(const DecodedText& decoded, const InkProfile& ink, double columnsPerStep);
 
 }  // namespace plumvane
