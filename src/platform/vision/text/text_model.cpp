@@ -115,6 +115,8 @@ class OnnxText : public TextRecognizer {
               withPlainWordsFrom(tidiedText(latin->text), decoded->text), latin->confidence, {}};
         }
       }
+      // A box whose crop reads as nothing (a fragment of ink beside a line) is no line.
+      if (decoded->text.empty()) continue;
       const Rect& b = lines[line.index].box;
       result.push_back(TextLine{Rect{b.x / picture.width, b.y / picture.height,
                                      b.width / picture.width, b.height / picture.height},
