@@ -30,15 +30,27 @@ std::vector<uint8_t> straightened(std::vector<uint8_t> rgba) {
   return rgba;
 }
 
-// Which pixels of region i's rectangle belong to another line: those inside another line's box,
-// unless they lie in line i's own box and nearer its middle than the other's. Tightly stacked
-// lines overlap once padded; each letter then stays with its own line, on its piece and off
-// every other.
+// Which pixels of region i's rectangle belong to another line: those on another line (in its
+// box, or its rotated rectangle when it is slanted), unless they lie in line i's own box and
+// nearer its middle than the other's. Tightly stacked lines overlap once padded; each letter
+// then stays with its own line, on its piece and off every other. A slanted line's upright
+// rectangle holds much beside it: what lies further from its rotated rectangle than its margin
+// is counted with the other lines, neither its ink nor its background.
 std::vector<uint8_t> otherLinesIn(const std::vector<TextRegion>& regions, size_t i) {
   const Rect& rect = regions[i].rect;
   const Rect& own = regions[i].line;
   const int w = int(rect.width), h = int(rect.height);
   std::vector<uint8_t> others(size_t(w) * size_t(h), 0);
+  if (!regions[i].outline.empty()) {
+    const double margin = textMargin * regions[i].height();
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        if (!regions[i].holds(rect.x + x + 0.5, rect.y + y + 0.5, margin)) {
+          others[size_t(y) * size_t(w) + size_t(x)] = 1;
+        }
+      }
+    }
+  }
   for (size_t j = 0; j < regions.size(); ++j) {
     const Rect& line = regions[j].line;
     const Rect overlap = integral(intersection(line, rect));
@@ -50,6 +62,7 @@ std::vector<uint8_t> otherLinesIn(const std::vector<TextRegion>& regions, size_t
       const bool ownRow = nearerOwn && middle >= own.minY() && middle < own.maxY();
       for (int x = int(overlap.x); x < int(overlap.maxX()); ++x) {
         if (ownRow && x + 0.5 >= own.minX() && x + 0.5 < own.maxX()) continue;
+        if (!regions[j].holds(x + 0.5, middle)) continue;
         others[size_t(y - int(rect.y)) * size_t(w) + size_t(x - int(rect.x))] = 1;
       }
     }

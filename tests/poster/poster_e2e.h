@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <cmath>
 
 #include <opencv2/freetype.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -82,6 +83,40 @@ inline void letter(Poster& poster, const std::string& font, const std::string& l
   type->putText(drawn, line, origin, size, {255, 255, 255}, -1, cv::LINE_AA, true);
   cv::Mat coverage;
   cv::extractChannel(drawn, coverage, 0);
+  for (int y = 0; y < coverage.rows; ++y) {
+    for (int x = 0; x < coverage.cols; ++x) {
+      const double c = coverage.at<uint8_t>(y, x) / 255.0;
+      if (c == 0) continue;
+      cv::Vec4b& p = poster.picture.at<cv::Vec4b>(y, x);
+      for (int k = 0; k < 3; ++k) p[k] = cv::saturate_cast<uint8_t>(colour[k] * c + p[k] * (1 - c));
+    }
+  }
+  cv::max(poster.ink, coverage, poster.ink);
+  poster.lines.push_back(line);
+  poster.lineInk.push_back(coverage);
+}
+
+// Sets a line as `letter` does, turned by `degrees` (counterclockwise) about its middle, which
+// lies at `centre`.
+inline void letterTurned(Poster& poster, const std::string& font, const std::string& line, int size,
+                         cv::Point centre, double degrees, cv::Scalar colour) {
+  auto type = cv::freetype::createFreeType2();
+  type->loadFontData("/usr/share/fonts/truetype/" + font, 0);
+  int baseline = 0;
+  const cv::Size extent = type->getTextSize(line, size, -1, &baseline);
+  const int side = int(std::hypot(extent.width, extent.height + baseline)) + 20;
+  cv::Mat drawn(side, side, CV_8UC3, cv::Scalar(0, 0, 0));
+  type->putText(drawn, line, {(side - extent.width) / 2, (side + extent.height) / 2}, size,
+                {255, 255, 255}, -1, cv::LINE_AA, true);
+  cv::Mat turned;
+  cv::extractChannel(drawn, turned, 0);
+  cv::warpAffine(turned, turned,
+                 cv::getRotationMatrix2D(cv::Point2f(float(side) / 2, float(side) / 2), degrees, 1),
+                 turned.size(), cv::INTER_LINEAR);
+  cv::Mat coverage(poster.picture.size(), CV_8U, cv::Scalar(0));
+  const cv::Rect at = cv::Rect(centre.x - side / 2, centre.y - side / 2, side, side) &
+                      cv::Rect({0, 0}, coverage.size());
+  turned(at - cv::Point(centre.x - side / 2, centre.y - side / 2)).copyTo(coverage(at));
   for (int y = 0; y < coverage.rows; ++y) {
     for (int x = 0; x < coverage.cols; ++x) {
       const double c = coverage.at<uint8_t>(y, x) / 255.0;

@@ -337,6 +337,46 @@ TEST(PosterMode, SmallPrintOnALargePosterComesOffLineByLine) {
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 4);
 }
 
+TEST(PosterMode, ASlantedAndAnUprightLineAreReadAndComeOffTheirBand) {
+  // On flat blue: a large white word set at 30 degrees on a black band of the same slant, too
+  // large for the detector to mark whole at the picture's detection scale, with three bars
+  // beside it that are no text; and a word set upright, reading upwards.
+  Poster poster = posterOn("coffee.png", 0);
+  poster.picture.setTo(cv::Scalar(250, 80, 70, 255));
+  const cv::Point centre(600, 520);
+  const cv::RotatedRect band(cv::Point2f(centre), cv::Size2f(1250, 360), -30);
+  cv::Point2f corners[4];
+  band.points(corners);
+  std::vector<cv::Point> outline(corners, corners + 4);
+  cv::fillConvexPoly(poster.picture, outline, cv::Scalar(0, 0, 0, 255), cv::LINE_AA);
+  for (int x : {120, 190, 260}) {
+    poster.picture(cv::Rect(x, 60, 36, 220)).setTo(cv::Scalar(0, 0, 0, 255));
+  }
+  poster.background = poster.picture.clone();
+  const std::string bold = "dejavu/DejaVuSans-Bold.ttf";
+  letterTurned(poster, bold, "LICENCE", 240, centre, 30, {255, 255, 255});
+  letterTurned(poster, bold, "jupiter", 150, {1330, 500}, 90, {255, 255, 255});
+  const Decomposed d = decompose(poster, testing::freshDirectory());
+  for (size_t i = 0; i < poster.lines.size(); ++i) {
+    const std::string& line = poster.lines[i];
+    size_t nearest = line.size();
+    for (const Piece& p : d.texts) nearest = std::min(nearest, editDistance(p.text, line));
+    EXPECT_LE(double(nearest) / double(line.size()), 0.1) << line;
+  }
+  // The band, the bars and the blue keep their colours where the letters were and around them.
+  cv::Mat near;
+  cv::dilate(poster.ink, near, cv::Mat(), {-1, -1}, 8);
+  const double plateError = meanError(d.plate, poster.background, near > 0);
+  EXPECT_LE(plateError, 6) << "under the letters";
+  const cv::Mat bars = cv::Mat::zeros(poster.ink.size(), CV_8U);
+  bars(cv::Rect(100, 40, 220, 260)).setTo(255);
+  EXPECT_LE(meanError(d.plate, poster.background, bars), 2) << "the bars";
+  for (const TextLine& line : read(d.plate)) {
+    EXPECT_LE(line.confidence, 0.3f) << "still on the plate: " << line.text;
+  }
+  std::printf("[ measure  ] plate error under the letters %.2f\n", plateError);
+}
+
 TEST(PosterMode, SubjectsComeOffAShallowFocusBackdropAndASmallOneStays) {
   // The astronaut, cut out, laid large on a blurred photo, and once more too small for a piece.
   const std::string dir = testing::freshDirectory();

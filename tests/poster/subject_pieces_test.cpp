@@ -144,7 +144,8 @@ TEST_F(SubjectPieces, AFlatPanelOfLetteringIsNoSubjectAndAShadedOneIs) {
   std::vector<TextRegion> regions;
   std::vector<std::optional<TextInk>> inks;
   for (double top : {240.0, 340.0, 440.0}) {
-    regions.push_back(TextRegion{Rect{240, top, 420, 60}, Rect{250, top + 10, 400, 40}, "line"});
+    regions.push_back(
+        TextRegion{Rect{240, top, 420, 60}, Rect{250, top + 10, 400, 40}, "line", {}});
     inks.emplace_back(TextInk{});
   }
   const Image ground = run.working;
@@ -190,11 +191,13 @@ TEST(PosterPieces, NothingIsLostAndLettersFoundAsSubjectsBecomeText) {
   vision.instances = {lit(1000, 800, 880, 940, 600, 660), lit(1000, 800, 60, 600, 50, 130),
                       lit(1000, 800, 630, 990, 25, 105)};
   vision.lines = {
-      TextLine{Rect{55.0 / 1000, 45.0 / 800, 550.0 / 1000, 90.0 / 800}, 0.95f, "Morning Club"}};
+      TextLine{Rect{55.0 / 1000, 45.0 / 800, 550.0 / 1000, 90.0 / 800}, 0.95f, "Morning Club", {}}};
   for (size_t i = 0; i < small.size(); ++i) {
     vision.lines.push_back(
         TextLine{Rect{658.0 / 1000, (42.0 + 20.0 * double(i)) / 800, 240.0 / 1000, 10.0 / 800},
-                 0.9f, small[i]});
+                 0.9f,
+                 small[i],
+                 {}});
   }
 
   ::testing::internal::CaptureStdout();

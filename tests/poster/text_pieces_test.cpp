@@ -137,8 +137,8 @@ class TextPieceFiles : public ::testing::Test {
     const Image subjectUnion =
         solidImage(Pixel{coverage, coverage, coverage, 1}, run.working.extent());
     const std::vector<TextRegion> regions = {
-        TextRegion{Rect{40, 30, 100, 40}, Rect{48, 38, 84, 24}, text},
-        TextRegion{Rect{0, 0, 30, 20}, Rect{4, 4, 22, 12}, "flat"}};
+        TextRegion{Rect{40, 30, 100, 40}, Rect{48, 38, 84, 24}, text, {}},
+        TextRegion{Rect{0, 0, 30, 20}, Rect{4, 4, 22, 12}, "flat", {}}};
     auto inks = findTextInks(run, regions);
     EXPECT_TRUE(inks[0]);
     EXPECT_FALSE(inks[1]) << "no ink on a flat background";

@@ -3,6 +3,7 @@
 // is never an error: it yields no mask or no text.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,9 @@ struct TextLine {
   Rect box;          // normalised to 0..1 of the picture, origin at the top left
   float confidence;  // 0 to 1
   std::string text;  // UTF-8
+  // For a line set at a slant: its rotated rectangle's corners, normalised like `box`, clockwise
+  // from the top left of its run. Empty for a level or upright line, which fills its box.
+  std::vector<std::array<double, 2>> outline;
 };
 
 class TextRecognizer {

@@ -161,6 +161,31 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
   return lines;
 }
 
+// The direction in which a line runs (along its rectangle's longer side), in [0, pi).
+double runAngle(const DetectedLine& line) {
+  const auto& c = line.corners;
+  const cv::Point2f run =
+      cv::norm(c[1] - c[0]) >= cv::norm(c[3] - c[0]) ? c[1] - c[0] : c[3] - c[0];
+  const double angle = std::atan2(run.y, run.x);
+  return angle < 0 ? angle + CV_PI : angle >= CV_PI ? angle - CV_PI : angle;
+}
+
+// The turn between the directions of two lines, in [0, pi/2].
+double turnBetween(const DetectedLine& a, const DetectedLine& b) {
+  const double d = std::abs(runAngle(a) - runAngle(b));
+  return std::min(d, CV_PI - d);
+}
+
+// Whether `piece` is a piece of the line `line`: it runs the same way, to within `samePieceTurn`,
+// and its middle lies in the line's rectangle.
+constexpr double samePieceTurn = 0.15;  // about 9 degrees
+bool pieceOf(const DetectedLine& piece, const DetectedLine& line) {
+  if (turnBetween(piece, line) > samePieceTurn) return false;
+  const cv::Point2f middle = (piece.corners[0] + piece.corners[2]) * 0.5f;
+  const std::vector<cv::Point2f> outline(line.corners.begin(), line.corners.end());
+  return cv::pointPolygonTest(outline, middle, false) >= 0;
+}
+
 // Display lines too large for the detector at the first scale: heavy or hatched letters more
 // than about a hundred detection pixels high may go unmarked. They are looked for again on the
 // picture made `coarseSide` pixels on its longer side (when that is at most `mostCoarseShare` of
@@ -169,7 +194,9 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
 // line found so that is at least twice the comfortable height there is taken where the lines
 // already found cover less than `mostCovered` of it (at this scale, a paragraph or a stack of
 // lines already found looks like one line), and the lines it holds whole go: they are pieces of
-// it.
+// it. A line set at a slant is measured against the lines that aren't pieces of it (see pieceOf):
+// its upright box holds much that is not its own, and the detector marks parts of large slanted
+// words at the first scale as words of their own.
 std::vector<DetectedLine> withCoarseLines(std::vector<DetectedLine> lines, OnnxModel& detector,
                                           const TextModels& models, const BitmapView& picture,
                                           const cv::Mat& pixels, double scale) {
@@ -197,13 +224,17 @@ std::vector<DetectedLine> withCoarseLines(std::vector<DetectedLine> lines, OnnxM
     for (auto& p : corners) p = (p - cv::Point2f(offset)) * float(1 / coarse);
     const DetectedLine line = lineAlong(corners, picture);
     const double area = line.box.width * line.box.height;
+    const bool slanted = line.slanted();
     double covered = 0;
     for (const DetectedLine& seen : lines) {
       const Rect shared = intersection(seen.box, line.box);
-      if (!shared.isEmpty()) covered += shared.width * shared.height;
+      if (!shared.isEmpty() && !(slanted && pieceOf(seen, line))) {
+        covered += shared.width * shared.height;
+      }
     }
     if (area <= 0 || covered >= mostCovered * area) continue;
     std::erase_if(lines, [&](const DetectedLine& seen) {
+      if (slanted) return pieceOf(seen, line);
       return sharedShare(seen.box, line.box) >= speckShare &&
              seen.box.width * seen.box.height < area;
     });
@@ -335,6 +366,12 @@ std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
 
 bool DetectedLine::level() const {
   return std::abs(std::atan2(corners[1].y - corners[0].y, corners[1].x - corners[0].x)) < mostSlope;
+}
+
+bool DetectedLine::slanted() const {
+  const double angle = runAngle(*this);
+  const double offLevel = std::min(angle, CV_PI - angle);
+  return offLevel > mostSlope && std::abs(angle - CV_PI / 2) > mostSlope;
 }
 
 double DetectedLine::height() const {

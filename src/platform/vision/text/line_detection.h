@@ -21,6 +21,8 @@ struct DetectedLine {
   Rect box;
   // Whether its top edge slopes so little that it may join the other words of its line.
   bool level() const;
+  // Whether it runs more than a little off both level and upright.
+  bool slanted() const;
   // The shorter side of the rectangle: the line's height.
   double height() const;
 };

@@ -120,7 +120,15 @@ class OnnxText : public TextRecognizer {
       const Rect& b = lines[line.index].box;
       result.push_back(TextLine{Rect{b.x / picture.width, b.y / picture.height,
                                      b.width / picture.width, b.height / picture.height},
-                                decoded->confidence, std::move(decoded->text)});
+                                decoded->confidence,
+                                std::move(decoded->text),
+                                {}});
+      if (lines[line.index].slanted()) {
+        for (const cv::Point2f& c : lines[line.index].corners) {
+          result.back().outline.push_back(
+              {double(c.x) / picture.width, double(c.y) / picture.height});
+        }
+      }
     }
     return result;
   }
