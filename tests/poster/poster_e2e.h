@@ -74,15 +74,9 @@ inline Poster posterOn(const std::string& photo, double blur, cv::Size size = {1
   return poster;
 }
 
-// Sets a line in a font installed from Debian's packages, its baseline starting at origin.
-inline void letter(Poster& poster, const std::string& font, const std::string& line, int size,
-                   cv::Point origin, cv::Scalar colour) {
-  auto type = cv::freetype::createFreeType2();
-  type->loadFontData("/usr/share/fonts/truetype/" + font, 0);
-  cv::Mat drawn(poster.picture.size(), CV_8UC3, cv::Scalar(0, 0, 0));
-  type->putText(drawn, line, origin, size, {255, 255, 255}, -1, cv::LINE_AA, true);
-  cv::Mat coverage;
-  cv::extractChannel(drawn, coverage, 0);
+// Inks a line's coverage (CV_8U, the poster's size) over the poster in `colour`, and records it.
+inline void inkLine(Poster& poster, const std::string& line, const cv::Mat& coverage,
+                    cv::Scalar colour) {
   for (int y = 0; y < coverage.rows; ++y) {
     for (int x = 0; x < coverage.cols; ++x) {
       const double c = coverage.at<uint8_t>(y, x) / 255.0;
@@ -94,6 +88,18 @@ inline void letter(Poster& poster, const std::string& font, const std::string& l
   cv::max(poster.ink, coverage, poster.ink);
   poster.lines.push_back(line);
   poster.lineInk.push_back(coverage);
+}
+
+// Sets a line in a font installed from Debian's packages, its baseline starting at origin.
+inline void letter(Poster& poster, const std::string& font, const std::string& line, int size,
+                   cv::Point origin, cv::Scalar colour) {
+  auto type = cv::freetype::createFreeType2();
+  type->loadFontData("/usr/share/fonts/truetype/" + font, 0);
+  cv::Mat drawn(poster.picture.size(), CV_8UC3, cv::Scalar(0, 0, 0));
+  type->putText(drawn, line, origin, size, {255, 255, 255}, -1, cv::LINE_AA, true);
+  cv::Mat coverage;
+  cv::extractChannel(drawn, coverage, 0);
+  inkLine(poster, line, coverage, colour);
 }
 
 // Sets a line as `letter` does, turned by `degrees` (counterclockwise) about its middle, which
@@ -117,17 +123,7 @@ inline void letterTurned(Poster& poster, const std::string& font, const std::str
   const cv::Rect at = cv::Rect(centre.x - side / 2, centre.y - side / 2, side, side) &
                       cv::Rect({0, 0}, coverage.size());
   turned(at - cv::Point(centre.x - side / 2, centre.y - side / 2)).copyTo(coverage(at));
-  for (int y = 0; y < coverage.rows; ++y) {
-    for (int x = 0; x < coverage.cols; ++x) {
-      const double c = coverage.at<uint8_t>(y, x) / 255.0;
-      if (c == 0) continue;
-      cv::Vec4b& p = poster.picture.at<cv::Vec4b>(y, x);
-      for (int k = 0; k < 3; ++k) p[k] = cv::saturate_cast<uint8_t>(colour[k] * c + p[k] * (1 - c));
-    }
-  }
-  cv::max(poster.ink, coverage, poster.ink);
-  poster.lines.push_back(line);
-  poster.lineInk.push_back(coverage);
+  inkLine(poster, line, coverage, colour);
 }
 
 // What a run made of a poster: its manifest, its plate, and the pieces laid back over the plate.
