@@ -305,9 +305,7 @@ std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found
 // Each level line with its ends carried out to the letters its box cuts or leaves just outside
 // (see line_ends.h).
 std::vector<DetectedLine> withInkEnds(std::vector<DetectedLine> lines, const BitmapView& picture,
-                                      const cv::Mat& pixels) {
-  cv::Mat grey;
-  cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+                                      const cv::Mat& grey) {
   for (DetectedLine& line : lines) {
     if (!line.level()) continue;
     const int x0 = int(std::floor(line.box.minX())), y0 = int(std::floor(line.box.minY()));
@@ -382,6 +380,8 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
                                       const BitmapView& picture, const cv::Mat& pixels) {
   const double longer = std::max(picture.width, picture.height);
   const double scale = std::min(1.0, models.detectionMaxSide / longer);
+  cv::Mat grey;
+  cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
   std::vector<DetectedLine> lines =
       detectAt(detector, models, picture,
                detectionInputSize(picture.width, picture.height, scale, models.detectionMultiple));
@@ -394,8 +394,7 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
       if (line.height() * scale >= comfortableHeight) comfortable.push_back(line);
     }
     // Tiles without contrast outside the comfortable lines are skipped.
-    cv::Mat grey, contrast;
-    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
+    cv::Mat contrast;
     cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
     const cv::Rect all(0, 0, contrast.cols, contrast.rows);
     for (const cv::Rect& box : seenBoxes(comfortable)) contrast(box & all).setTo(0);
@@ -410,15 +409,13 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
     for (const DetectedLine& line : lines) {
       if (line.height() * scale >= 2 * comfortableHeight) plain.push_back(line);
     }
-    cv::Mat grey;
-    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
     const cv::Mat where = smallPrintMask(grey, seenBoxes(plain));
     lines =
         merged(lines, scale, detectTiles(detector, models, picture, smallPrintScale, where, true));
   }
   lines = withCoarseLines(std::move(lines), detector, models, picture, pixels, scale);
   return withInkEnds(partedAtColumns(joinedWords(std::move(lines)), picture, pixels), picture,
-                     pixels);
+                     grey);
 }
 
 cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, int margin) {
