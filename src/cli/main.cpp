@@ -1,4 +1,4 @@
-// The process entry: reads the command line and runs one mode.
+// The program proper: reads the command line and runs one mode.
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cli/arguments.h"
+#include "cli/program.h"
 #include "cutout/cutout.h"
-#include "platform/process/freed_memory.h"
 #include "platform/process/signals.h"
 #include "platform/vision/model_description.h"
 #include "platform/vision/model_files.h"
@@ -73,14 +73,13 @@ void run(const plumvane::Command& command) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int plumvane_main(int argc, char** argv) {
   using namespace plumvane;
   installSignalHandlers();
   const std::vector<std::string> args(argv, argv + argc);
   // Whatever goes wrong ends as one line and status 1, never as an abort.
   try {
     const Command command = parseCommand(args, subjectModelInstalled());
-    if (!std::holds_alternative<UsageRequest>(command)) restartWithHugePages(argv);
     shortenProcessCommandLine(argc, argv);
     run(command);
   } catch (const MissingModel& missing) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <sstream>
 
 #include "fresh_directory.h"
 #include "run_binary.h"
@@ -36,6 +37,28 @@ TEST(CutoutMode, CutsTheAstronautOut) {
   EXPECT_GE(meanAlpha(out, cv::Rect(190, 80, 60, 70)), 0.9);   // face
   EXPECT_GE(meanAlpha(out, cv::Rect(60, 330, 80, 120)), 0.9);  // suit
   EXPECT_LE(meanAlpha(out, cv::Rect(0, 0, 40, 40)), 0.1);      // top-left corner
+}
+
+// A cut-out loads what it calls, once: not the program's libraries a second time when the
+// process starts itself again for huge pages, and neither FFmpeg nor Tesseract, which only
+// videos and text need.
+TEST(CutoutMode, LoadsItsLibrariesOnceAndNoneItDoesNotCall) {
+  const std::string target = testing::freshDirectory() + "/cut.png";
+  const auto result = runPlumvane({"--cutout", astronaut, target}, "", {{"LD_DEBUG", "files"}});
+  ASSERT_EQ(result.status, 0) << result.err;
+  // The dynamic loader's lines that say it maps a library whose name starts so.
+  const auto loads = [&](const std::string& library) {
+    int count = 0;
+    std::istringstream lines(result.err);
+    for (std::string line; std::getline(lines, line);)
+      count += line.find("file=" + library) != std::string::npos &&
+               line.ends_with("generating link map");
+    return count;
+  };
+  EXPECT_EQ(loads("libonnxruntime.so"), 1);
+  EXPECT_EQ(loads("libopencv_core.so"), 1);
+  EXPECT_EQ(loads("libtesseract.so"), 0);
+  EXPECT_EQ(loads("libavcodec.so"), 0);
 }
 
 TEST(CutoutMode, TurnedPhotosAreCutUpright) {

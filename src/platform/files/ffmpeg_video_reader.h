@@ -22,5 +22,5 @@ inline constexpr const char* videoReaderEntry = "plumvane_open_video";
 }  // namespace plumvane
 
 // Opens the video at path as VideoReader::open says, into `opened`; FFmpeg's panics go to `note`.
-extern "C" void plumvane_open_video(const std::string& path, plumvane::OpenedVideo& opened,
-                                    plumvane::PanicNote note);
+extern "C" __attribute__((visibility("default"))) void plumvane_open_video(
+    const std::string& path, plumvane::OpenedVideo& opened, plumvane::PanicNote note);
