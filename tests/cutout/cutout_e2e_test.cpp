@@ -61,6 +61,17 @@ TEST(CutoutMode, LoadsItsLibrariesOnceAndNoneItDoesNotCall) {
   EXPECT_EQ(loads("libavcodec.so"), 0);
 }
 
+// A run writes its output and nothing else: no usage database, device id or log of the
+// inference runtime's under the user's home.
+TEST(CutoutMode, LeavesNothingInTheUsersHome) {
+  const std::string dir = testing::freshDirectory(), home = dir + "/home";
+  std::filesystem::create_directory(home);
+  const auto result = runPlumvane({"--cutout", astronaut, dir + "/cut.png"}, "", {{"HOME", home}});
+  ASSERT_EQ(result.status, 0) << result.err;
+  for (const auto& left : std::filesystem::recursive_directory_iterator(home))
+    ADD_FAILURE() << "left behind: " << left.path();
+}
+
 TEST(CutoutMode, TurnedPhotosAreCutUpright) {
   // The astronaut stored turned a quarter (orientation 8: turn it anticlockwise to show it) and
   // mirrored along its diagonal (5), each tagged so: the cut-out is the upright one's.

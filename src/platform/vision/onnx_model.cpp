@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <thread>
@@ -13,7 +15,15 @@ namespace plumvane {
 namespace {
 
 Ort::Env& environment() {
-  static Ort::Env env(ORT_LOGGING_LEVEL_ERROR, "plumvane");
+  static Ort::Env env = [] {
+    // The runtime's build carries its maker's usage telemetry: every process it runs in would
+    // write a database and a device id under ~/.cache, leave a log file in /tmp and try to send
+    // what it gathered. Nothing of the user's is to leave the machine, nor litter it. The switch
+    // is read only when the runtime's environment starts: it is set here, before that.
+    const char* telemetry = std::getenv("ORT_DISABLE_TELEMETRY");
+    if (!telemetry || std::strcmp(telemetry, "1") != 0) setenv("ORT_DISABLE_TELEMETRY", "1", 1);
+    return Ort::Env(ORT_LOGGING_LEVEL_ERROR, "plumvane");
+  }();
   return env;
 }
 
