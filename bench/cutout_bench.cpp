@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
 
   auto start = Clock::now();
   {
-    auto vision = installedVision();
+    auto vision = installedVision(ModelUse::once);
     SubjectSegmenter* subjects = vision->subjects();
     if (!subjects) return 1;
     const auto mask = subjects->allInstances(bitmap.view());

@@ -53,7 +53,7 @@ void run(const plumvane::Command& command) {
   std::visit(Overloaded{
                  [](const UsageRequest&) { fail(usageLine); },
                  [](const CutoutRequest& request) {
-                   cutout(request.picture, request.target, *installedVision());
+                   cutout(request.picture, request.target, *installedVision(ModelUse::once));
                  },
                  [](const PosterRequest& request) {
                    requirePositive(request.maxSide);

@@ -6,6 +6,7 @@
 #include "platform/files/picture_file.h"
 #include "platform/image/foreground_colour.h"
 #include "platform/image/mask_conversions.h"
+#include "platform/process/freed_memory.h"
 #include "run/fail.h"
 #include "run/output.h"
 #include "run/saved_png.h"
@@ -25,6 +26,7 @@ std::optional<Mask> subjectMask(const Image& picture, Vision& vision) {
 }  // namespace
 
 void cutout(const std::string& picturePath, const std::string& target, Vision& vision) {
+  keepFreedMemory();
   std::optional<Image> picture = decodePicture(picturePath);
   if (!picture) fail("can't read the picture");
   const Rect pictureRect = picture->extent();

@@ -6,7 +6,9 @@ namespace plumvane {
 // Keeps memory that the program frees for its next allocations instead of handing it back to
 // the system. The modes allocate and free images of the same few sizes over and over; fresh
 // pages from the system cost a page fault each and must be zeroed, which took a fifth of a
-// poster's time. Cutout mode, which makes each image once, keeps its lower peak without it.
+// poster's time. A cut-out's one inference, which runs without an arena (ModelUse::once),
+// takes its tensors from the freed memory of the ones before; on a 12-megapixel photo that
+// was 0.8 of the time and 0.87 of the memory of the arena's.
 void keepFreedMemory();
 
 // Starts the program once more, with the same arguments, with glibc's allocator told to ask the

@@ -8,8 +8,11 @@ namespace {
 
 class InstalledVision : public Vision {
  public:
+  explicit InstalledVision(ModelUse subjectUse) : subjectUse_(subjectUse) {}
+
   SubjectSegmenter* subjects() override {
-    if (!subjects_ && subjectModelInstalled()) subjects_ = onnxSubjects(loadDescription("subject"));
+    if (!subjects_ && subjectModelInstalled())
+      subjects_ = onnxSubjects(loadDescription("subject"), subjectUse_);
     return subjects_.get();
   }
   PersonSegmenter& people() override {
@@ -22,6 +25,7 @@ class InstalledVision : public Vision {
   }
 
  private:
+  ModelUse subjectUse_;
   std::unique_ptr<SubjectSegmenter> subjects_;
   std::unique_ptr<PersonSegmenter> people_;
   std::unique_ptr<TextRecognizer> text_;
@@ -29,8 +33,8 @@ class InstalledVision : public Vision {
 
 }  // namespace
 
-std::unique_ptr<Vision> installedVision() {
-  return std::make_unique<InstalledVision>();
+std::unique_ptr<Vision> installedVision(ModelUse subjectUse) {
+  return std::make_unique<InstalledVision>(subjectUse);
 }
 
 }  // namespace plumvane

@@ -9,6 +9,7 @@
 
 #include "platform/image/mask.h"
 #include "platform/vision/model_description.h"
+#include "platform/vision/vision.h"
 
 namespace plumvane {
 
@@ -23,7 +24,8 @@ class OnnxModel {
   // Loads the model file into a session of the process's one ONNX Runtime environment, with
   // `threads` intra-op threads (0: as many as the machine has cores): its optimised copy when
   // there is one at least as new as the file. A file that can't be loaded throws MissingModel.
-  explicit OnnxModel(const std::filesystem::path& file, int threads = 0);
+  explicit OnnxModel(const std::filesystem::path& file, int threads = 0,
+                     ModelUse use = ModelUse::repeatedly);
   ~OnnxModel();
   OnnxModel(const OnnxModel&) = delete;
   OnnxModel& operator=(const OnnxModel&) = delete;
@@ -50,7 +52,8 @@ void saveOptimizedModel(const std::filesystem::path& model);
 // A model that maps a picture to a 0..1 map, with its description.
 class SegmentationModel {
  public:
-  explicit SegmentationModel(const ModelDescription& description, int threads = 0);
+  explicit SegmentationModel(const ModelDescription& description, int threads = 0,
+                             ModelUse use = ModelUse::repeatedly);
 
   // The picture's map at the model's resolution; nothing when inference fails.
   std::optional<Mask> map(const BitmapView& picture);

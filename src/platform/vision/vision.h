@@ -68,8 +68,15 @@ class Vision {
   virtual TextRecognizer& text() = 0;
 };
 
-// The services on the installed models (see model_files.h). A model that is missing when it is
-// first used throws MissingModel (model_description.h).
-std::unique_ptr<Vision> installedVision();
+// How often a run asks a model. Run over and over (a video's frames, a poster's lines), a
+// session keeps the memory of one inference in an arena for the next; asked once (a cut-out),
+// it gains nothing from that, and the arena's chunks, each twice the one before, hold up to
+// twice what the inference needs: that inference then takes its memory from the process's heap.
+enum class ModelUse { once, repeatedly };
+
+// The services on the installed models (see model_files.h), the subject model asked as often as
+// `subjectUse` says. A model that is missing when it is first used throws MissingModel
+// (model_description.h).
+std::unique_ptr<Vision> installedVision(ModelUse subjectUse = ModelUse::repeatedly);
 
 }  // namespace plumvane

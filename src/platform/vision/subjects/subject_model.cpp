@@ -13,7 +13,7 @@ namespace {
 
 class OnnxSubjects : public SubjectSegmenter {
  public:
-  explicit OnnxSubjects(const ModelDescription& description) : model_(description) {}
+  OnnxSubjects(const ModelDescription& description, ModelUse use) : model_(description, 0, use) {}
 
   std::vector<Mask> instanceMasks(const BitmapView& picture) override {
     const SubjectInstances instances = find(picture);
@@ -64,8 +64,8 @@ class OnnxSubjects : public SubjectSegmenter {
 
 }  // namespace
 
-std::unique_ptr<SubjectSegmenter> onnxSubjects(const ModelDescription& model) {
-  return std::make_unique<OnnxSubjects>(model);
+std::unique_ptr<SubjectSegmenter> onnxSubjects(const ModelDescription& model, ModelUse use) {
+  return std::make_unique<OnnxSubjects>(model, use);
 }
 
 }  // namespace plumvane
