@@ -58,7 +58,7 @@ void run(const plumvane::Command& command) {
                  [](const PosterRequest& request) {
                    requirePositive(request.maxSide);
                    posterPieces(request.picture, request.outDir, request.maxSide,
-                                *installedVision());
+                                *installedVision(ModelUse::once));
                  },
                  [](const RunSettings& settings) {
                    requirePositive(settings.maxSide);

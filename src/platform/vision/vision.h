@@ -69,9 +69,10 @@ class Vision {
 };
 
 // How often a run asks a model. Run over and over (a video's frames, a poster's lines), a
-// session keeps the memory of one inference in an arena for the next; asked once (a cut-out),
-// it gains nothing from that, and the arena's chunks, each twice the one before, hold up to
-// twice what the inference needs: that inference then takes its memory from the process's heap.
+// session keeps the memory of one inference in an arena for the next; asked once (the subject
+// model of a cut-out or a poster), it gains nothing from that, and the arena's chunks, each twice
+// the one before, hold up to twice what the inference needs: that inference then takes its memory
+// from the process's heap.
 enum class ModelUse { once, repeatedly };
 
 // The services on the installed models (see model_files.h), the subject model asked as often as
