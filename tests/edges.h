@@ -42,26 +42,6 @@ inline double edgeContrast(const cv::Mat& coverage, const cv::Mat& grey) {
   return cv::mean(gradient, outline)[0] / *at95;
 }
 
-// The outline's support on the picture's edges, 0..1: the share of the coverage's outline pixels
-// within two pixels of an edge that Canny finds in the picture's colours (smoothed by a pixel,
-// thresholds 40 and 120 of 255). A picture over 2560 pixels across is measured reduced to that,
-// so that a soft edge counts alike at any size. `picture` is CV_32FC3, 0..1.
-inline double edgeSupport(cv::Mat coverage, cv::Mat picture) {
-  const double scale = 2560.0 / std::max(picture.cols, picture.rows);
-  if (scale < 1) {
-    cv::resize(picture, picture, cv::Size(), scale, scale, cv::INTER_AREA);
-    cv::resize(coverage, coverage, picture.size(), 0, 0, cv::INTER_AREA);
-  }
-  cv::Mat colours, edges, near;
-  picture.convertTo(colours, CV_8UC3, 255);
-  cv::GaussianBlur(colours, colours, cv::Size(), 1.0);
-  cv::Canny(colours, edges, 40, 120, 3, true);
-  cv::dilate(edges, near, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(5, 5)));
-  const cv::Mat outline = outlineOf(coverage);
-  const int n = cv::countNonZero(outline);
-  return n > 0 ? double(cv::countNonZero(outline & near)) / n : 0.0;
-}
-
 // How much of the old background the edge's colours keep: the share of the soft pixels
 // (0.1 < coverage < 0.9) whose written colour is nearer the background's colour nearby (the
 // picture's mean where coverage < 0.02 within 15 pixels) than the subject's (coverage > 0.98).

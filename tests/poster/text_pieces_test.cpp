@@ -61,19 +61,22 @@ cv::Mat gradient(int w, int h) {
   return rgb;
 }
 
-TEST(TextInk, NothingOnAFlatBackground) {
-  const cv::Mat flat(60, 200, CV_8UC3, cv::Scalar(230, 230, 220));
-  EXPECT_FALSE(findTextInk(lettered(flat, {}).picture.data(), 200, 60));
-}
-
-TEST(TextInk, StrokesOverAGradientAreFoundAndKeyedOutAgainstTheFill) {
-  for (const bool dark : {true, false}) {
-    SCOPED_TRACE(dark ? "dark letters" : "white letters");
-    const cv::Mat behind = dark ? gradient(480, 80) : 0.5 * gradient(480, 80);
-    const cv::Scalar ink = dark ? cv::Scalar(30, 35, 60) : cv::Scalar(255, 255, 255);
-    const Lettered l = lettered(behind, {ink, ink, ink});
+TEST(TextInk, StrokesOfAnyColourAreFoundAndKeyedOutAgainstTheFill) {
+  // Dark letters over a gradient, white letters over a darker one, and words in red, green and
+  // blue on grey.
+  for (const int look : {0, 1, 2}) {
+    SCOPED_TRACE(look == 0 ? "dark letters" : look == 1 ? "white letters" : "three colours");
+    const cv::Mat behind = look == 0   ? gradient(480, 80)
+                           : look == 1 ? cv::Mat(0.5 * gradient(480, 80))
+                                       : cv::Mat(80, 480, CV_8UC3, cv::Scalar(128, 128, 128));
+    const cv::Scalar dark(30, 35, 60), white(255, 255, 255);
+    const Lettered l = lettered(
+        behind, look == 0   ? std::vector<cv::Scalar>{dark, dark, dark}
+                : look == 1 ? std::vector<cv::Scalar>{white, white, white}
+                            : std::vector<cv::Scalar>{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
     const std::optional<TextInk> found = findTextInk(l.picture.data(), l.w, l.h);
     ASSERT_TRUE(found);
+    EXPECT_EQ(found->oneColour, look != 2);
     // The hole holds every stroke pixel, and nothing more than a few pixels away from one.
     cv::Mat hole(l.h, l.w, CV_8U, const_cast<uint8_t*>(found->hole.data())), near;
     cv::dilate(l.coverage > 0, near, cv::getStructuringElement(cv::MORPH_ELLIPSE, {11, 11}));
@@ -100,24 +103,6 @@ TEST(TextInk, StrokesOverAGradientAreFoundAndKeyedOutAgainstTheFill) {
     }
     EXPECT_GE(opaque, strokes * 95 / 100);
   }
-}
-
-TEST(TextInk, LettersOfManyColoursAreAllFound) {
-  const cv::Mat grey(80, 480, CV_8UC3, cv::Scalar(128, 128, 128));
-  const Lettered l = lettered(grey, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
-  const std::optional<TextInk> found = findTextInk(l.picture.data(), l.w, l.h);
-  ASSERT_TRUE(found);
-  EXPECT_FALSE(found->oneColour);
-  const cv::Mat hole(l.h, l.w, CV_8U, const_cast<uint8_t*>(found->hole.data()));
-  EXPECT_EQ(cv::countNonZero((l.coverage >= 64) & ~hole), 0);
-  const std::vector<uint8_t> piece = keyText(l.picture.data(), l.background.data(), *found);
-  int strokes = 0, opaque = 0;
-  for (int p = 0; p < l.w * l.h; ++p) {
-    if (l.coverage.data[p] < 200) continue;
-    ++strokes;
-    opaque += piece[size_t(p) * 4 + 3] >= 128;
-  }
-  EXPECT_GE(opaque, strokes * 95 / 100);
 }
 
 class TextPieceFiles : public ::testing::Test {

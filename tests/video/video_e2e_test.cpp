@@ -44,15 +44,16 @@ class VideoMode : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  cv::Mat matte(const std::string& out, int index) const {
+  std::string mattePath(const std::string& out, int index) const {
     char name[32];
     std::snprintf(name, sizeof name, "/matte_%05d.png", index);
-    return cv::imread(dir + "/" + out + name, cv::IMREAD_UNCHANGED);
+    return dir + "/" + out + name;
+  }
+  cv::Mat matte(const std::string& out, int index) const {
+    return cv::imread(mattePath(out, index), cv::IMREAD_UNCHANGED);
   }
   std::string bytes(const std::string& out, int index) const {
-    char name[32];
-    std::snprintf(name, sizeof name, "/matte_%05d.png", index);
-    std::ifstream in(dir + "/" + out + name, std::ios::binary);
+    std::ifstream in(mattePath(out, index), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   // A clip of the given frames (pictures written by OpenCV), ten a second.
@@ -94,21 +95,6 @@ cv::Mat astronaut() {
   return cv::imread(std::string(PLUMVANE_TESTDATA) + "/astronaut.png");
 }
 
-TEST_F(VideoMode, ThreeFramesGiveFiveLinesAndThreeMattes) {
-  ffmpeg("-f lavfi -i testsrc=size=1920x1080:rate=30 -t 0.1 -pix_fmt yuv420p three.mp4");
-  const auto result = runPlumvane({"three.mp4", "out"}, dir);
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "frames 3 30.0 1920 1080\np 1\np 2\np 3\ndone 3\n");
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(mattes("out"),
-            (std::vector<std::string>{"matte_00000.png", "matte_00001.png", "matte_00002.png"}));
-  for (int i = 0; i < 3; ++i) {
-    const cv::Mat m = matte("out", i);
-    EXPECT_EQ(m.type(), CV_8UC1);
-    EXPECT_EQ(m.size(), cv::Size(1920, 1080));
-  }
-}
-
 TEST_F(VideoMode, MattesAreScaledToTheBoundAndTurnedUpright) {
   struct Case {
     std::string source;
@@ -136,18 +122,6 @@ TEST_F(VideoMode, MattesAreScaledToTheBoundAndTurnedUpright) {
     EXPECT_EQ(result.status, 0) << c.source << ": " << result.err;
     EXPECT_EQ(result.out.substr(0, result.out.find('\n')), c.firstLine);
     EXPECT_EQ(matte(c.source + ".out", 0).size(), c.size) << c.source;
-  }
-}
-
-TEST_F(VideoMode, NoVideoTrackLeavesAnEmptyOutputDirectory) {
-  ffmpeg("-f lavfi -i sine=duration=0.5 sound.m4a");
-  for (const std::string source : {"sound.m4a", "missing.mp4"}) {
-    const auto result = runPlumvane({source, source + ".out"}, dir);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "no video track\n");
-    EXPECT_TRUE(fs::is_directory(dir + "/" + source + ".out"));
-    EXPECT_TRUE(mattes(source + ".out").empty());
   }
 }
 
@@ -190,6 +164,14 @@ TEST_F(VideoMode, BlackUntilTheFirstSubjectThenTheLastMaskRepeats) {
   const auto result = runPlumvane({"visit.mp4", "out"}, dir);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "frames 6 10.0 512 512\np 1\np 2\np 3\np 4\np 5\np 6\ndone 6\n");
+  EXPECT_EQ(result.err, "");
+  // A grey matte a frame, named by its index from 0, and nothing else.
+  const std::vector<std::string> names = mattes("out");
+  ASSERT_EQ(names.size(), 6u);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(dir + "/out/" + names[size_t(i)], mattePath("out", i));
+    EXPECT_EQ(matte("out", i).type(), CV_8UC1);
+  }
   EXPECT_EQ(cv::countNonZero(matte("out", 0)), 0);
   EXPECT_EQ(cv::countNonZero(matte("out", 1)), 0);
   const cv::Mat found = matte("out", 3);
@@ -311,8 +293,9 @@ TEST_F(VideoMode, EveryFrameADecoderDeliversIsAMatte) {
   }
 }
 
-TEST_F(VideoMode, APathIsALocalFileAndAStillIsNoVideo) {
+TEST_F(VideoMode, APathIsALocalFileAndAStillOrASoundIsNoVideo) {
   ffmpeg("-f lavfi -i testsrc=size=320x240:rate=10 -t 0.3 -pix_fmt yuv420p clip.mp4");
+  ffmpeg("-f lavfi -i sine=duration=0.5 sound.m4a");
   fs::copy_file(dir + "/clip.mp4", dir + "/take2:final.mp4");
   // A playlist would have the demuxer open other files: only the file named is read.
   std::ofstream(dir + "/list.m3u8") << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:0.3,\n"
@@ -324,12 +307,20 @@ TEST_F(VideoMode, APathIsALocalFileAndAStillIsNoVideo) {
   EXPECT_EQ(lastLine(runPlumvane({"take2:final.mp4", "a", "--person", "--max", "64"}, dir)),
             "done 3");
   EXPECT_EQ(lastLine(runPlumvane({"motion.avi", "b", "--person", "--max", "64"}, dir)), "done 3");
-  for (const std::string name : {"file:clip.mp4", "concat:clip.mp4|clip.mp4", "list.m3u8",
-                                 "photo.jpg", "photo.png", "picture.mkv"}) {
-    const auto result = runPlumvane({name, "out", "--person"}, dir);
+  // Each leaves its output directory made, parents and all, and empty.
+  for (const std::string name :
+       {"file:clip.mp4", "concat:clip.mp4|clip.mp4", "list.m3u8", "photo.jpg", "photo.png",
+        "picture.mkv", "sound.m4a", "missing.mp4"}) {
+    const std::string out = "none/" + name + ".out";
+    const auto result = runPlumvane({name, out, "--person"}, dir);
     EXPECT_EQ(result.status, 1) << name;
+    EXPECT_EQ(result.out, "") << name;
     EXPECT_EQ(result.err, "no video track\n") << name;
+    EXPECT_TRUE(fs::is_directory(dir + "/" + out)) << name;
+    EXPECT_TRUE(mattes(out).empty()) << name;
   }
+  // An existing directory is no failure either.
+  EXPECT_EQ(runPlumvane({"missing.mp4", "none"}, dir).err, "no video track\n");
 }
 
 TEST_F(VideoMode, AMirrorIsNoTurn) {

@@ -33,13 +33,6 @@ std::array<float, 3> toSrgb(const std::string& profile, cv::Vec3b bgr) {
   return {out[0] / 65535.f, out[1] / 65535.f, out[2] / 65535.f};
 }
 
-// A JPEG of the picture with an ICC profile in an APP2 segment.
-std::string jpegWithProfile(const cv::Mat& bgr, const std::string& profile) {
-  std::vector<uchar> jpeg;
-  cv::imencode(".jpg", bgr, jpeg, {cv::IMWRITE_JPEG_QUALITY, 100});
-  return testing::withProfile(jpeg, profile);
-}
-
 TEST_F(PictureFiles, ConvertsEmbeddedProfilesToSrgb) {
   const std::string profile = slurp(adobeRgb);
   ASSERT_FALSE(profile.empty()) << adobeRgb;
@@ -50,12 +43,11 @@ TEST_F(PictureFiles, ConvertsEmbeddedProfilesToSrgb) {
       "','rb').read();d=b'AdobeRGB\\0\\0'+zlib.compress(i);c=b'iCCP'+d;"
       "open('tagged.png','wb').write(p[:33]+struct.pack('>I',len(d))+c+struct.pack('>I',"
       "zlib.crc32(c))+p[33:])\"");
-  std::vector<std::string> names = {"tagged.jpg"};
-  spill(path("tagged.jpg"), jpegWithProfile(bands(), profile));
-  names.push_back("tagged.png");
+  std::vector<uchar> jpeg;
+  cv::imencode(".jpg", bands(), jpeg, {cv::IMWRITE_JPEG_QUALITY, 100});
+  spill(path("tagged.jpg"), testing::withProfile(jpeg, profile));
   run("heif-enc -L -p chroma=444 tagged.png -o tagged.heic");
-  names.push_back("tagged.heic");
-  for (const std::string& name : names) {
+  for (const std::string name : {"tagged.jpg", "tagged.png", "tagged.heic"}) {
     const auto image = decodePicture(path(name));
     ASSERT_TRUE(image) << name;
     for (int x = 2; x < 40; x += 5) {

@@ -46,44 +46,18 @@ cv::Mat storedFor(const cv::Mat& upright, int o) {
 std::string jpegWithOrientation(const cv::Mat& bgr, int value) {
   std::vector<uchar> jpeg;
   cv::imencode(".jpg", bgr, jpeg, {cv::IMWRITE_JPEG_QUALITY, 95});
-  const unsigned char exif[] = {0xFF,
-                                0xE1,
-                                0x00,
-                                0x22,
-                                'E',
-                                'x',
-                                'i',
-                                'f',
-                                0,
-                                0,  // APP1, length 34
-                                'M',
-                                'M',
-                                0x00,
-                                0x2A,
-                                0x00,
-                                0x00,
-                                0x00,
-                                0x08,  // TIFF header
-                                0x00,
-                                0x01,  // one entry
-                                0x01,
-                                0x12,
-                                0x00,
-                                0x03,
-                                0x00,
-                                0x00,
-                                0x00,
-                                0x01,
-                                uint8_t(value >> 8),
-                                uint8_t(value),
-                                0,
-                                0,
-                                0x00,
-                                0x00,
-                                0x00,
-                                0x00};  // no next IFD
+  // APP1 of length 34, a big-endian TIFF header, one entry (tag 0x112, SHORT, count 1) and no
+  // next IFD.
+  std::string exif(
+      "\xFF\xE1\x00\x22"
+      "Exif\0\0MM\x00\x2A\x00\x00\x00\x08"
+      "\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x00\x00\x00"
+      "\x00\x00\x00\x00",
+      36);
+  exif[28] = char(value >> 8);
+  exif[29] = char(value);
   std::string bytes(jpeg.begin(), jpeg.begin() + 2);
-  bytes.append(reinterpret_cast<const char*>(exif), sizeof exif);
+  bytes += exif;
   bytes.append(jpeg.begin() + 2, jpeg.end());
   return bytes;
 }

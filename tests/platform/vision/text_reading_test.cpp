@@ -17,9 +17,8 @@ namespace {
 
 TEST(TextDecoding, ClassesFromTheKeysFile) {
   const std::string path = testing::freshDirectory() + "/keys.txt";
-  std::ofstream(path) << "a\nb\r\n\xe4\xb8\xad\n";
-  EXPECT_EQ(recognitionClasses(path),
-            (std::vector<std::string>{"", "a", "b", "\xe4\xb8\xad", " "}));
+  std::ofstream(path) << "a\nb\r\n中\n";
+  EXPECT_EQ(recognitionClasses(path), (std::vector<std::string>{"", "a", "b", "中", " "}));
 }
 
 TEST(TextDecoding, GreedyCtcCollapsesRepeatsAndDropsBlanks) {
@@ -43,40 +42,25 @@ TEST(TextDecoding, GreedyCtcCollapsesRepeatsAndDropsBlanks) {
 
 TEST(TextDecoding, LatinLinesAreTidiedAndCjkLinesKeepTheirForms) {
   // Full-width letters and an ideographic space, as widely spaced Latin text is read.
-  EXPECT_EQ(tidiedText("\xEF\xBC\xA5\xEF\xBC\xB3\xEF\xBC\xB0\xE3\x80\x80"
-                       "b\xEF\xBC\xA1r"),
-            "ESP bAr");
+  EXPECT_EQ(tidiedText("ＥＳＰ　bＡr"), "ESP bAr");
   // The Celsius sign, alone or after the degree sign it was read with.
-  EXPECT_EQ(tidiedText("16\xC2\xB0\xE2\x84\x83"),
-            "16\xC2\xB0"
-            "C");
-  EXPECT_EQ(tidiedText("16\xE2\x84\x83"),
-            "16\xC2\xB0"
-            "C");
+  EXPECT_EQ(tidiedText("16°℃"), "16°C");
+  EXPECT_EQ(tidiedText("16℃"), "16°C");
   EXPECT_EQ(tidiedText("  a \t  b  "), "a b");
   // A Chinese line keeps its full-width comma.
-  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87\xEF\xBC\x8C\xE6\xB5\x8B";
+  const std::string chinese = "中文，测";
   EXPECT_TRUE(hasCjk(chinese));
   EXPECT_EQ(tidiedText(chinese), chinese);
-  EXPECT_FALSE(
-      hasCjk("caf\xC3\xA9 \xC2\xB0"
-             "C"));
+  EXPECT_FALSE(hasCjk("café °C"));
 }
 
 TEST(TextDecoding, PlainWordsComeFromTheOtherReading) {
   // Words with letters beyond ASCII stay the Latin model's, plain ones are the other reader's.
-  EXPECT_EQ(withPlainWordsFrom("et Qul On vous \xC3\xA9"
-                               "crira ouf",
-                               "et Oui On vous ecrira oui"),
-            "et Oui On vous \xC3\xA9"
-            "crira oui");
-  EXPECT_EQ(withPlainWordsFrom("Stra\xC3\x9F"
-                               "e gesperrt",
-                               "StraBe gesperrt"),
-            "Stra\xC3\x9F"
-            "e gesperrt");
+  EXPECT_EQ(withPlainWordsFrom("et Qul On vous écrira ouf", "et Oui On vous ecrira oui"),
+            "et Oui On vous écrira oui");
+  EXPECT_EQ(withPlainWordsFrom("Straße gesperrt", "StraBe gesperrt"), "Straße gesperrt");
   // Words that don't pair up leave the Latin reading as it is.
-  EXPECT_EQ(withPlainWordsFrom("Pas pr\xC3\xA9vu", "Pas preuu Peu"), "Pas pr\xC3\xA9vu");
+  EXPECT_EQ(withPlainWordsFrom("Pas prévu", "Pas preuu Peu"), "Pas prévu");
 }
 
 TEST(TextDecoding, InkOfALineInTwoColoursHoldsBothInks) {

@@ -27,12 +27,6 @@ Bitmap bitmapOf(const cv::Mat& bgr) {
   return Bitmap{rgba.cols, rgba.rows, std::vector<uint8_t>(rgba.datastart, rgba.dataend)};
 }
 
-Bitmap photo(const std::string& name) {
-  const cv::Mat bgr = cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + name);
-  EXPECT_FALSE(bgr.empty()) << name;
-  return bitmapOf(bgr);
-}
-
 // The mean of a mask over a rectangle given in pixels, top-left frame.
 double meanOver(const Mask& mask, cv::Rect r) {
   const cv::Mat m(mask.height, mask.width, CV_32F, const_cast<float*>(mask.values.data()));
@@ -52,24 +46,15 @@ class VisionModels : public ::testing::Test {
 };
 Vision* VisionModels::vision = nullptr;
 
-TEST_F(VisionModels, SubjectsOnAPhotoAndNoneOnFlatOrNoise) {
+// The subjects and the text on a photo are checked through the modes that use them; here,
+// pictures that hold neither.
+TEST_F(VisionModels, NoSubjectOrTextOnFlatPicturesOrNoise) {
   SubjectSegmenter* subjects = vision->subjects();
   ASSERT_NE(subjects, nullptr);
-  const Bitmap astronaut = photo("astronaut.png");  // 512 x 512
-  const auto all = subjects->allInstances(astronaut.view());
-  ASSERT_TRUE(all);
-  EXPECT_EQ(all->width, 512);
-  EXPECT_EQ(all->height, 512);
-  EXPECT_GT(meanOver(*all, cv::Rect(190, 80, 60, 70)), 0.9);   // face
-  EXPECT_GT(meanOver(*all, cv::Rect(60, 330, 80, 120)), 0.9);  // suit
-  EXPECT_LT(meanOver(*all, cv::Rect(0, 0, 60, 60)), 0.1);      // background, top left
-  const auto instances = subjects->instanceMasks(astronaut.view());
-  ASSERT_FALSE(instances.empty());
-  EXPECT_EQ(instances[0].width, 512);
-
   const Bitmap flat = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(128, 128, 128)));
   EXPECT_FALSE(subjects->allInstances(flat.view()));
   EXPECT_TRUE(subjects->instanceMasks(flat.view()).empty());
+  EXPECT_TRUE(vision->text().textLines(flat.view()).empty());
   const Bitmap black = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(0, 0, 0)));
   EXPECT_FALSE(subjects->allInstances(black.view()));
   // Noise shrunk to the model's input, and noise stretched to it: the model answers the first
@@ -99,39 +84,6 @@ TEST_F(VisionModels, SubjectEdgesFollowARealPhoto) {
   // about twice the picture's 95th percentile.
   EXPECT_LT(testing::softBand(coverage), 10);
   EXPECT_GT(testing::edgeContrast(coverage, grey), 3);
-}
-
-TEST_F(VisionModels, ReadsDrawnSentencesInOrder) {
-  const std::vector<std::string> sentences = {"The quick brown fox jumps", "over the lazy dog 42",
-                                              "Pack my box with five jugs"};
-  cv::Mat page(480, 900, CV_8UC3, cv::Scalar(235, 240, 245));
-  std::vector<cv::Rect> drawn;
-  for (size_t i = 0; i < sentences.size(); ++i) {
-    const cv::Point origin(60 + 40 * int(i), 120 + 130 * int(i));
-    int baseline = 0;
-    const cv::Size size =
-        cv::getTextSize(sentences[i], cv::FONT_HERSHEY_SIMPLEX, 1.6, 3, &baseline);
-    cv::putText(page, sentences[i], origin, cv::FONT_HERSHEY_SIMPLEX, 1.6, cv::Scalar(40, 30, 20),
-                3, cv::LINE_AA);
-    drawn.emplace_back(origin.x, origin.y - size.height, size.width, size.height + baseline);
-  }
-  const auto lines = vision->text().textLines(bitmapOf(page).view());
-  ASSERT_EQ(lines.size(), sentences.size());
-  size_t errors = 0, characters = 0;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    errors += editDistance(lines[i].text, sentences[i]);
-    characters += sentences[i].size();
-    EXPECT_GT(lines[i].confidence, 0.5f);
-    EXPECT_LE(lines[i].confidence, 1.0f);
-    // The box, in pixels, lies around the drawn text.
-    const Rect& b = lines[i].box;
-    const cv::Rect2d box(b.x * page.cols, b.y * page.rows, b.width * page.cols,
-                         b.height * page.rows);
-    const cv::Rect2d text(drawn[i]);
-    EXPECT_GT((box & text).area(), 0.9 * text.area()) << lines[i].text;
-    EXPECT_LT(box.area(), 2.5 * text.area()) << lines[i].text;
-  }
-  EXPECT_LE(double(errors) / double(characters), 0.05);
 }
 
 // A line drawn in a real font at `size` pixels, dark on light or light on dark. With tracking
@@ -187,6 +139,8 @@ TEST_F(VisionModels, ReadsLatinLinesWithTheirSpaces) {
         std::string text;
         for (const auto& found : vision->text().textLines(bitmapOf(page).view())) {
           text += (text.empty() ? "" : " ") + found.text;
+          EXPECT_GT(found.confidence, 0.5f) << found.text;
+          EXPECT_LE(found.confidence, 1.0f) << found.text;
         }
         ++read;
         if (text != line) {
@@ -198,6 +152,23 @@ TEST_F(VisionModels, ReadsLatinLinesWithTheirSpaces) {
     }
   }
   EXPECT_EQ(wrong, 0u) << "of " << read;
+}
+
+TEST_F(VisionModels, LinesThatLookUpsideDownAreReadTheRightWayUp) {
+  // "quiz" turned over looks like "zinb": the direction classifier turns such lines over.
+  auto type = cv::freetype::createFreeType2();
+  type->loadFontData("/usr/share/fonts/truetype/liberation/LiberationSerif-Bold.ttf", 0);
+  for (const bool turned : {false, true}) {
+    SCOPED_TRACE(turned ? "turned over" : "upright");
+    cv::Mat page = drawnLine(*type, "quiz night", 140, false, 0);
+    if (turned) cv::rotate(page, page, cv::ROTATE_180);
+    // Words far apart may be found as lines of their own: they are read in order.
+    std::string text;
+    for (const auto& found : vision->text().textLines(bitmapOf(page).view())) {
+      text += (text.empty() ? "" : " ") + found.text;
+    }
+    EXPECT_EQ(text, "quiz night");
+  }
 }
 
 // Lines in eleven languages written in Latin script, stacked on a page, in five real fonts at a UI
@@ -276,28 +247,6 @@ TEST_F(VisionModels, ReadsChineseAndJapaneseLinesWithPpOcr) {
   EXPECT_LE(double(errors) / double(characters), 0.1) << errors << " of " << characters;
 }
 
-TEST_F(VisionModels, PersonOnThePhotoAndNoneOnAFlatPicture) {
-  const auto astronaut = vision->people().personMask(photo("astronaut.png").view());
-  ASSERT_TRUE(astronaut);
-  ASSERT_EQ(astronaut->width, 512);  // the picture's size
-  ASSERT_EQ(astronaut->height, 512);
-  EXPECT_GT(meanOver(*astronaut, cv::Rect(190, 80, 60, 70)), 0.8);  // the face
-  EXPECT_LT(meanOver(*astronaut, cv::Rect(0, 0, 60, 60)), 0.2);
-
-  const Bitmap flat = bitmapOf(cv::Mat(300, 400, CV_8UC3, cv::Scalar(128, 128, 128)));
-  const auto none = vision->people().personMask(flat.view());
-  ASSERT_TRUE(none);
-  double largest = 0;
-  cv::minMaxLoc(cv::Mat(none->height, none->width, CV_32F, const_cast<float*>(none->values.data())),
-                nullptr, &largest);
-  EXPECT_LT(largest, 0.5);
-}
-
-TEST_F(VisionModels, NoTextOnAFlatPicture) {
-  const Bitmap flat = bitmapOf(cv::Mat(200, 300, CV_8UC3, cv::Scalar(200, 200, 200)));
-  EXPECT_TRUE(vision->text().textLines(flat.view()).empty());
-}
-
 // A model's optimised copy maps exactly as the model does; a copy older than its model (made
 // from another one here) or a damaged one is passed over for the model itself.
 TEST(OptimizedModels, ACopyMapsAsItsModelAndAStaleOrDamagedOneIsPassedOver) {
@@ -307,7 +256,7 @@ TEST(OptimizedModels, ACopyMapsAsItsModelAndAStaleOrDamagedOneIsPassedOver) {
   const fs::path other = dir / "subject.onnx";
   fs::copy_file(modelsDirectory() / "selfie_segmentation.onnx", model);
   fs::copy_file(modelsDirectory() / "u2netp.onnx", other);
-  const Bitmap picture = photo("astronaut.png");
+  const Bitmap picture = bitmapOf(cv::imread(std::string(PLUMVANE_TESTDATA) + "/astronaut.png"));
   InputFormat format;
   format.width = format.height = 256;
   format.channelsFirst = false;
