@@ -107,6 +107,9 @@ TEST_F(VideoMode, MattesAreScaledToTheBoundAndTurnedUpright) {
   ffmpeg("-f lavfi -i testsrc=size=640x480:rate=25 -frames:v 1 -c:v ffv1 vga.mkv");
   ffmpeg("-f lavfi -i testsrc=size=1000x333:rate=25 -frames:v 1 -c:v ffv1 wide.mkv");
   ffmpeg("-f lavfi -i testsrc=size=1000x125:rate=25 -frames:v 1 -c:v ffv1 strip.mkv");
+  // The converter to BGRA writes whole blocks of pixels: a width of 4:2:0 frames that is no
+  // multiple of 16 once overran the frame's buffer.
+  ffmpeg("-f lavfi -i testsrc=size=360x360:rate=25 -frames:v 2 -pix_fmt yuv420p square.mp4");
   // The rotate tag sticks only on a stream copy: encode, then tag.
   ffmpeg("-f lavfi -i testsrc=size=1920x1080:rate=30 -frames:v 2 -pix_fmt yuv420p flat.mp4");
   ffmpeg("-i flat.mp4 -c copy -metadata:s:v:0 rotate=90 turned.mp4");
@@ -114,6 +117,7 @@ TEST_F(VideoMode, MattesAreScaledToTheBoundAndTurnedUpright) {
                         Case{"vga.mkv", {}, "frames 1 25.0 640 480", {640, 480}},
                         Case{"wide.mkv", {"--max", "640"}, "frames 1 25.0 640 213", {640, 213}},
                         Case{"strip.mkv", {"--max", "500"}, "frames 1 25.0 500 63", {500, 63}},
+                        Case{"square.mp4", {}, "frames 2 25.0 360 360", {360, 360}},
                         Case{"turned.mp4", {}, "frames 2 30.0 1080 1920", {1080, 1920}}}) {
     // The person model is the quicker one; what is checked here is the geometry.
     std::vector<std::string> args = {c.source, c.source + ".out", "--person"};

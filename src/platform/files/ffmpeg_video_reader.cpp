@@ -112,6 +112,8 @@ AffineTransform transformOf(const int32_t* matrix) {
 // A run of this many packets or frames in a row that fail to decode means the stream can't go
 // on: a damaged stretch of a real file is far shorter.
 constexpr int maxFailuresInARow = 100;
+// The bytes each converted row is rounded up to: the converter's widest block of pixels.
+constexpr size_t rowAlignment = 64;
 
 struct Streams {
   int fd = -1;
@@ -354,7 +356,9 @@ VideoReader::Status FfmpegVideoReader::next(VideoFrame& frame) {
   }
   frame.width = f->width;
   frame.height = f->height;
-  frame.rowBytes = size_t(f->width) * 4;
+  // The converter writes whole blocks of pixels, past the end of a row whose width is not a
+  // multiple of the block: each row is given room for a whole number of blocks.
+  frame.rowBytes = (size_t(f->width) * 4 + rowAlignment - 1) / rowAlignment * rowAlignment;
   frame.bgra.resize(frame.rowBytes * size_t(f->height));
   uint8_t* planes[4] = {frame.bgra.data(), nullptr, nullptr, nullptr};
   const int strides[4] = {int(frame.rowBytes), 0, 0, 0};

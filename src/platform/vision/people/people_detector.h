@@ -29,6 +29,9 @@ class PeopleDetector {
   // Adds the people of one tile, whose top-left corner is at `at` in the picture; false when
   // inference failed.
   bool findIn(const BitmapView& tile, cv::Point at, std::vector<PersonBox>& boxes);
+  // Adds the far people of the picture's rows where far people were found among `boxes`; false
+  // when inference failed.
+  bool findFar(const BitmapView& picture, std::vector<PersonBox>& boxes);
 
   PeopleModels models_;
   OnnxModel model_;
