@@ -8,7 +8,7 @@ namespace plumvane {
 // pages from the system cost a page fault each and must be zeroed, which took a fifth of a
 // poster's time. A cut-out's one inference, which runs without an arena (ModelUse::once),
 // takes its tensors from the freed memory of the ones before; on a 12-megapixel photo that
-// was 0.8 of the time and 0.87 of the memory of the arena's.
+// was 0.64 of the time and 0.87 of the memory of the arena's.
 void keepFreedMemory();
 
 // Starts the program once more, with the same arguments, with glibc's allocator told to ask the

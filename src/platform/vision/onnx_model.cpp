@@ -6,7 +6,6 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <thread>
@@ -20,8 +19,7 @@ Ort::Env& environment() {
     // write a database and a device id under ~/.cache, leave a log file in /tmp and try to send
     // what it gathered. Nothing of the user's is to leave the machine, nor litter it. The switch
     // is read only when the runtime's environment starts: it is set here, before that.
-    const char* telemetry = std::getenv("ORT_DISABLE_TELEMETRY");
-    if (!telemetry || std::strcmp(telemetry, "1") != 0) setenv("ORT_DISABLE_TELEMETRY", "1", 1);
+    setenv("ORT_DISABLE_TELEMETRY", "1", 1);
     return Ort::Env(ORT_LOGGING_LEVEL_ERROR, "plumvane");
   }();
   return env;
