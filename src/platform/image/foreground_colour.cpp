@@ -230,7 +230,11 @@ void useSubjectColours(Image& picture, const Image& mask) {
   if (cv::countNonZero(sure) == 0) flatness = cv::Mat::zeros(coarseSize, CV_32F);
 
   // At the picture's resolution, tile by tile: the partly covered pixels start from the coarse
-  // estimates and take a few more steps; the sure pixels around them are their own F or B.
+  // estimates and take a few more steps; the sure pixels around them are their own F or B. A
+  // tile reads the picture beyond its core, so its colours are kept apart until every tile is
+  // done: written at once, they would be read by the tiles next to it, at whatever moment those
+  // ran, and the same picture would come out differently from run to run.
+  std::vector<std::vector<Colour>> estimates(tiles.size());
   cv::parallel_for_(cv::Range(0, int(tiles.size())), [&](const cv::Range& range) {
     for (int t = range.start; t < range.end; ++t) {
       if (!tiles[size_t(t)]) continue;
@@ -303,16 +307,28 @@ void useSubjectColours(Image& picture, const Image& mask) {
         g.fore[i] += flat[i] * (inverted - g.fore[i]);
       }
       const cv::Rect inside = core & area;
+      std::vector<Colour>& estimate = estimates[size_t(t)];
+      estimate.reserve(size_t(inside.area()));
       for (int y = inside.y; y < inside.y + inside.height; ++y) {
         for (int x = inside.x; x < inside.x + inside.width; ++x) {
-          Pixel& p = picture.at(x, y);
-          if (!written(p, coverage(x, y))) continue;
-          const Colour& f = g.fore[size_t(y - area.y) * size_t(area.width) + size_t(x - area.x)];
-          p = Pixel{f[0], f[1], f[2], 1};
+          estimate.push_back(g.fore[size_t(y - area.y) * size_t(area.width) + size_t(x - area.x)]);
         }
       }
     }
   });
+  for (size_t t = 0; t < tiles.size(); ++t) {
+    if (estimates[t].empty()) continue;
+    const cv::Rect inside = cv::Rect(int(t) % tilesAcross * tileSide,
+                                     int(t) / tilesAcross * tileSide, tileSide, tileSide) &
+                            cv::Rect(0, 0, width, height);
+    const Colour* f = estimates[t].data();
+    for (int y = inside.y; y < inside.y + inside.height; ++y) {
+      for (int x = inside.x; x < inside.x + inside.width; ++x, ++f) {
+        Pixel& p = picture.at(x, y);
+        if (written(p, coverage(x, y))) p = Pixel{(*f)[0], (*f)[1], (*f)[2], 1};
+      }
+    }
+  }
 }
 
 }  // namespace plumvane

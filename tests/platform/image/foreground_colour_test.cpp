@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <opencv2/imgproc.hpp>
 
 #include "edges.h"
@@ -120,6 +122,32 @@ TEST(SubjectColours, RefinedEdgesOnAPhotoBackdropLeaveTheBackgroundBehind) {
   useSubjectColours(colours, alphaOf(alpha));
   EXPECT_GT(testing::bandBackgroundShare(alpha, rgb, rgb), 0.3) << "the picture's own colours";
   EXPECT_LE(testing::bandBackgroundShare(alpha, rgb, coloursOf(colours)), 0.1);
+}
+
+TEST(SubjectColours, TheSameHoweverTheTilesAreShared) {
+  // A soft, wavy edge across a picture wider than the coarse estimate's side, so that the tiles
+  // take steps of their own at full resolution and read their neighbours' pixels.
+  const cv::Size size(2400, 300);
+  cv::Mat rgb;
+  cv::cvtColor(testing::photo("astronaut.png", size), rgb, cv::COLOR_BGR2RGB);
+  cv::Mat coverage(size, CV_32F);
+  for (int y = 0; y < size.height; ++y) {
+    for (int x = 0; x < size.width; ++x) {
+      coverage.at<float>(y, x) =
+          std::clamp((float(y) - 150 + 40 * std::sin(float(x) / 30)) / 60 + 0.5f, 0.0f, 1.0f);
+    }
+  }
+  coverage = quantised(coverage);
+  const Image picture = imageOf(rgb), alpha = alphaOf(coverage);
+  Image shared = picture;
+  useSubjectColours(shared, alpha);
+  const int threads = cv::getNumThreads();
+  cv::setNumThreads(1);
+  Image oneByOne = picture;
+  useSubjectColours(oneByOne, alpha);
+  cv::setNumThreads(threads);
+  EXPECT_FALSE(oneByOne.pixels == picture.pixels) << "no colour was estimated";
+  EXPECT_TRUE(oneByOne.pixels == shared.pixels) << "one thread and many differ";
 }
 
 }  // namespace
