@@ -3,7 +3,8 @@
 //   plumvane_poster_bench PICTURE
 //   plumvane_poster_bench --make PICTURE
 //
-// Runs the same building blocks as posterPieces, in its order, and prints the seconds of each:
+// Runs the same building blocks as posterPieces, in its order and with its memory settings, and
+// prints the seconds of each and the process's peak memory after it:
 // decoding, the working image, the subject and text models, the lines' ink, masks and extents,
 // the plate, the text pieces, and writing the plate and subject pieces. Model phases are marked
 // with "model". With --make, it writes a 3000 x 2000 poster to PICTURE instead: a photo of the
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <opencv2/freetype.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -30,6 +32,7 @@
 #include "poster/subject_pieces.h"
 #include "poster/text_pieces.h"
 #include "poster/text_regions.h"
+#include "run/saved_png.h"
 
 using namespace plumvane;
 using Clock = std::chrono::steady_clock;
@@ -42,6 +45,15 @@ void letter(cv::Mat& picture, const std::string& font, const std::string& line, 
   auto type = cv::freetype::createFreeType2();
   type->loadFontData("/usr/share/fonts/truetype/" + font, 0);
   type->putText(picture, line, origin, size, colour, -1, cv::LINE_AA, true);
+}
+
+// The process's peak resident memory so far, in megabytes.
+long peakMegabytes() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) / 1024;
+  }
+  return 0;
 }
 
 bool makePoster(const std::string& path) {
@@ -67,13 +79,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: plumvane_poster_bench PICTURE | --make PICTURE\n");
     return 2;
   }
-  auto vision = installedVision();
+  keepFreedMemory();
+  auto vision = installedVision(ModelUse::once);
   vision->subjects();  // load the models before the clock starts, as a run's start-up
   vision->text();
-  std::vector<std::pair<const char*, double>> phases;
+  struct Phase {
+    const char* name;
+    double seconds;
+    long peakMB;
+  };
+  std::vector<Phase> phases;
   auto mark = [&, last = Clock::now()](const char* phase) mutable {
     const auto now = Clock::now();
-    phases.emplace_back(phase, std::chrono::duration<double>(now - last).count());
+    phases.push_back({phase, std::chrono::duration<double>(now - last).count(), peakMegabytes()});
     last = now;
   };
 
@@ -104,13 +122,14 @@ int main(int argc, char** argv) {
   const int saved = dup(STDOUT_FILENO);
   const int devNull = open("/dev/null", O_WRONLY);
   dup2(devNull, STDOUT_FILENO);
-  writeTextPieces(run, regions, inks, plate.fillImage);
+  writeTextPieces(run, regions, inks, plate.fill);
   std::fflush(stdout);
   dup2(saved, STDOUT_FILENO);
   close(devNull);
   close(saved);
   mark("text pieces");
-  save(run, plate.plate, run.working.extent(), "plate.png");
+  savePng((run.outDir / "plate.png").string(),
+          {plate.plate.data, plate.plate.cols, plate.plate.rows, 4}, "plate.png");
   for (size_t i = 0; i < subjects.size(); ++i) {
     const std::optional<Rect>& e = subjects[i].extent;
     if (!e) continue;
@@ -121,16 +140,17 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(run.outDir);
 
   double total = 0;
-  for (const auto& [name, seconds] : phases) total += seconds;
+  for (const Phase& phase : phases) total += phase.seconds;
   std::printf("working image %lld x %lld, %zu subjects, %zu lines of text\n",
               static_cast<long long>(size.W), static_cast<long long>(size.H), subjects.size(),
               regions.size());
-  for (const auto& [name, seconds] : phases) {
-    std::printf("%-18s %6.3f s  %4.1f%%\n", name, seconds, 100 * seconds / total);
+  for (const auto& [name, seconds, peakMB] : phases) {
+    std::printf("%-18s %6.3f s  %4.1f%%  peak %5ld MB\n", name, seconds, 100 * seconds / total,
+                peakMB);
   }
   std::printf("%-18s %6.3f s\n", "total", total);
   double models = 0;
-  for (const auto& [name, seconds] : phases) {
+  for (const auto& [name, seconds, peakMB] : phases) {
     if (std::string(name).find("model") != std::string::npos) models += seconds;
   }
   std::printf("non-model work / model time: %.2f\n", (total - models) / models);

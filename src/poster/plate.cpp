@@ -78,17 +78,21 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
 
   // The plate: the fill in the holes, blended into the picture at the subjects' soft rims.
   Plate result;
-  result.fillImage = solidImage(blackColour, run.working.extent());
-  result.plate = result.fillImage;
-  for (size_t p = 0; p < result.fillImage.pixels.size(); ++p) {
+  result.plate.create(H, W, CV_8UC4);
+  for (size_t p = 0; p < run.working.pixels.size(); ++p) {
     const uint8_t* c = rgb.data + p * 3;
-    const Pixel fill{c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f, 1};
-    result.fillImage.pixels[p] = fill;
     const float h = std::max(soft.data[p], strokes.data[p]) / 255.0f;
     const Pixel& kept = run.working.pixels[p];
-    result.plate.pixels[p] = Pixel{fill.r * h + kept.r * (1 - h), fill.g * h + kept.g * (1 - h),
-                                   fill.b * h + kept.b * (1 - h), h + kept.a * (1 - h)};
+    const Pixel blended{c[0] / 255.0f * h + kept.r * (1 - h), c[1] / 255.0f * h + kept.g * (1 - h),
+                        c[2] / 255.0f * h + kept.b * (1 - h), h + kept.a * (1 - h)};
+    uint8_t* out = result.plate.data + p * 4;
+    out[3] = toByte(blended.a);
+    const float unpremultiply = out[3] == 0 ? 0.0f : 1.0f / blended.a;
+    out[0] = toByte(blended.r * unpremultiply);
+    out[1] = toByte(blended.g * unpremultiply);
+    out[2] = toByte(blended.b * unpremultiply);
   }
+  result.fill = std::move(rgb);
   return result;
 }
 

@@ -2,6 +2,7 @@
 // and the holes filled from the background around them.
 #pragma once
 
+#include <opencv2/core.hpp>
 #include <optional>
 #include <vector>
 
@@ -11,9 +12,12 @@
 
 namespace plumvane {
 
+// Both at the working image's size, in 8 bits: a full-size float image costs a poster run as much
+// time in fresh memory as in arithmetic.
 struct Plate {
-  Image fillImage;  // opaque: the picture, with the fill in the holes
-  Image plate;      // the picture with the holes blended into the fill at their soft rims
+  cv::Mat fill;   // RGB, opaque: the picture, with the fill in the holes
+  cv::Mat plate;  // RGBA with straight alpha, as written: the holes blended into the fill at
+                  // their soft rims
 };
 
 // Removes the pieced subjects (their grey masks grown here by 8 pixels, replaced whole down to a

@@ -15,6 +15,7 @@
 #include "poster/text_regions.h"
 #include "run/fail.h"
 #include "run/output.h"
+#include "run/saved_png.h"
 
 namespace plumvane {
 
@@ -61,12 +62,13 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   const std::vector<Subject> subjects = decideSubjects(std::move(kept.masks), run);
 
   Plate plate = reconstructPlate(run, subjects, inks);
-  save(run, plate.plate, working, "plate.png");
+  savePng((run.outDir / "plate.png").string(),
+          {plate.plate.data, plate.plate.cols, plate.plate.rows, 4}, "plate.png");
   printLine(plateLine(size.W, size.H));
-  plate.plate = Image{};  // the fill stays: the text pieces read it
+  plate.plate.release();  // the fill stays: the text pieces read it
 
   writeSubjectPieces(run, subjects);
-  writeTextPieces(run, regions, inks, plate.fillImage);
+  writeTextPieces(run, regions, inks, plate.fill);
   printLine("done");
 }
 

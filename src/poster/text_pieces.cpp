@@ -30,6 +30,29 @@ std::vector<uint8_t> straightened(std::vector<uint8_t> rgba) {
   return rgba;
 }
 
+// The pixels of an RGB picture within rect as opaque RGBA bytes, transparent where rect lies
+// outside the picture.
+std::vector<uint8_t> opaqueRgba8(const cv::Mat& rgb, const Rect& rect) {
+  const Rect r = integral(rect);
+  const int w = int(r.width), h = int(r.height);
+  std::vector<uint8_t> bytes(size_t(w) * size_t(h) * 4, 0);
+  for (int row = 0; row < h; ++row) {
+    const int y = int(r.y) + row;
+    if (y < 0 || y >= rgb.rows) continue;
+    for (int column = 0; column < w; ++column) {
+      const int x = int(r.x) + column;
+      if (x < 0 || x >= rgb.cols) continue;
+      const uint8_t* in = rgb.ptr<uint8_t>(y) + size_t(x) * 3;
+      uint8_t* out = &bytes[(size_t(row) * size_t(w) + size_t(column)) * 4];
+      out[0] = in[0];
+      out[1] = in[1];
+      out[2] = in[2];
+      out[3] = 255;
+    }
+  }
+  return bytes;
+}
+
 // Which pixels of region i's rectangle belong to another line: those on another line (in its
 // box, or its rotated rectangle when it is slanted), unless they lie in line i's own box and
 // nearer its middle than the other's. Tightly stacked lines overlap once padded; each letter
@@ -125,15 +148,15 @@ std::vector<uint8_t> keyText(const uint8_t* picture, const uint8_t* fill, const 
 }
 
 void writeTextPieces(const PosterRun& run, const std::vector<TextRegion>& regions,
-                     const std::vector<std::optional<TextInk>>& inks, const Image& fillImage) {
+                     const std::vector<std::optional<TextInk>>& inks, const cv::Mat& fill) {
   int64_t n = 0;
   for (size_t i = 0; i < regions.size(); ++i) {
     if (!inks[i]) continue;
     const Rect& rect = regions[i].rect;
     const std::vector<uint8_t> picture = renderRgba8(run.working, rect);
-    const std::vector<uint8_t> fill = renderRgba8(fillImage, rect);
+    const std::vector<uint8_t> behind = opaqueRgba8(fill, rect);
     const std::vector<uint8_t> straight =
-        straightened(keyText(picture.data(), fill.data(), *inks[i]));
+        straightened(keyText(picture.data(), behind.data(), *inks[i]));
     ++n;
     const std::string name = "text-" + std::to_string(n) + ".png";
     savePng((run.outDir / name).string(), {straight.data(), inks[i]->w, inks[i]->h, 4}, name);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <opencv2/core.hpp>
 #include <optional>
 #include <vector>
 
@@ -34,6 +35,6 @@ std::vector<uint8_t> keyText(const uint8_t* picture, const uint8_t* fill, const 
 // Writes text-N.png for each region that has ink, numbered from 1 without gaps, and prints its
 // manifest line. Ends the run through fail when a file can't be written.
 void writeTextPieces(const PosterRun& run, const std::vector<TextRegion>& regions,
-                     const std::vector<std::optional<TextInk>>& inks, const Image& fillImage);
+                     const std::vector<std::optional<TextInk>>& inks, const cv::Mat& fill);
 
 }  // namespace plumvane

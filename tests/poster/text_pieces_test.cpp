@@ -110,7 +110,7 @@ class TextPieceFiles : public ::testing::Test {
   void SetUp() override {
     run.outDir = testing::freshDirectory();
     run.working = solidImage(Pixel{0.9f, 0.9f, 0.85f, 1}, Rect{0, 0, 200, 100});
-    fill = run.working;
+    fill = cv::Mat(100, 200, CV_8UC3, cv::Scalar(230, 230, 217));
     // Dark strokes inside the region (40, 30, 100, 40), rows counted from the top: 30 to 70.
     for (int row = 40; row < 60; ++row) {
       for (int c : {50, 51, 52, 53, 80, 81, 82, 83, 110, 111, 112}) {
@@ -134,7 +134,7 @@ class TextPieceFiles : public ::testing::Test {
   }
 
   PosterRun run;
-  Image fill;
+  cv::Mat fill;  // RGB
 };
 
 TEST_F(TextPieceFiles, CoverageOf128IsKeptAnd129Skipped) {
