@@ -6,7 +6,7 @@
 // Runs the same building blocks as posterPieces, in its order and with its memory settings, and
 // prints the seconds of each and the process's peak memory after it:
 // decoding, the working image, the subject and text models, the lines' ink, masks and extents,
-// the plate, the text pieces, and writing the plate and subject pieces. Model phases are marked
+// the plate, and the pieces made and written. Model phases are marked
 // with "model". With --make, it writes a 3000 x 2000 poster to PICTURE instead: a photo of the
 // test set with a light band, two dark lines in real fonts on it and a white line over the photo.
 #include <fcntl.h>
@@ -114,29 +114,21 @@ int main(int argc, char** argv) {
   mark("text ink");
   SubjectMasks masks = withoutLettering(subjectMasksFrom(instances, run), regions, inks, run);
   leaveSubjectsTheirText(inks, regions, masks.subjectUnion);
+  masks.subjectUnion = Image{};
   const std::vector<Subject> subjects = decideSubjects(std::move(masks.masks), run);
   mark("masks and extents");
-  const Plate plate = reconstructPlate(run, subjects, inks);
+  Plate plate = reconstructPlate(run, subjects, inks);
   mark("plate");
-  // The text pieces print their manifest lines: keep them out of the report.
+  // The pieces print their manifest lines: keep them out of the report.
   const int saved = dup(STDOUT_FILENO);
   const int devNull = open("/dev/null", O_WRONLY);
   dup2(devNull, STDOUT_FILENO);
-  writeTextPieces(run, regions, inks, plate.fill);
+  writePieces(run, std::move(plate), subjects, regions, inks);
   std::fflush(stdout);
   dup2(saved, STDOUT_FILENO);
   close(devNull);
   close(saved);
-  mark("text pieces");
-  savePng((run.outDir / "plate.png").string(),
-          {plate.plate.data, plate.plate.cols, plate.plate.rows, 4}, "plate.png");
-  for (size_t i = 0; i < subjects.size(); ++i) {
-    const std::optional<Rect>& e = subjects[i].extent;
-    if (!e) continue;
-    const Image cutout = withAlpha(crop(run.working, *e), crop(subjects[i].mask, *e), *e);
-    save(run, cutout, *e, "subject-" + std::to_string(i + 1) + ".png");
-  }
-  mark("writing");
+  mark("pieces and files");
   std::filesystem::remove_all(run.outDir);
 
   double total = 0;

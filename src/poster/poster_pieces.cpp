@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <system_error>
 
 #include "platform/files/picture_file.h"
@@ -28,6 +29,27 @@ WorkingSize workingSize(double width, double height, int64_t maxSide) {
   size.W = int64_t(std::round(width * factor));
   size.H = int64_t(std::round(height * factor));
   return size;
+}
+
+void writePieces(const PosterRun& run, Plate plate, const std::vector<Subject>& subjects,
+                 const std::vector<TextRegion>& regions,
+                 const std::vector<std::optional<TextInk>>& inks) {
+  // The plate is compressed on a second thread while the subjects are cut out and written; the
+  // lines come in order, each once its file is complete.
+  std::future<std::optional<std::string>> plateFile = std::async(std::launch::async, [&] {
+    return writePng((run.outDir / "plate.png").string(),
+                    {plate.plate.data, plate.plate.cols, plate.plate.rows, 4});
+  });
+  const SubjectPieceFiles subjectFiles =
+      writeSubjectPieces(run, subjects, cutOutSubjects(run, subjects));
+  if (const std::optional<std::string> error = plateFile.get()) {
+    fail(cantWrite("plate.png", *error));
+  }
+  printLine(plateLine(run.working.width, run.working.height));
+  for (const std::string& line : subjectFiles.lines) printLine(line);
+  if (subjectFiles.failure) fail(*subjectFiles.failure);
+  plate.plate.release();  // the fill stays: the text pieces read it
+  writeTextPieces(run, regions, inks, plate.fill);
 }
 
 void posterPieces(const std::string& picturePath, const std::string& outDir, int64_t maxSide,
@@ -59,16 +81,10 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
   SubjectMasks kept = withoutLettering(std::move(found), regions, inks, run);
   leaveSubjectsTheirText(inks, regions, kept.subjectUnion);
+  kept.subjectUnion = Image{};
   const std::vector<Subject> subjects = decideSubjects(std::move(kept.masks), run);
 
-  Plate plate = reconstructPlate(run, subjects, inks);
-  savePng((run.outDir / "plate.png").string(),
-          {plate.plate.data, plate.plate.cols, plate.plate.rows, 4}, "plate.png");
-  printLine(plateLine(size.W, size.H));
-  plate.plate.release();  // the fill stays: the text pieces read it
-
-  writeSubjectPieces(run, subjects);
-  writeTextPieces(run, regions, inks, plate.fill);
+  writePieces(run, reconstructPlate(run, subjects, inks), subjects, regions, inks);
   printLine("done");
 }
 

@@ -5,6 +5,9 @@
 #include <string>
 
 #include "platform/vision/vision.h"
+#include "poster/plate.h"
+#include "poster/subject_pieces.h"
+#include "poster/text_regions.h"
 
 namespace plumvane {
 
@@ -17,6 +20,12 @@ struct WorkingSize {
   int64_t H = 0;
 };
 WorkingSize workingSize(double width, double height, int64_t maxSide);
+
+// Writes the plate, the subject pieces and the text pieces, and prints each one's manifest line
+// once its file is complete, in that order. Ends the run through fail on an error.
+void writePieces(const PosterRun& run, Plate plate, const std::vector<Subject>& subjects,
+                 const std::vector<TextRegion>& regions,
+                 const std::vector<std::optional<TextInk>>& inks);
 
 // Decomposes the picture at picturePath, scaled to at most maxSide pixels on its longer side,
 // into pieces written to outDir, with one manifest line per piece on standard output: "size W H",

@@ -87,10 +87,11 @@ double outlineOnEdges(const Image& mask, const std::vector<uint8_t>& inText,
   return all == 0 ? 1.0 : double(edges) / double(all);
 }
 
+// The masks' pixel-wise maximum. The masks are opaque grey images of the working image's extent.
 Image unionOf(const std::vector<Image>& masks, const PosterRun& run) {
-  const Rect working = run.working.extent();
-  Image u = solidImage(blackColour, working);
-  for (const Image& mask : masks) u = crop(maximumCompositing(mask, u), working);
+  if (masks.empty()) return solidImage(blackColour, run.working.extent());
+  Image u = masks.front();
+  for (size_t i = 1; i < masks.size(); ++i) u = maximumCompositing(std::move(u), masks[i]);
   return u;
 }
 

@@ -9,6 +9,7 @@
 #include "poster/mask_extent.h"
 #include "poster/piece_files.h"
 #include "run/output.h"
+#include "run/saved_png.h"
 
 namespace plumvane {
 namespace {
@@ -37,9 +38,32 @@ std::vector<Subject> decideSubjects(std::vector<Image> masks, const PosterRun& r
   return subjects;
 }
 
-void writeSubjectPieces(const PosterRun& run, const std::vector<Subject>& subjects) {
+std::vector<cv::Mat> cutOutSubjects(const PosterRun& run, const std::vector<Subject>& subjects) {
+  std::vector<cv::Mat> cutouts(subjects.size());
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    if (!subjects[i].pieced) continue;
+    // Cropped first, so that only the extent is blended; with a margin, so that the soft edge's
+    // colours are estimated from the background around it too.
+    const Rect& e = *subjects[i].extent;
+    const Rect around = intersection(outset(e, edgeMargin, edgeMargin), run.working.extent());
+    Image part = crop(run.working, around);
+    const Image partMask = crop(subjects[i].mask, around);
+    useSubjectColours(part, partMask);
+    const Image cutout = withAlpha(crop(std::move(part), e), crop(partMask, e), e);
+    if (cutout.isEmpty()) continue;
+    cutouts[i] = cv::Mat(cutout.height, cutout.width, CV_8UC4);
+    const std::vector<uint8_t> bytes = renderStraightRgba8(cutout);
+    std::copy(bytes.begin(), bytes.end(), cutouts[i].data);
+  }
+  return cutouts;
+}
+
+SubjectPieceFiles writeSubjectPieces(const PosterRun& run, const std::vector<Subject>& subjects,
+                                     const std::vector<cv::Mat>& cutouts) {
+  SubjectPieceFiles files;
   int64_t n = 0;
-  for (const Subject& subject : subjects) {
+  for (size_t i = 0; i < subjects.size(); ++i) {
+    const Subject& subject = subjects[i];
     if (!subject.pieced) {
       const std::string description =
           subject.extent ? "Optional(" + describeRect(*subject.extent, run.working.height) + ")"
@@ -48,17 +72,19 @@ void writeSubjectPieces(const PosterRun& run, const std::vector<Subject>& subjec
       continue;
     }
     ++n;
-    // Cropped first, so that only the extent is blended and written; with a margin, so that the
-    // soft edge's colours are estimated from the background around it too.
-    const Rect& e = *subject.extent;
-    const Rect around = intersection(outset(e, edgeMargin, edgeMargin), run.working.extent());
-    Image part = crop(run.working, around);
-    const Image partMask = crop(subject.mask, around);
-    useSubjectColours(part, partMask);
-    const Image cutout = withAlpha(crop(std::move(part), e), crop(partMask, e), e);
-    save(run, cutout, e, "subject-" + std::to_string(n) + ".png");
-    printLine(subjectLine(box(e), n));
+    const std::string name = "subject-" + std::to_string(n) + ".png";
+    const cv::Mat& cutout = cutouts[i];
+    std::optional<std::string> reason =
+        cutout.empty()
+            ? "the piece is empty"
+            : writePng((run.outDir / name).string(), {cutout.data, cutout.cols, cutout.rows, 4});
+    if (reason) {
+      files.failure = cantWrite(name, *reason);
+      break;
+    }
+    files.lines.push_back(subjectLine(box(*subject.extent), n));
   }
+  return files;
 }
 
 }  // namespace plumvane

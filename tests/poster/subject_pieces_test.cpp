@@ -63,7 +63,11 @@ class SubjectPieces : public ::testing::Test {
     SubjectMasks found = findSubjectMasks(vision, bitmap.view(), run);
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    writeSubjectPieces(run, decideSubjects(std::move(found.masks), run));
+    const std::vector<Subject> subjects = decideSubjects(std::move(found.masks), run);
+    const SubjectPieceFiles files =
+        writeSubjectPieces(run, subjects, cutOutSubjects(run, subjects));
+    EXPECT_FALSE(files.failure);
+    for (const std::string& line : files.lines) std::printf("%s\n", line.c_str());
     Output o;
     o.out = ::testing::internal::GetCapturedStdout();
     o.err = ::testing::internal::GetCapturedStderr();
