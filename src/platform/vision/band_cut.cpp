@@ -159,7 +159,7 @@ void keepWhole(const cv::Mat& held, cv::Mat& cutInside, int longest) {
 
 }  // namespace
 
-Mask cutAlongOutline(const BitmapView& picture, const Mask& refined, double mapPixel) {
+Mask cutAlongOutline(const BitmapView& picture, Mask refined, double mapPixel) {
   if (refined.isEmpty() || picture.width < 16 || picture.height < 16) return refined;
   const double scale = std::min(1.0, workSide / std::max(picture.width, picture.height));
   const cv::Size work(std::max(1, int(std::lround(picture.width * scale))),
@@ -230,10 +230,12 @@ Mask cutAlongOutline(const BitmapView& picture, const Mask& refined, double mapP
   cv::GaussianBlur(weight, weight, cv::Size(), seamSoftness);
   weight.setTo(0, givenBack);
   cv::resize(weight, weight, cv::Size(picture.width, picture.height), 0, 0, cv::INTER_LINEAR);
-  Mask result = refined;
-  cv::Mat out = asMat(result);
-  out += weight.mul(asMat(again) - out);
-  return result;
+  // In place: at a photo's size, every whole-mask temporary costs tens of megabytes.
+  const float* w = weight.ptr<float>();
+  for (size_t i = 0; i < refined.values.size(); ++i) {
+    refined.values[i] += w[i] * (again.values[i] - refined.values[i]);
+  }
+  return refined;
 }
 
 }  // namespace plumvane

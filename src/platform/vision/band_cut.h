@@ -12,6 +12,6 @@ namespace plumvane {
 // moves it, a second refinement from the cut places it on the picture's pixels, and elsewhere
 // the refined mask stands. `mapPixel` is how many picture pixels a pixel of the model's map
 // covers.
-Mask cutAlongOutline(const BitmapView& picture, const Mask& refined, double mapPixel);
+Mask cutAlongOutline(const BitmapView& picture, Mask refined, double mapPixel);
 
 }  // namespace plumvane
