@@ -35,11 +35,9 @@ void cutout(const std::string& picturePath, const std::string& target, Vision& v
   const bool found = mask.has_value();
   Image result = std::move(*picture);
   if (found) {
-    const Image alpha = grey(maskImage(*mask), pictureRect);
-    mask.reset();
     // The soft edge in the subject's own colour, not mixed with the background it leaves.
-    useSubjectColours(result, alpha);
-    result = withAlpha(std::move(result), alpha, pictureRect);
+    useSubjectColours(result, *mask);
+    result = withAlpha(std::move(result), *mask, pictureRect);
   }
 
   const std::vector<uint8_t> bytes = renderStraightRgba8(result);

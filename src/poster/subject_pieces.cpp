@@ -48,7 +48,7 @@ std::vector<cv::Mat> cutOutSubjects(const PosterRun& run, const std::vector<Subj
     const Rect around = intersection(outset(e, edgeMargin, edgeMargin), run.working.extent());
     Image part = crop(run.working, around);
     const Image partMask = crop(subjects[i].mask, around);
-    useSubjectColours(part, partMask);
+    useSubjectColours(part, coverageOf(partMask));
     const Image cutout = withAlpha(crop(std::move(part), e), crop(partMask, e), e);
     if (cutout.isEmpty()) continue;
     cutouts[i] = cv::Mat(cutout.height, cutout.width, CV_8UC4);

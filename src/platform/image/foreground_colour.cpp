@@ -175,10 +175,12 @@ Colour straight(const Pixel& p) {
 
 }  // namespace
 
-void useSubjectColours(Image& picture, const Image& mask) {
-  if (picture.isEmpty() || mask.extent() != picture.extent()) return;
+void useSubjectColours(Image& picture, const Mask& map) {
+  if (picture.isEmpty() || map.width != picture.width || map.height != picture.height) return;
   const int width = picture.width, height = picture.height;
-  auto coverage = [&](int x, int y) { return mask.at(x, y).r; };
+  auto coverage = [&](int x, int y) {
+    return std::clamp(map.values[size_t(y) * size_t(width) + size_t(x)], 0.0f, 1.0f);
+  };
 
   // The pixels whose colour is written, their bounding box and the tiles that hold them.
   const int tilesAcross = (width + tileSide - 1) / tileSide;
@@ -205,7 +207,7 @@ void useSubjectColours(Image& picture, const Image& mask) {
   const cv::Size coarseSize(std::max(1, int(std::lround(box.width * scale))),
                             std::max(1, int(std::lround(box.height * scale))));
   const cv::Mat pixels(height, width, CV_32FC4, picture.pixels.data());
-  const cv::Mat coverages(height, width, CV_32FC4, const_cast<Pixel*>(mask.pixels.data()));
+  const cv::Mat coverages(height, width, CV_32F, const_cast<float*>(map.values.data()));
   cv::Mat small, smallMask;
   cv::resize(pixels(box), small, coarseSize, 0, 0, cv::INTER_AREA);
   cv::resize(coverages(box), smallMask, coarseSize, 0, 0, cv::INTER_AREA);
@@ -214,7 +216,7 @@ void useSubjectColours(Image& picture, const Image& mask) {
     for (int x = 0; x < coarseSize.width; ++x) {
       const cv::Vec4f p = small.at<cv::Vec4f>(y, x);
       image.at<Colour>(y, x) = straight(Pixel{p[0], p[1], p[2], p[3]});
-      alpha.at<float>(y, x) = smallMask.at<cv::Vec4f>(y, x)[0];
+      alpha.at<float>(y, x) = std::clamp(smallMask.at<float>(y, x), 0.0f, 1.0f);
     }
   }
   cv::Mat fore, back;

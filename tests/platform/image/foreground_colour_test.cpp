@@ -26,10 +26,9 @@ Image imageOf(const cv::Mat& rgb) {
   return image;
 }
 
-Image alphaOf(const cv::Mat& coverage) {
-  return grey(maskImage(Mask{coverage.cols, coverage.rows,
-                             std::vector<float>(coverage.begin<float>(), coverage.end<float>())}),
-              Rect{0, 0, double(coverage.cols), double(coverage.rows)});
+Mask alphaOf(const cv::Mat& coverage) {
+  return Mask{coverage.cols, coverage.rows,
+              std::vector<float>(coverage.begin<float>(), coverage.end<float>())};
 }
 
 // 8-bit values, as files hold them, back in 0..1.
@@ -138,7 +137,8 @@ TEST(SubjectColours, TheSameHoweverTheTilesAreShared) {
     }
   }
   coverage = quantised(coverage);
-  const Image picture = imageOf(rgb), alpha = alphaOf(coverage);
+  const Image picture = imageOf(rgb);
+  const Mask alpha = alphaOf(coverage);
   Image shared = picture;
   useSubjectColours(shared, alpha);
   const int threads = cv::getNumThreads();
