@@ -43,9 +43,13 @@ struct Workspace {
   cv::Mat colours;    // CV_32FC3, the mean colour of each cell within reach of the band
   cv::Mat decided;    // CV_32F, a band cell's coverage as its colour says
   cv::Mat trust;      // CV_32F, how far that is to be trusted; 0 off the band
-  cv::Mat pairs;      // CV_32FC(6), the background and foreground colours that explain a cell
   cv::Mat edge;       // CV_8U, 1 on band cells where the decided edge runs
-  std::vector<cv::Point> bandCells;
+  std::vector<cv::Point> bandCells;  // row by row, left to right
+  std::vector<size_t> rowStarts;     // where each row of the grid starts in bandCells
+  // The background and foreground colours that explain each band cell, in bandCells' order:
+  // only the band has them, and a grid of them at a 12-megapixel photo's own size (the outline's
+  // second pass) took 288 MB.
+  std::vector<cv::Vec6f> pairs;
 };
 
 cv::Vec3f colourOf(const uint8_t* pixel) {
@@ -100,7 +104,7 @@ const std::vector<cv::Point>& nearestFirst() {
 // is that side's own, as inside a textured subject.
 void decideBand(Workspace& w) {
   w.trust.create(w.side.size(), CV_32F);
-  w.pairs.create(w.side.size(), CV_32FC(6));
+  w.pairs.resize(w.bandCells.size());
   w.trust.setTo(0);
   const std::vector<cv::Point>& offsets = nearestFirst();
   cv::parallel_for_(cv::Range(0, int(w.bandCells.size())), [&](const cv::Range& range) {
@@ -154,7 +158,7 @@ void decideBand(Workspace& w) {
       // Trusted as far as the two sides differ and the mix explains the colour.
       w.trust.at<float>(cell) = std::min(1.0f, 2 * spread / (spread + 4 * (best.off + sameColour)));
       w.decided.at<float>(cell) = best.along;
-      w.pairs.at<cv::Vec6f>(cell) = cv::Vec6f(b[0], b[1], b[2], f[0], f[1], f[2]);
+      w.pairs[size_t(i)] = cv::Vec6f(b[0], b[1], b[2], f[0], f[1], f[2]);
     }
   });
 }
@@ -262,7 +266,9 @@ void markBand(Workspace& w, const Mask& map, cv::Size grid) {
   w.side.create(grid, CV_8U);
   w.decided.create(grid, CV_32F);  // the map's side until the colour decides
   w.bandCells.clear();
+  w.rowStarts.resize(size_t(grid.height));
   for (int y = 0; y < grid.height; ++y) {
+    w.rowStarts[size_t(y)] = w.bandCells.size();
     const float* coverage = w.coverage.ptr<float>(y);
     const uint8_t* outline = w.outline.ptr<uint8_t>(y);
     uint8_t* side = w.side.ptr<uint8_t>(y);
@@ -297,19 +303,20 @@ void refinePixels(const Workspace& w, const BitmapView& picture, int step, float
       const float* steepness = w.steepness.ptr<float>(cy);
       const float* ownTrust = w.trust.ptr<float>(cy);
       const float* ownDecided = w.decided.ptr<float>(cy);
-      const cv::Vec6f* pairs = w.pairs.ptr<cv::Vec6f>(cy);
+      const cv::Vec6f* pairs = w.pairs.data() + w.rowStarts[size_t(cy)];  // the row's band cells
       const Lerp& v = down[size_t(y)];
       const float* trust[2] = {w.trust.ptr<float>(v.first), w.trust.ptr<float>(v.second)};
       const float* decided[2] = {w.decided.ptr<float>(v.first), w.decided.ptr<float>(v.second)};
       for (int cx = 0; cx < grid.width; ++cx) {
         if (side[cx] != band) continue;
+        const cv::Vec6f& cellPair = *pairs++;
         // A plateau where the model hesitates (thin hair, a veil) keeps its value.
         const float ramp =
             std::clamp((steepness[cx] - flatRamp) / (steepRamp - flatRamp), 0.0f, 1.0f);
         const float sharpen = 1 + (stretch - 1) * ramp;
         const bool pure = ownDecided[cx] == 0.0f || ownDecided[cx] == 1.0f;
         const bool mixes = edge[cx] && ownTrust[cx] > 0;
-        const cv::Vec6f pair = mixes ? pairs[cx] : cv::Vec6f();
+        const cv::Vec6f pair = mixes ? cellPair : cv::Vec6f();
         const cv::Vec3f b(pair[0], pair[1], pair[2]), f(pair[3], pair[4], pair[5]);
         const float spread = squaredDistance(f, b);
         for (int x = cx * step; x < std::min(picture.width, (cx + 1) * step); ++x) {
