@@ -102,7 +102,12 @@ const std::vector<cv::Point>& nearestFirst() {
 // several colours (a ladybird's red, black and white); a mix rather than a choice, because hair,
 // fur and anti-aliased rims are mixes. A colour that one side matches about as well as the mix
 // is that side's own, as inside a textured subject.
-void decideBand(Workspace& w) {
+void decideBand(Workspace& w, const BitmapView& picture, int step) {
+  // A cell's mean colour; a cell of one pixel is that pixel, read where it lies.
+  const auto colourAt = [&](cv::Point at) {
+    return step == 1 ? colourOf(picture.pixels + size_t(at.y) * picture.rowBytes + size_t(at.x) * 4)
+                     : w.colours.at<cv::Vec3f>(at);
+  };
   w.trust.create(w.side.size(), CV_32F);
   w.pairs.resize(w.bandCells.size());
   w.trust.setTo(0);
@@ -118,11 +123,11 @@ void decideBand(Workspace& w) {
         if (at.x < 0 || at.y < 0 || at.x >= w.side.cols || at.y >= w.side.rows) continue;
         const uint8_t s = w.side.at<uint8_t>(at);
         if (s == band || samples[s - 1].size() == samplesPerSide) continue;
-        samples[s - 1].push_back(w.colours.at<cv::Vec3f>(at));
+        samples[s - 1].push_back(colourAt(at));
         if (samples[0].size() == samplesPerSide && samples[1].size() == samplesPerSide) break;
       }
       if (samples[0].empty() || samples[1].empty()) continue;
-      const cv::Vec3f colour = w.colours.at<cv::Vec3f>(cell);
+      const cv::Vec3f colour = colourAt(cell);
       // The sample of each side nearest the colour: a colour that one side matches about as
       // well as any mix is that side's own, as inside a textured subject.
       float pure[2] = {HUGE_VALF, HUGE_VALF};
@@ -223,6 +228,9 @@ Mask firmed(Mask map) {
 // The mean colour of each cell that the band's decisions read: the band's cells and the cells
 // within the sample reach of them. Only those: the band is a small part of the picture.
 void cellColours(Workspace& w, const BitmapView& picture, int step) {
+  // Cells of one pixel are read from the picture: their grid at a 12-megapixel photo's own size
+  // (the outline's second pass) took 144 MB.
+  if (step == 1) return;
   cv::dilate(w.side == band, w.needed,
              cv::getStructuringElement(cv::MORPH_RECT,
                                        cv::Size(2 * sampleReach + 1, 2 * sampleReach + 1)));
@@ -362,7 +370,7 @@ Mask refinedMask(const BitmapView& picture, const Mask& coarse) {
   markBand(w, map, grid);
   if (w.bandCells.empty()) return refined;
   cellColours(w, picture, step);
-  decideBand(w);
+  decideBand(w, picture, step);
   findEdge(w);
   refinePixels(w, picture, step, float(stretch), refined);
   return refined;
