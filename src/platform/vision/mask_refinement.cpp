@@ -43,9 +43,13 @@ struct Workspace {
   cv::Mat colours;    // CV_32FC3, the mean colour of each cell within reach of the band
   cv::Mat decided;    // CV_32F, a band cell's coverage as its colour says
   cv::Mat trust;      // CV_32F, how far that is to be trusted; 0 off the band
-  cv::Mat pairs;      // CV_32FC(6), the background and foreground colours that explain a cell
   cv::Mat edge;       // CV_8U, 1 on band cells where the decided edge runs
-  std::vector<cv::Point> bandCells;
+  std::vector<cv::Point> bandCells;  // row by row, left to right
+  std::vector<size_t> rowStarts;     // where each row of the grid starts in bandCells
+  // The background and foreground colours that explain each band cell, in bandCells' order:
+  // only the band has them, and a grid of them at a 12-megapixel photo's own size (the outline's
+  // second pass) took 288 MB.
+  std::vector<cv::Vec6f> pairs;
 };
 
 cv::Vec3f colourOf(const uint8_t* pixel) {
@@ -98,9 +102,14 @@ const std::vector<cv::Point>& nearestFirst() {
 // several colours (a ladybird's red, black and white); a mix rather than a choice, because hair,
 // fur and anti-aliased rims are mixes. A colour that one side matches about as well as the mix
 // is that side's own, as inside a textured subject.
-void decideBand(Workspace& w) {
+void decideBand(Workspace& w, const BitmapView& picture, int step) {
+  // A cell's mean colour; a cell of one pixel is that pixel, read where it lies.
+  const auto colourAt = [&](cv::Point at) {
+    return step == 1 ? colourOf(picture.pixels + size_t(at.y) * picture.rowBytes + size_t(at.x) * 4)
+                     : w.colours.at<cv::Vec3f>(at);
+  };
   w.trust.create(w.side.size(), CV_32F);
-  w.pairs.create(w.side.size(), CV_32FC(6));
+  w.pairs.resize(w.bandCells.size());
   w.trust.setTo(0);
   const std::vector<cv::Point>& offsets = nearestFirst();
   cv::parallel_for_(cv::Range(0, int(w.bandCells.size())), [&](const cv::Range& range) {
@@ -114,11 +123,11 @@ void decideBand(Workspace& w) {
         if (at.x < 0 || at.y < 0 || at.x >= w.side.cols || at.y >= w.side.rows) continue;
         const uint8_t s = w.side.at<uint8_t>(at);
         if (s == band || samples[s - 1].size() == samplesPerSide) continue;
-        samples[s - 1].push_back(w.colours.at<cv::Vec3f>(at));
+        samples[s - 1].push_back(colourAt(at));
         if (samples[0].size() == samplesPerSide && samples[1].size() == samplesPerSide) break;
       }
       if (samples[0].empty() || samples[1].empty()) continue;
-      const cv::Vec3f colour = w.colours.at<cv::Vec3f>(cell);
+      const cv::Vec3f colour = colourAt(cell);
       // The sample of each side nearest the colour: a colour that one side matches about as
       // well as any mix is that side's own, as inside a textured subject.
       float pure[2] = {HUGE_VALF, HUGE_VALF};
@@ -154,7 +163,7 @@ void decideBand(Workspace& w) {
       // Trusted as far as the two sides differ and the mix explains the colour.
       w.trust.at<float>(cell) = std::min(1.0f, 2 * spread / (spread + 4 * (best.off + sameColour)));
       w.decided.at<float>(cell) = best.along;
-      w.pairs.at<cv::Vec6f>(cell) = cv::Vec6f(b[0], b[1], b[2], f[0], f[1], f[2]);
+      w.pairs[size_t(i)] = cv::Vec6f(b[0], b[1], b[2], f[0], f[1], f[2]);
     }
   });
 }
@@ -219,6 +228,9 @@ Mask firmed(Mask map) {
 // The mean colour of each cell that the band's decisions read: the band's cells and the cells
 // within the sample reach of them. Only those: the band is a small part of the picture.
 void cellColours(Workspace& w, const BitmapView& picture, int step) {
+  // Cells of one pixel are read from the picture: their grid at a 12-megapixel photo's own size
+  // (the outline's second pass) took 144 MB.
+  if (step == 1) return;
   cv::dilate(w.side == band, w.needed,
              cv::getStructuringElement(cv::MORPH_RECT,
                                        cv::Size(2 * sampleReach + 1, 2 * sampleReach + 1)));
@@ -262,7 +274,9 @@ void markBand(Workspace& w, const Mask& map, cv::Size grid) {
   w.side.create(grid, CV_8U);
   w.decided.create(grid, CV_32F);  // the map's side until the colour decides
   w.bandCells.clear();
+  w.rowStarts.resize(size_t(grid.height));
   for (int y = 0; y < grid.height; ++y) {
+    w.rowStarts[size_t(y)] = w.bandCells.size();
     const float* coverage = w.coverage.ptr<float>(y);
     const uint8_t* outline = w.outline.ptr<uint8_t>(y);
     uint8_t* side = w.side.ptr<uint8_t>(y);
@@ -297,19 +311,20 @@ void refinePixels(const Workspace& w, const BitmapView& picture, int step, float
       const float* steepness = w.steepness.ptr<float>(cy);
       const float* ownTrust = w.trust.ptr<float>(cy);
       const float* ownDecided = w.decided.ptr<float>(cy);
-      const cv::Vec6f* pairs = w.pairs.ptr<cv::Vec6f>(cy);
+      const cv::Vec6f* pairs = w.pairs.data() + w.rowStarts[size_t(cy)];  // the row's band cells
       const Lerp& v = down[size_t(y)];
       const float* trust[2] = {w.trust.ptr<float>(v.first), w.trust.ptr<float>(v.second)};
       const float* decided[2] = {w.decided.ptr<float>(v.first), w.decided.ptr<float>(v.second)};
       for (int cx = 0; cx < grid.width; ++cx) {
         if (side[cx] != band) continue;
+        const cv::Vec6f& cellPair = *pairs++;
         // A plateau where the model hesitates (thin hair, a veil) keeps its value.
         const float ramp =
             std::clamp((steepness[cx] - flatRamp) / (steepRamp - flatRamp), 0.0f, 1.0f);
         const float sharpen = 1 + (stretch - 1) * ramp;
         const bool pure = ownDecided[cx] == 0.0f || ownDecided[cx] == 1.0f;
         const bool mixes = edge[cx] && ownTrust[cx] > 0;
-        const cv::Vec6f pair = mixes ? pairs[cx] : cv::Vec6f();
+        const cv::Vec6f pair = mixes ? cellPair : cv::Vec6f();
         const cv::Vec3f b(pair[0], pair[1], pair[2]), f(pair[3], pair[4], pair[5]);
         const float spread = squaredDistance(f, b);
         for (int x = cx * step; x < std::min(picture.width, (cx + 1) * step); ++x) {
@@ -355,7 +370,7 @@ Mask refinedMask(const BitmapView& picture, const Mask& coarse) {
   markBand(w, map, grid);
   if (w.bandCells.empty()) return refined;
   cellColours(w, picture, step);
-  decideBand(w);
+  decideBand(w, picture, step);
   findEdge(w);
   refinePixels(w, picture, step, float(stretch), refined);
   return refined;

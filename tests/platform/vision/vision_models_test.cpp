@@ -1,7 +1,9 @@
 // The vision services on the installed models, checked loosely on real and drawn pictures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <opencv2/freetype.hpp>
@@ -9,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "edges.h"
 #include "edit_distance.h"
@@ -283,6 +286,42 @@ TEST(OptimizedModels, ACopyMapsAsItsModelAndAStaleOrDamagedOneIsPassedOver) {
 
   std::ofstream(optimizedModelFile(model), std::ios::trunc) << "not a model";
   EXPECT_EQ(mapOf(), truth);
+}
+
+// The installed copies, whose joined convolutions setup splits, map as their models do but for
+// the order of a few sums: the subject model on a photo, and the person detector on noise.
+TEST(OptimizedModels, InstalledCopiesMapAsTheirModels) {
+  namespace fs = std::filesystem;
+  const fs::path dir = testing::freshDirectory();
+  const Bitmap photo = bitmapOf(cv::imread(std::string(PLUMVANE_TESTDATA) + "/astronaut.png"));
+  cv::Mat noise(416, 416, CV_8UC3);
+  cv::randu(noise, 0, 256);
+  const Bitmap noisy = bitmapOf(noise);
+  InputFormat format;
+  format.mean = {0.485f, 0.456f, 0.406f};
+  format.std = {0.229f, 0.224f, 0.225f};
+  for (const auto& [file, picture, side] :
+       {std::tuple{"u2netp.onnx", &photo, 320}, std::tuple{"nanodet.onnx", &noisy, 416}}) {
+    ASSERT_TRUE(fs::exists(optimizedModelFile(modelsDirectory() / file))) << file;
+    fs::copy_file(modelsDirectory() / file, dir / file);  // alone, without its copy
+    const Tensor input = modelInput(picture->view(), format, side, side);
+    const auto copy = OnnxModel(modelsDirectory() / file, 1).run(input);
+    const auto model = OnnxModel(dir / file, 1).run(input);
+    ASSERT_TRUE(copy && model) << file;
+    ASSERT_EQ(copy->size(), model->size()) << file;
+    float largest = 0, worst = 0;
+    for (size_t i = 0; i < copy->size(); ++i) {
+      const std::vector<float>& a = (*copy)[i].values;
+      const std::vector<float>& b = (*model)[i].values;
+      ASSERT_EQ(a.size(), b.size()) << file;
+      for (size_t k = 0; k < a.size(); ++k) {
+        largest = std::max(largest, std::abs(b[k]));
+        worst = std::max(worst, std::abs(a[k] - b[k]));
+      }
+    }
+    EXPECT_GT(largest, 0.1f) << file;  // a map with something in it
+    EXPECT_LE(worst, 1e-4f * std::max(1.0f, largest)) << file;
+  }
 }
 
 }  // namespace
