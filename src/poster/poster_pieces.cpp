@@ -79,7 +79,8 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   SubjectMasks found = findSubjectMasks(vision, workingBitmap.view(), run);
   const std::vector<TextRegion> regions = findTextRegions(vision, workingBitmap.view());
   std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
-  SubjectMasks kept = withoutLettering(std::move(found), regions, inks, run);
+  SubjectMasks kept = wholeOnFlatBackdrop(withoutLettering(std::move(found), regions, inks, run),
+                                          regions, inks, run);
   leaveSubjectsTheirText(inks, regions, kept.subjectUnion);
   kept.subjectUnion = Image{};
   const std::vector<Subject> subjects = decideSubjects(std::move(kept.masks), run);

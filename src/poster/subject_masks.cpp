@@ -88,6 +88,54 @@ double outlineOnEdges(const Image& mask, const std::vector<uint8_t>& inText,
 }
 
 // The masks' pixel-wise maximum. The masks are opaque grey images of the working image's extent.
+// A backdrop is one flat colour over at least this share of the picture; a pixel belongs to it
+// within `backdropLevels` of that colour (8-bit levels, most different channel), and stands out
+// from it at `shapeLevels` or more.
+constexpr double backdropShare = 0.4;
+constexpr int backdropLevels = 12;
+constexpr int shapeLevels = 24;
+// A shape is taken whole when at least this share of it is a subject's (coverage of a half or
+// more), and when it is at least this share of the picture: specks are left as they are.
+constexpr double coveredShare = 0.5;
+constexpr double leastShape = 1e-3;
+
+// The largest difference of two colours over their channels.
+int colourDistance(const uint8_t* a, const cv::Vec3i& b) {
+  return std::max({std::abs(a[0] - b[0]), std::abs(a[1] - b[1]), std::abs(a[2] - b[2])});
+}
+
+// The flat colour that most of the picture (8-bit RGB) outside the subjects has, if it covers at
+// least `backdropShare` of the picture: the commonest colour, in steps of 8 levels, of the flat
+// pixels, then the mean of the pixels near it.
+std::optional<cv::Vec3i> flatBackdrop(const cv::Mat& rgb, const std::vector<Image>& masks) {
+  cv::Mat grey, contrast;
+  cv::cvtColor(rgb, grey, cv::COLOR_RGB2GRAY);
+  cv::morphologyEx(grey, contrast, cv::MORPH_GRADIENT, cv::Mat());
+  std::vector<int> counts(32 * 32 * 32, 0);
+  for (size_t p = 0; p < rgb.total(); ++p) {
+    if (contrast.data[p] > flatContrast) continue;
+    if (std::any_of(masks.begin(), masks.end(),
+                    [&](const Image& mask) { return mask.pixels[p].r >= 0.1f; }))
+      continue;
+    const uint8_t* c = rgb.data + p * 3;
+    ++counts[size_t(c[0] / 8) * 1024 + size_t(c[1] / 8) * 32 + size_t(c[2] / 8)];
+  }
+  const size_t mode = size_t(std::max_element(counts.begin(), counts.end()) - counts.begin());
+  const cv::Vec3i guess(int(mode / 1024) * 8 + 4, int(mode / 32 % 32) * 8 + 4,
+                        int(mode % 32) * 8 + 4);
+  cv::Vec3d sum(0, 0, 0);
+  size_t near = 0;
+  for (size_t p = 0; p < rgb.total(); ++p) {
+    const uint8_t* c = rgb.data + p * 3;
+    if (colourDistance(c, guess) >= backdropLevels) continue;
+    sum += cv::Vec3d(c[0], c[1], c[2]);
+    ++near;
+  }
+  if (double(near) < backdropShare * double(rgb.total())) return std::nullopt;
+  return cv::Vec3i(int(std::lround(sum[0] / double(near))), int(std::lround(sum[1] / double(near))),
+                   int(std::lround(sum[2] / double(near))));
+}
+
 Image unionOf(const std::vector<Image>& masks, const PosterRun& run) {
   if (masks.empty()) return solidImage(blackColour, run.working.extent());
   Image u = masks.front();
@@ -111,6 +159,60 @@ SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& r
   }
   found.subjectUnion = unionOf(found.masks, run);
   return found;
+}
+
+SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const std::vector<TextRegion>& regions,
+                                 const std::vector<std::optional<TextInk>>& inks,
+                                 const PosterRun& run) {
+  if (subjects.masks.empty()) return subjects;
+  const int W = run.working.width, H = run.working.height;
+  const std::vector<uint8_t> bytes = renderRgba8(run.working, run.working.extent());
+  cv::Mat rgb;
+  cv::cvtColor(cv::Mat(H, W, CV_8UC4, const_cast<uint8_t*>(bytes.data())), rgb, cv::COLOR_RGBA2RGB);
+  const std::optional<cv::Vec3i> backdrop = flatBackdrop(rgb, subjects.masks);
+  if (!backdrop) return subjects;
+
+  // The shapes: what stands out from the backdrop, the lines' strokes and rims left out, so that
+  // lettering touching a photo does not join it.
+  cv::Mat shapes(H, W, CV_8U);
+  for (size_t p = 0; p < rgb.total(); ++p) {
+    shapes.data[p] = colourDistance(rgb.data + p * 3, *backdrop) >= shapeLevels ? 255 : 0;
+  }
+  for (size_t i = 0; i < regions.size(); ++i) {
+    if (!inks[i]) continue;
+    const TextInk& ink = *inks[i];
+    const cv::Rect area =
+        cv::Rect(int(ink.rect.x), int(ink.rect.y), ink.w, ink.h) & cv::Rect(0, 0, W, H);
+    for (int y = area.y; y < area.y + area.height; ++y) {
+      for (int x = area.x; x < area.x + area.width; ++x) {
+        const size_t at = size_t(y - int(ink.rect.y)) * size_t(ink.w) + size_t(x - int(ink.rect.x));
+        if (ink.hole[at]) shapes.at<uint8_t>(y, x) = 0;
+      }
+    }
+  }
+  cv::Mat labels;
+  const int count = cv::connectedComponents(shapes, labels, 8, CV_32S);
+  std::vector<size_t> area(size_t(count), 0);
+  for (size_t p = 0; p < rgb.total(); ++p) ++area[size_t(labels.ptr<int>()[p])];
+
+  bool grown = false;
+  for (Image& mask : subjects.masks) {
+    std::vector<size_t> covered(size_t(count), 0);
+    for (size_t p = 0; p < rgb.total(); ++p)
+      covered[size_t(labels.ptr<int>()[p])] += mask.pixels[p].r >= 0.5f;
+    std::vector<uint8_t> whole(size_t(count), 0);
+    for (size_t l = 1; l < size_t(count); ++l) {
+      whole[l] = double(area[l]) >= leastShape * double(rgb.total()) &&
+                 double(covered[l]) >= coveredShare * double(area[l]) && covered[l] < area[l];
+    }
+    for (size_t p = 0; p < rgb.total(); ++p) {
+      if (!whole[size_t(labels.ptr<int>()[p])] || mask.pixels[p].r >= 1) continue;
+      mask.pixels[p] = Pixel{1, 1, 1, 1};
+      grown = true;
+    }
+  }
+  if (grown) subjects.subjectUnion = unionOf(subjects.masks, run);
+  return subjects;
 }
 
 SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegion>& regions,

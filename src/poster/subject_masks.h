@@ -39,4 +39,14 @@ SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegio
                               const std::vector<std::optional<TextInk>>& inks,
                               const PosterRun& run);
 
+// On a designed backdrop, each subject taken whole: where most of the picture is one flat colour
+// (a poster's ground), the picture's shapes are what stands out from it, and a shape that a
+// subject's mask covers for the most part (a photo in a frame, a disc, a diamond) belongs to
+// that subject all of it, its parts the segmenter missed included. Otherwise those parts would
+// stay on the plate as fragments of the photo, and its fill would be drawn from them. The
+// lettering of the lines (inks holds one element per region) is never taken.
+SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const std::vector<TextRegion>& regions,
+                                 const std::vector<std::optional<TextInk>>& inks,
+                                 const PosterRun& run);
+
 }  // namespace plumvane

@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/image/image_ops.h"
+#include "poster/subject_masks.h"
 
 namespace plumvane {
 namespace {
@@ -198,6 +199,61 @@ TEST(Plate, AHoleAtTheBorderIsFilledWithoutDarkening) {
       reconstructPlate(run, {Subject{maskOver(run, figure), std::nullopt, true}}, {});
   const cv::Mat plated = pictureOf(plate.plate);
   EXPECT_LE(meanError(plated, cv::Mat(400, 600, CV_8UC3, ground), figure), 1.0);
+}
+
+TEST(Plate, APhotoInAFrameComesOffWholeWhenTheSegmenterCoversMostOfIt) {
+  // A photo in a diamond on a flat ground, a dark bar of lettering touching its corner; the
+  // segmenter's mask misses the diamond's lowest quarter, which stayed on the plate as a piece of
+  // the photo, the fill around it drawn from it.
+  const cv::Scalar ground(30, 150, 245);
+  cv::Mat poster(600, 800, CV_8UC3, ground);
+  cv::Mat diamond(600, 800, CV_8U, cv::Scalar(0));
+  const std::vector<cv::Point> corners = {{400, 80}, {620, 300}, {400, 520}, {180, 300}};
+  cv::fillConvexPoly(diamond, corners, 255, cv::LINE_AA);
+  photo("astronaut.png", {800, 600}, 0).copyTo(poster, diamond > 127);
+  const cv::Rect bar(620, 292, 120, 16);
+  poster(bar).setTo(cv::Scalar(20, 20, 20));
+  cv::Mat partial = diamond.clone();
+  partial.rowRange(410, 600).setTo(0);
+  const TextRegion line{Rect{610, 280, 140, 40}, Rect{620, 292, 120, 16}, "bar", {}};
+  TextInk ink;
+  ink.rect = line.rect;
+  ink.w = 140;
+  ink.h = 40;
+  ink.hole.assign(140 * 40, 0);
+  for (int y = bar.y - 2; y < bar.br().y + 2; ++y)
+    for (int x = bar.x - 2; x < bar.br().x + 2; ++x)
+      ink.hole[size_t((y - 280) * 140 + x - 610)] = 255;
+
+  const PosterRun run = runOver(poster);
+  SubjectMasks found{{maskOver(run, partial)}, {}};
+  found = wholeOnFlatBackdrop(std::move(found), {line}, {ink}, run);
+  ASSERT_EQ(found.masks.size(), 1u);
+  const Image& whole = found.masks[0];
+  int missed = 0, taken = 0;
+  for (int y = 0; y < 600; ++y) {
+    for (int x = 0; x < 800; ++x) {
+      const float m = whole.at(x, y).r;
+      missed += diamond.at<uint8_t>(y, x) == 255 && m < 0.5f;
+      taken += diamond.at<uint8_t>(y, x) == 0 && m >= 0.5f;
+    }
+  }
+  EXPECT_EQ(missed, 0) << "the diamond's lowest quarter is the subject's too";
+  EXPECT_LE(taken, 400) << "neither the ground nor the lettering touching the photo";
+  const Plate plate = reconstructPlate(run, {Subject{whole, std::nullopt, true}}, {});
+  const cv::Mat expected(600, 800, CV_8UC3, ground);
+  EXPECT_LE(meanError(pictureOf(plate.plate), expected, diamond > 0), 2.0);
+
+  // On a photo there is no ground to read shapes against, and a shape covered less than half
+  // is not taken: the masks stay as they came.
+  const PosterRun onPhoto = runOver(photo("coffee.png", {800, 600}, 0));
+  cv::Mat third = diamond.clone();
+  third.rowRange(220, 600).setTo(0);
+  for (const auto& [over, mask] : {std::pair{&onPhoto, partial}, {&run, third}}) {
+    const Image before = maskOver(*over, mask);
+    SubjectMasks kept = wholeOnFlatBackdrop(SubjectMasks{{before}, {}}, {}, {}, *over);
+    EXPECT_TRUE(kept.masks[0].pixels == before.pixels);
+  }
 }
 
 }  // namespace
