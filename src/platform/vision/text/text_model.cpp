@@ -9,12 +9,16 @@
 // `sureConfidence`), that reading is the line's: on Chinese and Japanese lines, which it reads
 // as nonsense, its confidence stays below 0.5. Otherwise, and for a line the classifier
 // takes for upside down (read both ways), PP-OCR reads the line; a reading that holds a CJK
-// character stands. For any other line the Latin model's reading is taken when it holds a
-// character beyond ASCII with a confidence of at least `leastConfidence`, and PP-OCR's reading
-// stands when it doesn't: on English lines PP-OCR reads as well or better, and below that
-// confidence the Latin model has met what it reads badly. A Latin reading taken so keeps
-// PP-OCR's plain words (see withPlainWordsFrom), and is passed over when it holds under nine
-// tenths of PP-OCR's characters: it has left out words. Measured on real screenshots and
+// character PP-OCR is fairly sure of stands. For any other line the Latin model's reading counts
+// when its confidence is at least `leastConfidence` (below it the Latin model has met what it
+// reads badly): it is taken whole when PP-OCR reads something but is less sure of it than that
+// and than the Latin model (where PP-OCR reads nothing, the box holds a fragment of ink), or when
+// it holds a character beyond ASCII; otherwise PP-OCR's reading stands, with the letters PP-OCR
+// doubts read from the Latin model's reading (see withDoubtsReadFrom): on English lines PP-OCR
+// reads as well or better, but in display faces it confuses letters the Latin model reads
+// plainly. A Latin reading with characters beyond ASCII keeps PP-OCR's plain words (see
+// withPlainWordsFrom), and is passed over when it holds under nine tenths of PP-OCR's
+// characters: it has left out words. Measured on real screenshots and
 // printed pages, English lines and lines in eleven Latin-script languages in real fonts
 // (bench/text_bench.sh), no group is read worse than by PP-OCR alone, and the Latin-script
 // lines are read with under a fiftieth of PP-OCR's errors.
@@ -106,13 +110,23 @@ class OnnxText : public TextRecognizer {
         bool turned = false;
         decoded = line.upright ? read(view) : readBothWays(view, turned);
         if (!decoded) continue;
-        if (latin_ && !line.upright && !hasCjk(decoded->text)) {
+        const bool cjk = hasSureCjk(*decoded);
+        if (latin_ && !line.upright && !cjk) {
           latin = readLatin(pixels, lines[line.index], turned, picture.order).get();
         }
-        if (latin && !hasCjk(decoded->text) && latin->confidence >= models_.latinConfidence &&
-            !isAscii(latin->text) && !missesWords(latin->text, decoded->text)) {
-          decoded = DecodedText{
-              withPlainWordsFrom(tidiedText(latin->text), decoded->text), latin->confidence, {}};
+        if (latin && !cjk && latin->confidence >= models_.latinConfidence) {
+          const std::string latinText = tidiedText(latin->text);
+          if (!decoded->text.empty() && decoded->confidence < models_.latinConfidence &&
+              latin->confidence > decoded->confidence) {
+            decoded = DecodedText{latinText, latin->confidence, {}};
+          } else if (!isAscii(latinText) && !missesWords(latinText, decoded->text)) {
+            decoded =
+                DecodedText{withPlainWordsFrom(latinText, withDoubtsReadFrom(*decoded, latinText)),
+                            latin->confidence,
+                            {}};
+          } else {
+            decoded->text = withDoubtsReadFrom(*decoded, latinText);
+          }
         }
       }
       // A box whose crop reads as nothing (a fragment of ink beside a line) is no line.
@@ -209,7 +223,7 @@ class OnnxText : public TextRecognizer {
       return std::nullopt;
     }
     DecodedText decoded = ctcGreedyDecode(probabilities.values.data(), steps, classes, classes_);
-    if (!hasCjk(decoded.text)) {
+    if (!hasSureCjk(decoded)) {
       decoded.text =
           spacedFromInk(decoded, inkOf(crop, format.height, width), double(width) / steps);
     }
