@@ -136,6 +136,15 @@ TEST(TextDecoding, DoubtfulCaseComesFromTheLatinReading) {
             "No one knows");
   EXPECT_EQ(withDoubtsReadFrom(readingOf("KiSs", {{0, 0.91f, "k"}, {2, 0.62f, "s"}}), "kiss"),
             "Kiss");
+  // Without the Latin model: a doubtful letter takes the case of the rest of its word when that
+  // was the recogniser's second choice; a first letter is only made a capital.
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("turN to", {{3, 0.67f, "n"}})), "turn to");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("kNOWS", {{0, 0.6f, "K"}})), "KNOWS");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("Kiss", {{0, 0.6f, "k"}})), "Kiss");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("PIaNO", {{2, 0.86f, "A"}, {3, 0.79f, "w"}})),
+            "PIANO");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("turN", {{3, 0.95f, "n"}})), "turN");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("iPhone")), "iPhone");
   // A word the recogniser is sure of keeps its case, mixed or not.
   EXPECT_EQ(withDoubtsReadFrom(readingOf("on iPhone"), "on iphone"), "on iPhone");
   // Characters that don't follow the emissions one to one leave the reading as it is.

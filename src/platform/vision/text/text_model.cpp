@@ -228,6 +228,7 @@ class OnnxText : public TextRecognizer {
           spacedFromInk(decoded, inkOf(crop, format.height, width), double(width) / steps);
     }
     decoded.text = tidiedText(decoded.text);
+    if (!hasSureCjk(decoded)) decoded.text = withDoubtfulCaseOfItsWord(decoded);
     return decoded;
   }
 

@@ -154,19 +154,13 @@ bool sameButCase(const std::vector<char32_t>& a, const std::vector<char32_t>& b)
                     [](char32_t x, char32_t y) { return lowered(x) == lowered(y); });
 }
 
-}  // namespace
-
-bool hasSureCjk(const DecodedText& decoded) {
-  return std::any_of(decoded.emissions.begin(), decoded.emissions.end(),
-                     [](const auto& e) { return e.probability >= sureCjk && hasCjk(e.character); });
-}
-
-std::string withDoubtsReadFrom(const DecodedText& decoded, std::string_view latin) {
-  const std::vector<char32_t> ours = codePoints(decoded.text), theirs = codePoints(latin);
-  // Each character's probability, and the recogniser's second choice there; blanks, which the
-  // emissions needn't hold, are sure.
-  std::vector<float> sure(ours.size(), 1.0f);
-  std::vector<std::vector<char32_t>> second(ours.size());
+// Each of the code points `ours` of the decoded text: the recogniser's probability for it and
+// its second choice there; blanks, which the emissions needn't hold, are sure. False when the
+// characters and the emissions don't match one to one.
+bool choicesOf(const DecodedText& decoded, const std::vector<char32_t>& ours,
+               std::vector<float>& sure, std::vector<std::vector<char32_t>>& second) {
+  sure.assign(ours.size(), 1.0f);
+  second.assign(ours.size(), {});
   size_t e = 0;
   const auto skipBlanks = [&] {
     while (e < decoded.emissions.size() && isBlank(decoded.emissions[e].character)) ++e;
@@ -175,13 +169,60 @@ std::string withDoubtsReadFrom(const DecodedText& decoded, std::string_view lati
     if (ours[i] == ' ') continue;
     skipBlanks();
     if (e == decoded.emissions.size() || codePoints(decoded.emissions[e].character).size() != 1) {
-      return decoded.text;
+      return false;
     }
     second[i] = codePoints(decoded.emissions[e].runnerUp);
     sure[i] = decoded.emissions[e++].probability;
   }
   skipBlanks();
-  if (e != decoded.emissions.size()) return decoded.text;
+  return e == decoded.emissions.size();
+}
+
+char32_t otherCase(char32_t p) {
+  return isUpper(p) ? p + ('a' - 'A') : isLower(p) ? p - ('a' - 'A') : p;
+}
+
+}  // namespace
+
+std::string withDoubtfulCaseOfItsWord(const DecodedText& decoded) {
+  std::vector<char32_t> ours = codePoints(decoded.text);
+  std::vector<float> sure;
+  std::vector<std::vector<char32_t>> second;
+  if (!choicesOf(decoded, ours, sure, second)) return decoded.text;
+  for (size_t start = 0; start < ours.size();) {
+    size_t end = start;
+    while (end < ours.size() && ours[end] != ' ') ++end;
+    for (size_t k = start; k < end; ++k) {
+      const char32_t other = otherCase(ours[k]);
+      if (other == ours[k] || sure[k] >= doubtfulLetter || second[k] != std::vector{other}) {
+        continue;
+      }
+      // The word's other letters after its first, which may be a capital either way.
+      size_t inOtherCase = 0, inOwnCase = 0;
+      for (size_t j = start + 1; j < end; ++j) {
+        if (j == k || otherCase(ours[j]) == ours[j]) continue;
+        (isUpper(ours[j]) == isUpper(other) ? inOtherCase : inOwnCase) += 1;
+      }
+      const bool flip = inOtherCase > 0 && inOwnCase == 0 && (k > start || isUpper(other));
+      if (flip) ours[k] = other;
+    }
+    start = end + 1;
+  }
+  std::string text;
+  for (char32_t p : ours) appendUtf8(text, p);
+  return text;
+}
+
+bool hasSureCjk(const DecodedText& decoded) {
+  return std::any_of(decoded.emissions.begin(), decoded.emissions.end(),
+                     [](const auto& e) { return e.probability >= sureCjk && hasCjk(e.character); });
+}
+
+std::string withDoubtsReadFrom(const DecodedText& decoded, std::string_view latin) {
+  const std::vector<char32_t> ours = codePoints(decoded.text), theirs = codePoints(latin);
+  std::vector<float> sure;
+  std::vector<std::vector<char32_t>> second;
+  if (!choicesOf(decoded, ours, sure, second)) return decoded.text;
 
   // The edit distances between the readings' beginnings, then the alignment traced back.
   const size_t n = ours.size(), m = theirs.size();

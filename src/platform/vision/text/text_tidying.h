@@ -42,4 +42,11 @@ std::string withPlainWordsFrom(std::string_view latin, std::string_view other);
 inline constexpr float doubtfulLetter = 0.9f;
 std::string withDoubtsReadFrom(const DecodedText& decoded, std::string_view latin);
 
+// The recogniser's tidied reading (as above) with each letter it doubts, whose second choice was
+// the same letter in the other case, put in that case when the word's other letters after its
+// first are all in it ("turN" becomes "turn", "KNOWs" "KNOWS"); a word's first letter is only
+// made a capital. Letters that differ only in size (c, k, n, o, s, w...) are told apart by their
+// height beside the others, which the recogniser judges poorly in display faces.
+std::string withDoubtfulCaseOfItsWord(const DecodedText& decoded);
+
 }  // namespace plumvane
