@@ -90,7 +90,7 @@ DecodedText readingOf(const std::string& text, const std::vector<Doubt>& doubts 
   for (size_t i = 0; i < text.size(); ++index) {
     const auto lead = static_cast<unsigned char>(text[i]);
     const size_t length = lead < 0x80 ? 1 : lead >> 5 == 6 ? 2 : lead >> 4 == 14 ? 3 : 4;
-    DecodedText::Emission e{text.substr(i, length), 0, 0, 1.0f};
+    DecodedText::Emission e{text.substr(i, length), 0, 0, 1.0f, "", 0.0f};
     for (const Doubt& d : doubts) {
       if (d.at == index) {
         e.probability = d.probability;
@@ -190,7 +190,7 @@ std::string spacedLine(const std::string& letters, const std::vector<int>& width
   ink.inkHeight = inkHeight;
   for (size_t i = 0; i < letters.size(); ++i) {
     const int centre = int(ink.columns.size()) + widths[i] / 2;
-    decoded.emissions.push_back({letters.substr(i, 1), centre, centre});
+    decoded.emissions.push_back({letters.substr(i, 1), centre, centre, 1.0f, "", 0.0f});
     ink.columns.insert(ink.columns.end(), size_t(widths[i]), inkHeight);
     if (i < gaps.size()) ink.columns.insert(ink.columns.end(), size_t(gaps[i]), 0);
   }

@@ -35,7 +35,7 @@ DecodedText ctcGreedyDecode(const float* probabilities, int steps, int classes,
     const int best = int(std::max_element(row, row + classes) - row);
     if (best != previous && best != 0 && size_t(best) < characters.size()) {
       out.text += characters[size_t(best)];
-      out.emissions.push_back({characters[size_t(best)], t, t, row[best]});
+      out.emissions.push_back({characters[size_t(best)], t, t, row[best], "", 0.0f});
       if (const int other = runnerUp(row, best); other > 0) {
         out.emissions.back().runnerUp = characters[size_t(other)];
         out.emissions.back().runnerUpProbability = row[other];

@@ -188,8 +188,8 @@ std::optional<LatinReading> readLine(tesseract::TessBaseAPI& api, cv::Mat grey, 
       words && !words->Empty(tesseract::RIL_WORD)) {
     int first = grey.cols, last = 0;
     do {
-      int left, top, right, bottom;
-      if (!words->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom)) continue;
+      int left, right, above, below;
+      if (!words->BoundingBox(tesseract::RIL_WORD, &left, &above, &right, &below)) continue;
       first = std::min(first, left);
       last = std::max(last, right);
     } while (words->Next(tesseract::RIL_WORD));
