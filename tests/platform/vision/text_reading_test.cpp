@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <opencv2/imgproc.hpp>
 
@@ -178,6 +179,36 @@ TEST(TextDecoding, InkOfALineInTwoColoursHoldsBothInks) {
     EXPECT_EQ(missed, 0);
     const cv::Rect strokes = cv::boundingRect(stroke);
     EXPECT_NEAR(ink.inkHeight, strokes.height, 3);
+  }
+}
+
+TEST(TextDecoding, InkOfHeavyLettersTheBoxCutsIsToldOnTheirSurroundings) {
+  // Heavy dark letters on a light blue ground, the line's box cutting their tops and bottoms:
+  // within the box, ink is the larger part. Told apart on the line with its surroundings, the
+  // gaps between the letters are free of ink and the letters' columns full.
+  const cv::Scalar ground(200, 190, 100), ink(20, 20, 20);
+  cv::Mat surround(80, 200, CV_8UC3, ground);
+  const std::vector<std::pair<int, int>> letters = {{8, 40}, {46, 78}, {84, 116}, {140, 172}};
+  for (const auto& [from, to] : letters)
+    cv::rectangle(surround, cv::Point(from, 16), cv::Point(to - 1, 63), ink, cv::FILLED);
+  const cv::Rect line(0, 20, 200, 40);
+  for (const bool whole : {false, true}) {
+    SCOPED_TRACE(whole ? "with surroundings" : "the box alone");
+    const InkProfile profile =
+        whole ? inkProfile(surround, line) : inkProfile(surround(line).clone());
+    ASSERT_EQ(profile.columns.size(), size_t(line.width));
+    if (!whole) {
+      // Alone, the box's ground is taken for ink: the gaps are full.
+      EXPECT_GT(profile.columns[43], 0);
+      continue;
+    }
+    EXPECT_EQ(profile.inkHeight, line.height);
+    for (int x = 0; x < line.width; ++x) {
+      const bool inLetter = std::any_of(letters.begin(), letters.end(), [x](const auto& l) {
+        return x >= l.first && x < l.second;
+      });
+      EXPECT_EQ(profile.columns[size_t(x)], inLetter ? line.height : 0) << x;
+    }
   }
 }
 

@@ -81,8 +81,10 @@ class OnnxText : public TextRecognizer {
     std::vector<Rect> boxes;
     for (const auto& line : lines) boxes.push_back(line.box);
     struct Line {
-      size_t index;         // in `lines`
-      cv::Mat crop;         // as PP-OCR reads it
+      size_t index;      // in `lines`
+      cv::Mat crop;      // as PP-OCR reads it
+      cv::Mat surround;  // the crop with `margin` pixels of the picture around it
+      int margin = 0;
       bool upright = true;  // not taken for upside down by the line classifier
       std::future<std::optional<LatinReading>> latin;
     };
@@ -91,10 +93,18 @@ class OnnxText : public TextRecognizer {
       cv::Mat crop = uprightCrop(pixels, lines[i].corners);
       if (crop.empty()) continue;
       if (!models_.latin.empty() && !latin_) latin_.emplace(models_.latin);
-      Line line{i, crop, !mayBeUpsideDown(viewOf(crop, picture.order)), {}};
+      const int margin = int(std::lround(latinMargin * lines[i].height()));
+      Line line{i,
+                crop,
+                uprightCrop(pixels, lines[i].corners, margin),
+                margin,
+                !mayBeUpsideDown(viewOf(crop, picture.order)),
+                {}};
       // The Latin model loads, then reads the upright lines while the classifier and PP-OCR work
       // on the others.
-      if (latin_ && line.upright) line.latin = readLatin(pixels, lines[i], false, picture.order);
+      if (latin_ && line.upright) {
+        line.latin = readLatin(line.surround, margin, false, picture.order);
+      }
       found.push_back(std::move(line));
     }
 
@@ -108,11 +118,12 @@ class OnnxText : public TextRecognizer {
       } else {
         const BitmapView view = viewOf(line.crop, picture.order);
         bool turned = false;
-        decoded = line.upright ? read(view) : readBothWays(view, turned);
+        decoded = line.upright ? read(view, line.surround, line.margin)
+                               : readBothWays(view, line.surround, line.margin, turned);
         if (!decoded) continue;
         const bool cjk = hasSureCjk(*decoded);
         if (latin_ && !line.upright && !cjk) {
-          latin = readLatin(pixels, lines[line.index], turned, picture.order).get();
+          latin = readLatin(line.surround, line.margin, turned, picture.order).get();
         }
         if (latin && !cjk && latin->confidence >= models_.latinConfidence) {
           const std::string latinText = tidiedText(latin->text);
@@ -178,12 +189,10 @@ class OnnxText : public TextRecognizer {
   }
 
   // The line handed to the Latin model, cut with a margin, and turned over if it was read so.
-  std::future<std::optional<LatinReading>> readLatin(const cv::Mat& pixels,
-                                                     const DetectedLine& line, bool turned,
-                                                     BitmapView::Order order) {
-    const int margin = int(std::lround(latinMargin * line.height()));
-    cv::Mat crop = uprightCrop(pixels, line.corners, margin);
-    if (turned) cv::rotate(crop, crop, cv::ROTATE_180);
+  std::future<std::optional<LatinReading>> readLatin(const cv::Mat& surround, int margin,
+                                                     bool turned, BitmapView::Order order) {
+    cv::Mat crop = surround;
+    if (turned) cv::rotate(surround, crop, cv::ROTATE_180);
     return latin_->read(viewOf(crop, order), margin);
   }
 
@@ -199,18 +208,21 @@ class OnnxText : public TextRecognizer {
   // A line the classifier takes for upside down, read both ways: the reading with the higher
   // confidence is kept, as the classifier turns some upright lines over ("quiz" looks like
   // "zinb" turned). `turned` says whether that is the reading turned over.
-  std::optional<DecodedText> readBothWays(const BitmapView& crop, bool& turned) {
+  std::optional<DecodedText> readBothWays(const BitmapView& crop, const cv::Mat& surround,
+                                          int margin, bool& turned) {
     const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
                          crop.rowBytes);
-    cv::Mat over;
+    cv::Mat over, surroundOver;
     cv::rotate(pixels, over, cv::ROTATE_180);
-    std::optional<DecodedText> asIs = read(crop), turnedOver = read(viewOf(over, crop.order));
+    cv::rotate(surround, surroundOver, cv::ROTATE_180);
+    std::optional<DecodedText> asIs = read(crop, surround, margin),
+                               turnedOver = read(viewOf(over, crop.order), surroundOver, margin);
     turned = turnedOver && (!asIs || turnedOver->confidence > asIs->confidence);
     return turned ? turnedOver : asIs;
   }
 
-  // The line read as it stands.
-  std::optional<DecodedText> read(const BitmapView& crop) {
+  // The line read as it stands; `surround` is the crop with `margin` pixels around it.
+  std::optional<DecodedText> read(const BitmapView& crop, const cv::Mat& surround, int margin) {
     const InputFormat& format = models_.recognition.input;
     const double aspect = double(crop.width) / crop.height;
     const int width = int(format.height * std::max(320.0 / 48.0, aspect));
@@ -224,8 +236,8 @@ class OnnxText : public TextRecognizer {
     }
     DecodedText decoded = ctcGreedyDecode(probabilities.values.data(), steps, classes, classes_);
     if (!hasSureCjk(decoded)) {
-      decoded.text =
-          spacedFromInk(decoded, inkOf(crop, format.height, width), double(width) / steps);
+      decoded.text = spacedFromInk(decoded, inkOf(crop, surround, margin, format.height, width),
+                                   double(width) / steps);
     }
     decoded.text = tidiedText(decoded.text);
     if (!hasSureCjk(decoded)) decoded.text = withDoubtfulCaseOfItsWord(decoded);
@@ -233,15 +245,27 @@ class OnnxText : public TextRecognizer {
   }
 
   // The ink of the crop as the recogniser sees it: resized to its input height, at most `width`
-  // wide.
-  static InkProfile inkOf(const BitmapView& crop, int height, int width) {
+  // wide. When ink reaches both its top and its bottom row, the box cuts the letters, and may
+  // hold more ink than background: ink and background are then told apart on `surround`, the
+  // crop with `margin` pixels of the picture around it, resized alike.
+  static InkProfile inkOf(const BitmapView& crop, const cv::Mat& surround, int margin, int height,
+                          int width) {
+    const int resized = resizedWidth(crop, height, width);
     const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
                          crop.rowBytes);
     cv::Mat colour, small;
     cv::cvtColor(pixels, colour, cv::COLOR_BGRA2BGR);
-    cv::resize(colour, small, cv::Size(resizedWidth(crop, height, width), height), 0, 0,
-               cv::INTER_LINEAR);
-    return inkProfile(small);
+    cv::resize(colour, small, cv::Size(resized, height), 0, 0, cv::INTER_LINEAR);
+    InkProfile ink = inkProfile(small);
+    if (ink.inkHeight < height || margin <= 0 || surround.empty()) return ink;
+    const double across = double(resized) / crop.width, down = double(height) / crop.height;
+    cv::cvtColor(surround, colour, cv::COLOR_BGRA2BGR);
+    cv::resize(colour, small,
+               cv::Size(std::max(1, int(std::lround(surround.cols * across))),
+                        std::max(1, int(std::lround(surround.rows * down)))),
+               0, 0, cv::INTER_LINEAR);
+    return inkProfile(small, cv::Rect(int(std::lround(margin * across)),
+                                      int(std::lround(margin * down)), resized, height));
   }
 
   TextModels models_;
