@@ -43,8 +43,8 @@ struct TextModels {
 
   // The Latin-script model, a Tesseract traineddata file; empty when the description has none,
   // and PP-OCR reads every line. Its reading is a line's when its confidence is at least
-  // `latinSureConfidence` ("sureConfidence"), and replaces PP-OCR's when it holds a character
-  // beyond ASCII and its confidence is at least `latinConfidence` ("leastConfidence").
+  // `latinSureConfidence` ("sureConfidence"); below that, it counts beside PP-OCR's when its
+  // confidence is at least `latinConfidence` ("leastConfidence"; see text_model.cpp).
   std::filesystem::path latin;
   float latinConfidence = 0.5f;
   float latinSureConfidence = 0.85f;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <opencv2/imgproc.hpp>
 
@@ -34,6 +35,16 @@ TEST(TextDecoding, GreedyCtcCollapsesRepeatsAndDropsBlanks) {
   EXPECT_EQ(decoded.text, "aab ");
   // The first step of each kept run counts: 0.8, 1.0, 0.7, 0.9.
   EXPECT_NEAR(decoded.confidence, (0.8f + 1.0f + 0.7f + 0.9f) / 4, 1e-6);
+  // Each kept character's probability is the highest of its run, and its runner-up the
+  // likeliest other character at that step.
+  std::vector<float> probabilities;
+  std::string runnersUp;
+  for (const auto& e : decoded.emissions) {
+    probabilities.push_back(e.probability);
+    runnersUp += e.runnerUp;
+  }
+  EXPECT_EQ(probabilities, (std::vector<float>{0.8f, 1.0f, 0.9f, 0.9f}));
+  EXPECT_EQ(runnersUp, "bb a");
 
   const std::vector<float> blanks = {1, 0, 0, 0, 1, 0, 0, 0};
   EXPECT_EQ(ctcGreedyDecode(blanks.data(), 2, 4, classes).text, "");
@@ -61,6 +72,86 @@ TEST(TextDecoding, PlainWordsComeFromTheOtherReading) {
   EXPECT_EQ(withPlainWordsFrom("Straße gesperrt", "StraBe gesperrt"), "Straße gesperrt");
   // Words that don't pair up leave the Latin reading as it is.
   EXPECT_EQ(withPlainWordsFrom("Pas prévu", "Pas preuu Peu"), "Pas prévu");
+}
+
+// A character the recogniser doubts: where it is in the text, its probability, and the
+// recogniser's second choice there.
+struct Doubt {
+  size_t at;
+  float probability;
+  std::string runnerUp;
+};
+
+// A recogniser's reading of `text`, each character but blanks emitted with probability 1 but the
+// doubted ones.
+DecodedText readingOf(const std::string& text, const std::vector<Doubt>& doubts = {}) {
+  DecodedText decoded;
+  decoded.text = text;
+  size_t index = 0;
+  for (size_t i = 0; i < text.size(); ++index) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >> 5 == 6 ? 2 : lead >> 4 == 14 ? 3 : 4;
+    DecodedText::Emission e{text.substr(i, length), 0, 0, 1.0f, "", 0.0f};
+    for (const Doubt& d : doubts) {
+      if (d.at == index) {
+        e.probability = d.probability;
+        e.runnerUp = d.runnerUp;
+        e.runnerUpProbability = 1 - d.probability;
+      }
+    }
+    if (e.character != " ") decoded.emissions.push_back(e);
+    i += length;
+  }
+  return decoded;
+}
+
+TEST(TextDecoding, DoubtfulLettersComeFromTheLatinReading) {
+  // Letters the recogniser doubts take the Latin model's letters when they were its second
+  // choice; those it is sure of stay, and so do those the Latin model reads otherwise.
+  EXPECT_EQ(withDoubtsReadFrom(readingOf("IN UTF", {{3, 0.77f, "V"}, {4, 0.84f, "I"}}), "IN VIF"),
+            "IN VIF");
+  EXPECT_EQ(withDoubtsReadFrom(readingOf("YOU WOULD", {{0, 0.95f, "V"}}), "VOU WOULD"),
+            "YOU WOULD");
+  EXPECT_EQ(withDoubtsReadFrom(readingOf("PHILIP K. DICK", {{7, 0.83f, "R"}}), "PHILIP H. DICK"),
+            "PHILIP K. DICK");
+  EXPECT_EQ(withDoubtsReadFrom(readingOf("FACIS", {{3, 0.68f, "T"}}), "FACTS!"), "FACTS");
+  // A sign the Latin model reads for a letter leaves the letter.
+  EXPECT_EQ(withDoubtsReadFrom(readingOf("IS", {{1, 0.7f, "$"}}), "I$"), "IS");
+  // A doubtful ideograph in a Latin line, and the blank beside the letter it stands for.
+  const DecodedText soul = readingOf("入SOUL", {{0, 0.27f, "A"}});
+  EXPECT_FALSE(hasSureCjk(soul));
+  EXPECT_TRUE(hasSureCjk(readingOf("入SOUL")));
+  EXPECT_EQ(withDoubtsReadFrom(soul, "A SOUL"), "A SOUL");
+  // Blanks that come from the ink, not from the emissions, stay.
+  DecodedText spaced = readingOf("INUTF", {{2, 0.77f, "V"}, {3, 0.84f, "I"}});
+  spaced.text = "IN UTF";
+  EXPECT_EQ(withDoubtsReadFrom(spaced, "IN VIF"), "IN VIF");
+}
+
+TEST(TextDecoding, DoubtfulCaseComesFromTheLatinReading) {
+  // Letters that differ only in size: the word takes the Latin model's case when the doubtful
+  // letters alone would mix cases.
+  EXPECT_EQ(withDoubtsReadFrom(
+                readingOf("No one KNOWS", {{7, 0.73f, "k"}, {10, 0.71f, "w"}, {11, 0.82f, "s"}}),
+                "No one knows"),
+            "No one knows");
+  EXPECT_EQ(withDoubtsReadFrom(readingOf("KiSs", {{0, 0.91f, "k"}, {2, 0.62f, "s"}}), "kiss"),
+            "Kiss");
+  // Without the Latin model: a doubtful letter takes the case of the rest of its word when that
+  // was the recogniser's second choice; a first letter is only made a capital.
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("turN to", {{3, 0.67f, "n"}})), "turn to");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("kNOWS", {{0, 0.6f, "K"}})), "KNOWS");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("Kiss", {{0, 0.6f, "k"}})), "Kiss");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("PIaNO", {{2, 0.86f, "A"}, {3, 0.79f, "w"}})),
+            "PIANO");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("turN", {{3, 0.95f, "n"}})), "turN");
+  EXPECT_EQ(withDoubtfulCaseOfItsWord(readingOf("iPhone")), "iPhone");
+  // A word the recogniser is sure of keeps its case, mixed or not.
+  EXPECT_EQ(withDoubtsReadFrom(readingOf("on iPhone"), "on iphone"), "on iPhone");
+  // Characters that don't follow the emissions one to one leave the reading as it is.
+  DecodedText degrees = readingOf("16°C", {{0, 0.5f, "l"}});
+  degrees.emissions.pop_back();
+  EXPECT_EQ(withDoubtsReadFrom(degrees, "l6°C"), "16°C");
 }
 
 TEST(TextDecoding, InkOfALineInTwoColoursHoldsBothInks) {
@@ -91,6 +182,36 @@ TEST(TextDecoding, InkOfALineInTwoColoursHoldsBothInks) {
   }
 }
 
+TEST(TextDecoding, InkOfHeavyLettersTheBoxCutsIsToldOnTheirSurroundings) {
+  // Heavy dark letters on a light blue ground, the line's box cutting their tops and bottoms:
+  // within the box, ink is the larger part. Told apart on the line with its surroundings, the
+  // gaps between the letters are free of ink and the letters' columns full.
+  const cv::Scalar ground(200, 190, 100), ink(20, 20, 20);
+  cv::Mat surround(80, 200, CV_8UC3, ground);
+  const std::vector<std::pair<int, int>> letters = {{8, 40}, {46, 78}, {84, 116}, {140, 172}};
+  for (const auto& [from, to] : letters)
+    cv::rectangle(surround, cv::Point(from, 16), cv::Point(to - 1, 63), ink, cv::FILLED);
+  const cv::Rect line(0, 20, 200, 40);
+  for (const bool whole : {false, true}) {
+    SCOPED_TRACE(whole ? "with surroundings" : "the box alone");
+    const InkProfile profile =
+        whole ? inkProfile(surround, line) : inkProfile(surround(line).clone());
+    ASSERT_EQ(profile.columns.size(), size_t(line.width));
+    if (!whole) {
+      // Alone, the box's ground is taken for ink: the gaps are full.
+      EXPECT_GT(profile.columns[43], 0);
+      continue;
+    }
+    EXPECT_EQ(profile.inkHeight, line.height);
+    for (int x = 0; x < line.width; ++x) {
+      const bool inLetter = std::any_of(letters.begin(), letters.end(), [x](const auto& l) {
+        return x >= l.first && x < l.second;
+      });
+      EXPECT_EQ(profile.columns[size_t(x)], inLetter ? line.height : 0) << x;
+    }
+  }
+}
+
 // A line decoded without spaces from a profile of `widths` letters and the ink-free `gaps`
 // between them (one decoding step a column), and the line with its spaces put back.
 std::string spacedLine(const std::string& letters, const std::vector<int>& widths,
@@ -100,7 +221,7 @@ std::string spacedLine(const std::string& letters, const std::vector<int>& width
   ink.inkHeight = inkHeight;
   for (size_t i = 0; i < letters.size(); ++i) {
     const int centre = int(ink.columns.size()) + widths[i] / 2;
-    decoded.emissions.push_back({letters.substr(i, 1), centre, centre});
+    decoded.emissions.push_back({letters.substr(i, 1), centre, centre, 1.0f, "", 0.0f});
     ink.columns.insert(ink.columns.end(), size_t(widths[i]), inkHeight);
     if (i < gaps.size()) ink.columns.insert(ink.columns.end(), size_t(gaps[i]), 0);
   }

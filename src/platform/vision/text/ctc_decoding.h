@@ -14,11 +14,17 @@ std::vector<std::string> recognitionClasses(const std::filesystem::path& keysFil
 struct DecodedText {
   std::string text;
   float confidence = 0;  // mean probability of the kept characters; 0 when none is kept
-  // Each kept character, and the steps where its run begins and ends, in order.
+  // Each kept character, the steps where its run begins and ends, and the highest probability
+  // it has in its run, in order.
   struct Emission {
     std::string character;
     int first = 0;
     int last = 0;
+    float probability = 0;
+    // The likeliest other character (not the blank) at the step where it is likeliest, and
+    // its probability there.
+    std::string runnerUp;
+    float runnerUpProbability = 0;
   };
   std::vector<Emission> emissions;
 };

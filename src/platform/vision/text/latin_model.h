@@ -13,8 +13,10 @@
 namespace plumvane {
 
 struct LatinReading {
-  std::string text;      // UTF-8 in NFC, blanks as the line has them
-  float confidence = 0;  // 0 to 1: the mean of the words' confidences
+  std::string text;  // UTF-8 in NFC, blanks as the line has them
+  // 0 to 1: the mean of the words' confidences, and no more than the share of the line's width
+  // the words span when they leave much of it unread.
+  float confidence = 0;
 };
 
 // The model works on a thread of its own: it loads there, and reads the lines in the order they

@@ -28,6 +28,10 @@ constexpr double blankMargin = 0.3;
 constexpr double mostPixelsWide = 8000;
 // The resolution Tesseract is told: lines scaled as above are text of about 8 points at it.
 constexpr int pointsResolution = 300;
+// A reading whose words span less than this share of the detected line's width has left words
+// out (the model drops whole words set in a colour it takes for background, and is sure of the
+// rest): its confidence is at most that share.
+constexpr double leastSpan = 0.6;
 
 // Dashes told apart by the width of their ink over the line's x-height, as measured on hyphens,
 // en and em dashes in ten fonts from 20 to 56 pixels: hyphens 0.40-0.65, en dashes 0.67-1.16,
@@ -178,11 +182,26 @@ std::optional<LatinReading> readLine(tesseract::TessBaseAPI& api, cv::Mat grey, 
   std::replace(read.begin(), read.end(), '\n', ' ');
   read.erase(0, std::min(read.find_first_not_of(' '), read.size()));
   read.erase(read.find_last_not_of(' ') + 1);
+  // The share of the line (the crop without its margin) that the words read span.
+  double span = 1;
+  if (const std::unique_ptr<tesseract::ResultIterator> words(api.GetIterator());
+      words && !words->Empty(tesseract::RIL_WORD)) {
+    int first = grey.cols, last = 0;
+    do {
+      int left, right, above, below;
+      if (!words->BoundingBox(tesseract::RIL_WORD, &left, &above, &right, &below)) continue;
+      first = std::min(first, left);
+      last = std::max(last, right);
+    } while (words->Next(tesseract::RIL_WORD));
+    const double lineWidth = (grey.cols - 2 * blank) - 2 * margin * scale;
+    if (lineWidth > 0 && last > first) span = (last - first) / lineWidth;
+  }
   LatinReading reading;
   // Every character of the model's set is in NFC, and none begins with a combining mark, so the
   // text Tesseract puts together from them is in NFC too.
   reading.text = withoutEdgeBars(dashesByWidth(api, grey, std::move(read)));
   reading.confidence = float(std::clamp(api.MeanTextConf(), 0, 100)) / 100.0f;
+  if (span < leastSpan) reading.confidence = std::min(reading.confidence, float(span));
   return reading;
 }
 

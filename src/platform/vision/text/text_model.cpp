@@ -9,12 +9,16 @@
 // `sureConfidence`), that reading is the line's: on Chinese and Japanese lines, which it reads
 // as nonsense, its confidence stays below 0.5. Otherwise, and for a line the classifier
 // takes for upside down (read both ways), PP-OCR reads the line; a reading that holds a CJK
-// character stands. For any other line the Latin model's reading is taken when it holds a
-// character beyond ASCII with a confidence of at least `leastConfidence`, and PP-OCR's reading
-// stands when it doesn't: on English lines PP-OCR reads as well or better, and below that
-// confidence the Latin model has met what it reads badly. A Latin reading taken so keeps
-// PP-OCR's plain words (see withPlainWordsFrom), and is passed over when it holds under nine
-// tenths of PP-OCR's characters: it has left out words. Measured on real screenshots and
+// character PP-OCR is fairly sure of stands. For any other line the Latin model's reading counts
+// when its confidence is at least `leastConfidence` (below it the Latin model has met what it
+// reads badly): it is taken whole when PP-OCR reads something but is less sure of it than that
+// and than the Latin model (where PP-OCR reads nothing, the box holds a fragment of ink), or when
+// it holds a character beyond ASCII; otherwise PP-OCR's reading stands, with the letters PP-OCR
+// doubts read from the Latin model's reading (see withDoubtsReadFrom): on English lines PP-OCR
+// reads as well or better, but in display faces it confuses letters the Latin model reads
+// plainly. A Latin reading with characters beyond ASCII keeps PP-OCR's plain words (see
+// withPlainWordsFrom), and is passed over when it holds under nine tenths of PP-OCR's
+// characters: it has left out words. Measured on real screenshots and
 // printed pages, English lines and lines in eleven Latin-script languages in real fonts
 // (bench/text_bench.sh), no group is read worse than by PP-OCR alone, and the Latin-script
 // lines are read with under a fiftieth of PP-OCR's errors.
@@ -77,8 +81,10 @@ class OnnxText : public TextRecognizer {
     std::vector<Rect> boxes;
     for (const auto& line : lines) boxes.push_back(line.box);
     struct Line {
-      size_t index;         // in `lines`
-      cv::Mat crop;         // as PP-OCR reads it
+      size_t index;      // in `lines`
+      cv::Mat crop;      // as PP-OCR reads it
+      cv::Mat surround;  // the crop with `margin` pixels of the picture around it
+      int margin = 0;
       bool upright = true;  // not taken for upside down by the line classifier
       std::future<std::optional<LatinReading>> latin;
     };
@@ -87,10 +93,18 @@ class OnnxText : public TextRecognizer {
       cv::Mat crop = uprightCrop(pixels, lines[i].corners);
       if (crop.empty()) continue;
       if (!models_.latin.empty() && !latin_) latin_.emplace(models_.latin);
-      Line line{i, crop, !mayBeUpsideDown(viewOf(crop, picture.order)), {}};
+      const int margin = int(std::lround(latinMargin * lines[i].height()));
+      Line line{i,
+                crop,
+                uprightCrop(pixels, lines[i].corners, margin),
+                margin,
+                !mayBeUpsideDown(viewOf(crop, picture.order)),
+                {}};
       // The Latin model loads, then reads the upright lines while the classifier and PP-OCR work
       // on the others.
-      if (latin_ && line.upright) line.latin = readLatin(pixels, lines[i], false, picture.order);
+      if (latin_ && line.upright) {
+        line.latin = readLatin(line.surround, margin, false, picture.order);
+      }
       found.push_back(std::move(line));
     }
 
@@ -104,15 +118,26 @@ class OnnxText : public TextRecognizer {
       } else {
         const BitmapView view = viewOf(line.crop, picture.order);
         bool turned = false;
-        decoded = line.upright ? read(view) : readBothWays(view, turned);
+        decoded = line.upright ? read(view, line.surround, line.margin)
+                               : readBothWays(view, line.surround, line.margin, turned);
         if (!decoded) continue;
-        if (latin_ && !line.upright && !hasCjk(decoded->text)) {
-          latin = readLatin(pixels, lines[line.index], turned, picture.order).get();
+        const bool cjk = hasSureCjk(*decoded);
+        if (latin_ && !line.upright && !cjk) {
+          latin = readLatin(line.surround, line.margin, turned, picture.order).get();
         }
-        if (latin && !hasCjk(decoded->text) && latin->confidence >= models_.latinConfidence &&
-            !isAscii(latin->text) && !missesWords(latin->text, decoded->text)) {
-          decoded = DecodedText{
-              withPlainWordsFrom(tidiedText(latin->text), decoded->text), latin->confidence, {}};
+        if (latin && !cjk && latin->confidence >= models_.latinConfidence) {
+          const std::string latinText = tidiedText(latin->text);
+          if (!decoded->text.empty() && decoded->confidence < models_.latinConfidence &&
+              latin->confidence > decoded->confidence) {
+            decoded = DecodedText{latinText, latin->confidence, {}};
+          } else if (!isAscii(latinText) && !missesWords(latinText, decoded->text)) {
+            decoded =
+                DecodedText{withPlainWordsFrom(latinText, withDoubtsReadFrom(*decoded, latinText)),
+                            latin->confidence,
+                            {}};
+          } else {
+            decoded->text = withDoubtsReadFrom(*decoded, latinText);
+          }
         }
       }
       // A box whose crop reads as nothing (a fragment of ink beside a line) is no line.
@@ -164,12 +189,10 @@ class OnnxText : public TextRecognizer {
   }
 
   // The line handed to the Latin model, cut with a margin, and turned over if it was read so.
-  std::future<std::optional<LatinReading>> readLatin(const cv::Mat& pixels,
-                                                     const DetectedLine& line, bool turned,
-                                                     BitmapView::Order order) {
-    const int margin = int(std::lround(latinMargin * line.height()));
-    cv::Mat crop = uprightCrop(pixels, line.corners, margin);
-    if (turned) cv::rotate(crop, crop, cv::ROTATE_180);
+  std::future<std::optional<LatinReading>> readLatin(const cv::Mat& surround, int margin,
+                                                     bool turned, BitmapView::Order order) {
+    cv::Mat crop = surround;
+    if (turned) cv::rotate(surround, crop, cv::ROTATE_180);
     return latin_->read(viewOf(crop, order), margin);
   }
 
@@ -185,18 +208,21 @@ class OnnxText : public TextRecognizer {
   // A line the classifier takes for upside down, read both ways: the reading with the higher
   // confidence is kept, as the classifier turns some upright lines over ("quiz" looks like
   // "zinb" turned). `turned` says whether that is the reading turned over.
-  std::optional<DecodedText> readBothWays(const BitmapView& crop, bool& turned) {
+  std::optional<DecodedText> readBothWays(const BitmapView& crop, const cv::Mat& surround,
+                                          int margin, bool& turned) {
     const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
                          crop.rowBytes);
-    cv::Mat over;
+    cv::Mat over, surroundOver;
     cv::rotate(pixels, over, cv::ROTATE_180);
-    std::optional<DecodedText> asIs = read(crop), turnedOver = read(viewOf(over, crop.order));
+    cv::rotate(surround, surroundOver, cv::ROTATE_180);
+    std::optional<DecodedText> asIs = read(crop, surround, margin),
+                               turnedOver = read(viewOf(over, crop.order), surroundOver, margin);
     turned = turnedOver && (!asIs || turnedOver->confidence > asIs->confidence);
     return turned ? turnedOver : asIs;
   }
 
-  // The line read as it stands.
-  std::optional<DecodedText> read(const BitmapView& crop) {
+  // The line read as it stands; `surround` is the crop with `margin` pixels around it.
+  std::optional<DecodedText> read(const BitmapView& crop, const cv::Mat& surround, int margin) {
     const InputFormat& format = models_.recognition.input;
     const double aspect = double(crop.width) / crop.height;
     const int width = int(format.height * std::max(320.0 / 48.0, aspect));
@@ -209,24 +235,37 @@ class OnnxText : public TextRecognizer {
       return std::nullopt;
     }
     DecodedText decoded = ctcGreedyDecode(probabilities.values.data(), steps, classes, classes_);
-    if (!hasCjk(decoded.text)) {
-      decoded.text =
-          spacedFromInk(decoded, inkOf(crop, format.height, width), double(width) / steps);
+    if (!hasSureCjk(decoded)) {
+      decoded.text = spacedFromInk(decoded, inkOf(crop, surround, margin, format.height, width),
+                                   double(width) / steps);
     }
     decoded.text = tidiedText(decoded.text);
+    if (!hasSureCjk(decoded)) decoded.text = withDoubtfulCaseOfItsWord(decoded);
     return decoded;
   }
 
   // The ink of the crop as the recogniser sees it: resized to its input height, at most `width`
-  // wide.
-  static InkProfile inkOf(const BitmapView& crop, int height, int width) {
+  // wide. When ink reaches both its top and its bottom row, the box cuts the letters, and may
+  // hold more ink than background: ink and background are then told apart on `surround`, the
+  // crop with `margin` pixels of the picture around it, resized alike.
+  static InkProfile inkOf(const BitmapView& crop, const cv::Mat& surround, int margin, int height,
+                          int width) {
+    const int resized = resizedWidth(crop, height, width);
     const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
                          crop.rowBytes);
     cv::Mat colour, small;
     cv::cvtColor(pixels, colour, cv::COLOR_BGRA2BGR);
-    cv::resize(colour, small, cv::Size(resizedWidth(crop, height, width), height), 0, 0,
-               cv::INTER_LINEAR);
-    return inkProfile(small);
+    cv::resize(colour, small, cv::Size(resized, height), 0, 0, cv::INTER_LINEAR);
+    InkProfile ink = inkProfile(small);
+    if (ink.inkHeight < height || margin <= 0 || surround.empty()) return ink;
+    const double across = double(resized) / crop.width, down = double(height) / crop.height;
+    cv::cvtColor(surround, colour, cv::COLOR_BGRA2BGR);
+    cv::resize(colour, small,
+               cv::Size(std::max(1, int(std::lround(surround.cols * across))),
+                        std::max(1, int(std::lround(surround.rows * down)))),
+               0, 0, cv::INTER_LINEAR);
+    return inkProfile(small, cv::Rect(int(std::lround(margin * across)),
+                                      int(std::lround(margin * down)), resized, height));
   }
 
   TextModels models_;

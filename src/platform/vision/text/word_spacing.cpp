@@ -44,12 +44,19 @@ cv::Mat differenceFromBorder(const cv::Mat& colour) {
 
 }  // namespace
 
-InkProfile inkProfile(const cv::Mat& colour) {
+InkProfile inkProfile(const cv::Mat& colour, cv::Rect line) {
   InkProfile ink;
   if (colour.empty()) return ink;
+  line &= cv::Rect(0, 0, colour.cols, colour.rows);
+  if (line.empty()) line = cv::Rect(0, 0, colour.cols, colour.rows);
+  // Otsu's threshold is the line's own; which side of it is ink is told on the whole picture.
+  const cv::Mat difference = differenceFromBorder(colour);
   cv::Mat dark;
-  cv::threshold(differenceFromBorder(colour), dark, 0, 1, cv::THRESH_BINARY | cv::THRESH_OTSU);
+  const double threshold =
+      cv::threshold(difference(line), dark, 0, 1, cv::THRESH_BINARY | cv::THRESH_OTSU);
+  cv::threshold(difference, dark, threshold, 1, cv::THRESH_BINARY);
   if (cv::countNonZero(dark) * 2 > dark.rows * dark.cols) dark = 1 - dark;
+  dark = dark(line);
   cv::Mat columns, rows;
   cv::reduce(dark, columns, 0, cv::REDUCE_SUM, CV_32S);
   cv::reduce(dark, rows, 1, cv::REDUCE_SUM, CV_32S);

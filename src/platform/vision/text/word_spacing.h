@@ -20,8 +20,11 @@ struct InkProfile {
 // pixel's largest channel difference from the median colour of the picture's border, ink being
 // the smaller part. Words in several colours on one line (red and white outlines on black) are
 // all ink so; by brightness alone the dimmer colour would fall in with the background, and its
-// letters would be parted as words.
-InkProfile inkProfile(const cv::Mat& colour);
+// letters would be parted as words. With `line`, the picture holds the line with a margin of its
+// surroundings, and only the part in `line` is profiled; ink and background are told apart on
+// the whole: a box that cuts heavy letters at top and bottom holds more ink than background, and
+// its border is mostly ink.
+InkProfile inkProfile(const cv::Mat& colour, cv::Rect line = {});
 
 // The decoded line with the spaces that the model left out put back. A recogniser trained on
 // text without spaces runs words together, but its emissions say where each character lies:
