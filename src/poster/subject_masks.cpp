@@ -87,7 +87,6 @@ double outlineOnEdges(const Image& mask, const std::vector<uint8_t>& inText,
   return all == 0 ? 1.0 : double(edges) / double(all);
 }
 
-// The masks' pixel-wise maximum. The masks are opaque grey images of the working image's extent.
 // A backdrop is one flat colour over at least this share of the picture; a pixel belongs to it
 // within `backdropLevels` of that colour (8-bit levels, most different channel), and stands out
 // from it at `shapeLevels` or more.
@@ -136,6 +135,7 @@ std::optional<cv::Vec3i> flatBackdrop(const cv::Mat& rgb, const std::vector<Imag
                    int(std::lround(sum[2] / double(near))));
 }
 
+// The masks' pixel-wise maximum. The masks are opaque grey images of the working image's extent.
 Image unionOf(const std::vector<Image>& masks, const PosterRun& run) {
   if (masks.empty()) return solidImage(blackColour, run.working.extent());
   Image u = masks.front();
