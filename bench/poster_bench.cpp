@@ -112,8 +112,9 @@ int main(int argc, char** argv) {
   mark("text model");
   std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
   mark("text ink");
-  SubjectMasks masks = wholeOnFlatBackdrop(
-      withoutLettering(subjectMasksFrom(instances, run), regions, inks, run), regions, inks, run);
+  SubjectMasks masks =
+      wholeOnFlatBackdrop(withoutLettering(subjectMasksFrom(instances, run), regions, inks, run),
+                          bitmap.view(), regions, inks, run);
   leaveSubjectsTheirText(inks, regions, masks.subjectUnion);
   masks.subjectUnion = Image{};
   const std::vector<Subject> subjects = decideSubjects(std::move(masks.masks), run);

@@ -80,7 +80,7 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   const std::vector<TextRegion> regions = findTextRegions(vision, workingBitmap.view());
   std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
   SubjectMasks kept = wholeOnFlatBackdrop(withoutLettering(std::move(found), regions, inks, run),
-                                          regions, inks, run);
+                                          workingBitmap.view(), regions, inks, run);
   leaveSubjectsTheirText(inks, regions, kept.subjectUnion);
   kept.subjectUnion = Image{};
   const std::vector<Subject> subjects = decideSubjects(std::move(kept.masks), run);

@@ -161,14 +161,17 @@ SubjectMasks subjectMasksFrom(const std::vector<Mask>& masks, const PosterRun& r
   return found;
 }
 
-SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const std::vector<TextRegion>& regions,
+SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const BitmapView& workingBitmap,
+                                 const std::vector<TextRegion>& regions,
                                  const std::vector<std::optional<TextInk>>& inks,
                                  const PosterRun& run) {
   if (subjects.masks.empty()) return subjects;
-  const int W = run.working.width, H = run.working.height;
-  const std::vector<uint8_t> bytes = renderRgba8(run.working, run.working.extent());
+  const int W = workingBitmap.width, H = workingBitmap.height;
   cv::Mat rgb;
-  cv::cvtColor(cv::Mat(H, W, CV_8UC4, const_cast<uint8_t*>(bytes.data())), rgb, cv::COLOR_RGBA2RGB);
+  cv::cvtColor(
+      cv::Mat(H, W, CV_8UC4, const_cast<uint8_t*>(workingBitmap.pixels), workingBitmap.rowBytes),
+      rgb,
+      workingBitmap.order == BitmapView::Order::rgba ? cv::COLOR_RGBA2RGB : cv::COLOR_BGRA2RGB);
   const std::optional<cv::Vec3i> backdrop = flatBackdrop(rgb, subjects.masks);
   if (!backdrop) return subjects;
 

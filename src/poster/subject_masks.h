@@ -45,7 +45,8 @@ SubjectMasks withoutLettering(SubjectMasks subjects, const std::vector<TextRegio
 // that subject all of it, its parts the segmenter missed included. Otherwise those parts would
 // stay on the plate as fragments of the photo, and its fill would be drawn from them. The
 // lettering of the lines (inks holds one element per region) is never taken.
-SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const std::vector<TextRegion>& regions,
+SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const BitmapView& workingBitmap,
+                                 const std::vector<TextRegion>& regions,
                                  const std::vector<std::optional<TextInk>>& inks,
                                  const PosterRun& run);
 

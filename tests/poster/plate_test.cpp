@@ -227,7 +227,8 @@ TEST(Plate, APhotoInAFrameComesOffWholeWhenTheSegmenterCoversMostOfIt) {
 
   const PosterRun run = runOver(poster);
   SubjectMasks found{{maskOver(run, partial)}, {}};
-  found = wholeOnFlatBackdrop(std::move(found), {line}, {ink}, run);
+  const Bitmap bitmap{800, 600, renderRgba8(run.working, run.working.extent())};
+  found = wholeOnFlatBackdrop(std::move(found), bitmap.view(), {line}, {ink}, run);
   ASSERT_EQ(found.masks.size(), 1u);
   const Image& whole = found.masks[0];
   int missed = 0, taken = 0;
@@ -251,7 +252,9 @@ TEST(Plate, APhotoInAFrameComesOffWholeWhenTheSegmenterCoversMostOfIt) {
   third.rowRange(220, 600).setTo(0);
   for (const auto& [over, mask] : {std::pair{&onPhoto, partial}, {&run, third}}) {
     const Image before = maskOver(*over, mask);
-    SubjectMasks kept = wholeOnFlatBackdrop(SubjectMasks{{before}, {}}, {}, {}, *over);
+    const Bitmap picture{800, 600, renderRgba8(over->working, over->working.extent())};
+    SubjectMasks kept =
+        wholeOnFlatBackdrop(SubjectMasks{{before}, {}}, picture.view(), {}, {}, *over);
     EXPECT_TRUE(kept.masks[0].pixels == before.pixels);
   }
 }
