@@ -84,8 +84,9 @@ int main(int argc, char** argv) {
   if (std::getenv("PLUMVANE_CROWD_KEEP")) {
     for (int f = 0; f < frames; ++f) {
       cv::imwrite(dir + "/front" + std::to_string(f) + ".png", scene.front[size_t(f)]);
+      cv::imwrite(dir + "/people" + std::to_string(f) + ".png", scene.people[size_t(f)]);
     }
-    std::printf("kept in %s, with each frame's people by number\n", dir.c_str());
+    std::printf("kept in %s, with each frame's people by number and their coverage\n", dir.c_str());
   } else {
     fs::remove_all(work);
   }

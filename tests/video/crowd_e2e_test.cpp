@@ -64,14 +64,16 @@ TEST(CrowdVideo, EveryPersonIsCoveredTheGroundStaysDarkAndNoCropShows) {
                << "coverage " << score.coverage << ", worst tenth " << score.worstTenth
                << ", ground lit " << score.groundLit << ", straight step " << score.straightRun
                << " px, nearest " << nearest);
-  // Most of each person is white (0.86 here; 0.32 when overlapping crops were laid by their
-  // maximum and merged into crops too large for their people) ...
-  EXPECT_GT(score.coverage, 0.8);
+  // Most of each person is white (0.91 here; 0.85 when people sharing a crop were seen as one;
+  // 0.32 when overlapping crops were laid by their maximum and merged into crops too large for
+  // their people) ...
+  EXPECT_GT(score.coverage, 0.88);
   // ... the people of the far rows too, beside and behind others: the worst tenth of people in
-  // all frames is 0.32 white here, 0.04 when far people the detector found only now and then
+  // all frames is 0.68 white here; 0.31 when a person the model left faint in a crop shared with
+  // another was not segmented alone, 0.04 when far people the detector found only now and then
   // were left out between its finds ...
-  EXPECT_GT(score.worstTenth, 0.2);
-  // ... everyone near the camera is found, however tall (0.61 here at least, for a man half
+  EXPECT_GT(score.worstTenth, 0.55);
+  // ... everyone near the camera is found, however tall (0.58 here at least, for a man half
   // hidden; 0 when a tall man whole in a tile of the wide frame was not kept) ...
   EXPECT_GT(nearest, 0.5);
   // ... the ground between and around them stays dark ...

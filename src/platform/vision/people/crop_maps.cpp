@@ -38,7 +38,10 @@ std::vector<Crop> merged(std::vector<Crop> crops) {
         const double smaller = std::min(a.area(), b.area()), larger = std::max(a.area(), b.area());
         if (smaller >= alikeCrops * larger && (a & b).area() >= sameCrop * smaller &&
             (a | b).area() <= widestMerge * larger) {
-          crops[i] = {a | b, (crops[i].velocity + crops[j].velocity) / 2};
+          crops[i].rect = a | b;
+          crops[i].velocity = (crops[i].velocity + crops[j].velocity) / 2;
+          crops[i].people.insert(crops[i].people.end(), crops[j].people.begin(),
+                                 crops[j].people.end());
           crops.erase(crops.begin() + std::ptrdiff_t(j));
           again = true;
         }
@@ -163,6 +166,13 @@ void believeWithin(cv::Mat& map, const std::vector<TrackedPerson>& people) {
       }
     }
   }
+}
+
+double litWithin(const Mask& map, const cv::Rect& crop, const cv::Rect2f& box) {
+  const cv::Rect inside = (enclosing(box) & crop) - crop.tl();
+  if (inside.empty()) return 0;
+  const cv::Mat m(map.height, map.width, CV_32F, const_cast<float*>(map.values.data()));
+  return cv::countNonZero(m(inside) >= 0.5f) / double(inside.area());
 }
 
 // A crop is grown by growShare of its size beyond each border inside the picture along which its

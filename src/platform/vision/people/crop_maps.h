@@ -10,10 +10,11 @@
 
 namespace plumvane {
 
-// A crop around one or more people, and how they move (pixels a frame).
+// A crop around one or more people, how they move (pixels a frame), and their boxes.
 struct Crop {
   cv::Rect rect;
   cv::Point2f velocity;
+  std::vector<cv::Rect2f> people;
 };
 
 // The crops with those that mostly overlap merged into one.
@@ -34,6 +35,10 @@ cv::Mat nearPeople(const std::vector<TrackedPerson>& people, const cv::Rect& are
 
 // The frame's map (0..1) believed more readily within people's boxes.
 void believeWithin(cv::Mat& map, const std::vector<TrackedPerson>& people);
+
+// The share of a person's box within a crop at `crop` that the crop's map (at the crop's size)
+// calls person.
+double litWithin(const Mask& map, const cv::Rect& crop, const cv::Rect2f& box);
 
 // Crop `self` of `crops`, grown towards its borders inside the width x height picture where its
 // map (at the crop's size) calls person where no other crop looks.
