@@ -94,9 +94,11 @@ constexpr double backdropShare = 0.4;
 constexpr int backdropLevels = 12;
 constexpr int shapeLevels = 24;
 // A shape is taken whole when at least this share of it is a subject's (coverage of a half or
-// more), and when it is at least this share of the picture: specks are left as they are.
+// more), and when it is at least this share of the picture: specks are left as they are. So is a
+// shape within fragmentReach of the picture's shorter side of one taken whole.
 constexpr double coveredShare = 0.5;
 constexpr double leastShape = 1e-3;
+constexpr double fragmentReach = 0.03;
 
 // The largest difference of two colours over their channels.
 int colourDistance(const uint8_t* a, const cv::Vec3i& b) {
@@ -193,10 +195,11 @@ SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const BitmapView& workin
       }
     }
   }
-  cv::Mat labels;
-  const int count = cv::connectedComponents(shapes, labels, 8, CV_32S);
+  cv::Mat labels, stats, centres;
+  const int count = cv::connectedComponentsWithStats(shapes, labels, stats, centres, 8, CV_32S);
   std::vector<size_t> area(size_t(count), 0);
   for (size_t p = 0; p < rgb.total(); ++p) ++area[size_t(labels.ptr<int>()[p])];
+  const int reach = std::max(1, int(std::lround(fragmentReach * std::min(W, H))));
 
   bool grown = false;
   for (Image& mask : subjects.masks) {
@@ -206,8 +209,23 @@ SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const BitmapView& workin
     std::vector<uint8_t> whole(size_t(count), 0);
     for (size_t l = 1; l < size_t(count); ++l) {
       whole[l] = double(area[l]) >= leastShape * double(rgb.total()) &&
-                 double(covered[l]) >= coveredShare * double(area[l]) && covered[l] < area[l];
+                 double(covered[l]) >= coveredShare * double(area[l]);
     }
+    // What a stroke in the backdrop's colour cuts off a shape taken whole (a letter drawn over
+    // the photo in the ground's colour) is taken too.
+    cv::Mat near(H, W, CV_8U);
+    for (size_t p = 0; p < rgb.total(); ++p) near.data[p] = whole[size_t(labels.ptr<int>()[p])];
+    cv::dilate(near, near,
+               cv::getStructuringElement(cv::MORPH_RECT, {2 * reach + 1, 2 * reach + 1}));
+    std::vector<uint8_t> fragment(size_t(count), 0);
+    for (size_t l = 1; l < size_t(count); ++l) {
+      if (whole[l] || double(area[l]) < leastShape * double(rgb.total())) continue;
+      const cv::Rect shape(
+          stats.at<int>(int(l), cv::CC_STAT_LEFT), stats.at<int>(int(l), cv::CC_STAT_TOP),
+          stats.at<int>(int(l), cv::CC_STAT_WIDTH), stats.at<int>(int(l), cv::CC_STAT_HEIGHT));
+      fragment[l] = cv::countNonZero(near(shape) & (labels(shape) == int(l))) > 0;
+    }
+    for (size_t l = 1; l < size_t(count); ++l) whole[l] = whole[l] || fragment[l];
     for (size_t p = 0; p < rgb.total(); ++p) {
       if (!whole[size_t(labels.ptr<int>()[p])] || mask.pixels[p].r >= 1) continue;
       mask.pixels[p] = Pixel{1, 1, 1, 1};
