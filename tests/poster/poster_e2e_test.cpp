@@ -127,28 +127,6 @@ void expectLettersLifted(const Poster& poster, const Decomposed& d, double withi
   std::printf("[ measure  ] laid back: %.2f\n", laidError);
 }
 
-TEST(PosterMode, ATurnedPhotoIsPiecedInItsUprightFrame) {
-  // The coffee photo stored turned a quarter anticlockwise and tagged with orientation 6 (turn
-  // it clockwise to show it): the same size line and pieces as the upright photo.
-  const std::string dir = testing::freshDirectory();
-  const cv::Mat upright = cv::imread(std::string(PLUMVANE_TESTDATA) + "/coffee.png");
-  ASSERT_FALSE(upright.empty());
-  cv::Mat turned;
-  cv::rotate(upright, turned, cv::ROTATE_90_COUNTERCLOCKWISE);
-  ASSERT_TRUE(cv::imwrite(dir + "/upright.png", upright));
-  ASSERT_TRUE(cv::imwrite(dir + "/turned.png", turned));
-  ASSERT_EQ(
-      std::system(
-          ("exiftool -q -overwrite_original -n -Orientation=6 '" + dir + "/turned.png'").c_str()),
-      0);
-  const auto want = runPlumvane({"--image", dir + "/upright.png", dir + "/upright"});
-  const auto got = runPlumvane({"--image", dir + "/turned.png", dir + "/turned"});
-  ASSERT_EQ(want.status, 0) << want.err;
-  EXPECT_EQ(got.status, 0) << got.err;
-  EXPECT_EQ(got.out.substr(0, 13), "size 600 400\n");
-  EXPECT_EQ(got.out, want.out);
-}
-
 TEST(PosterMode, LinesOnABandComeOffStrokeByStrokeAndTheBandKeepsItsColour) {
   // Two lines on a light band over a photo, with the cup below as a subject.
   Poster poster = posterOn("coffee.png", 0);
