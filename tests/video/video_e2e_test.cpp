@@ -197,15 +197,6 @@ TEST_F(VideoMode, PersonPathFindsAPersonFillingTheFrame) {
   EXPECT_LT(cv::mean(m(cv::Rect(0, 0, 60, 60)))[0], 0.2 * 255);
 }
 
-TEST_F(VideoMode, AnOutputThatIsAPlainFileCannotBeWritten) {
-  ffmpeg("-f lavfi -i testsrc=size=320x240:rate=30 -t 0.1 -pix_fmt yuv420p small.mp4");
-  std::ofstream(dir + "/taken") << "x";
-  const auto result = runPlumvane({"small.mp4", "taken"}, dir);
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "frames 3 30.0 320 240\n");
-  EXPECT_EQ(result.err, "can't write taken/matte_00000.png: Not a directory\n");
-}
-
 TEST_F(VideoMode, EveryFrameADecoderDeliversIsAMatte) {
   // An AVI that stores dropped frames as empty chunks; an MP4 trimmed by an edit list that ends
   // before its media; streams with a damaged packet in the middle, which ffmpeg decodes whole.
@@ -242,7 +233,7 @@ TEST_F(VideoMode, EveryFrameADecoderDeliversIsAMatte) {
   }
 }
 
-TEST_F(VideoMode, APathIsALocalFileAndAStillOrASoundIsNoVideo) {
+TEST_F(VideoMode, APathIsALocalFileAStillOrASoundIsNoVideoAndAFileIsNoFolder) {
   ffmpeg("-f lavfi -i testsrc=size=320x240:rate=10 -t 0.3 -pix_fmt yuv420p clip.mp4");
   ffmpeg("-f lavfi -i sine=duration=0.5 sound.m4a");
   fs::copy_file(dir + "/clip.mp4", dir + "/take2:final.mp4");
@@ -268,8 +259,13 @@ TEST_F(VideoMode, APathIsALocalFileAndAStillOrASoundIsNoVideo) {
     EXPECT_TRUE(fs::is_directory(dir + "/" + out)) << name;
     EXPECT_TRUE(mattes(out).empty()) << name;
   }
-  // An existing directory is no failure either.
+  // An existing directory is no failure either; a plain file in the way of one is.
   EXPECT_EQ(runPlumvane({"missing.mp4", "none"}, dir).err, "no video track\n");
+  std::ofstream(dir + "/taken") << "x";
+  const auto result = runPlumvane({"clip.mp4", "taken"}, dir);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "frames 3 10.0 320 240\n");
+  EXPECT_EQ(result.err, "can't write taken/matte_00000.png: Not a directory\n");
 }
 
 TEST_F(VideoMode, AMirrorIsNoTurn) {
