@@ -94,15 +94,20 @@ TEST(CutoutMode, TurnedPhotosAreCutUpright) {
   }
 }
 
-TEST(CutoutMode, FailuresSayWhatWentWrongOnOneLine) {
+TEST(CutoutMode, FailuresSayWhatWentWrongOnOneLineInEitherPictureMode) {
   const std::string dir = testing::freshDirectory();
   std::ofstream(dir + "/notes.txt") << "not a picture\n";
+  // In poster mode too, which has made its output folder by then.
   for (const std::string& picture : {dir + "/missing.png", dir + "/notes.txt"}) {
-    const auto result = runPlumvane({"--cutout", picture, dir + "/out.png"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "can't read the picture\n");
+    for (const auto& args : {std::vector<std::string>{"--cutout", picture, dir + "/out.png"},
+                             {"--image", picture, dir + "/pieces"}}) {
+      const auto result = runPlumvane(args);
+      EXPECT_EQ(result.status, 1) << args[0];
+      EXPECT_EQ(result.out, "") << args[0];
+      EXPECT_EQ(result.err, "can't read the picture\n") << args[0];
+    }
   }
+  EXPECT_TRUE(std::filesystem::is_directory(dir + "/pieces"));
   // A target in a missing directory, quoted unchanged, with the system's error text.
   const auto result = runPlumvane({"--cutout", astronaut, "nowhere/out.png"}, dir);
   EXPECT_EQ(result.status, 1);
