@@ -1,13 +1,11 @@
 // Cutout mode from the command line, on the installed models.
 #include <gtest/gtest.h>
-#include <lcms2.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
-#include <sstream>
 
 #include "fresh_directory.h"
 #include "run_binary.h"
@@ -25,9 +23,19 @@ double meanAlpha(const cv::Mat& rgba, cv::Rect r) {
   return cv::mean(alpha)[0] / 255.0;
 }
 
-TEST(CutoutMode, CutsTheAstronautOut) {
-  const std::string target = testing::freshDirectory() + "/astronaut-cut.png";
-  const auto result = runPlumvane({"--cutout", astronaut, target});
+// The astronaut cut out; the dynamic loader notes in files of its own which libraries the run
+// maps, and the run has a home of its own. It loads what it calls, once: not the program's
+// libraries a second time when the process starts itself again for huge pages, and neither FFmpeg
+// nor Tesseract, which only videos and text need. It writes its output and nothing else: no usage
+// database, device id or log of the inference runtime's under the user's home.
+TEST(CutoutMode, CutsTheAstronautOutLoadingOnlyWhatItCallsAndLeavingTheHomeAlone) {
+  const std::string dir = testing::freshDirectory(), home = dir + "/home";
+  std::filesystem::create_directory(home);
+  std::filesystem::create_directory(dir + "/loader");
+  const std::string target = dir + "/astronaut-cut.png";
+  const auto result =
+      runPlumvane({"--cutout", astronaut, target}, "",
+                  {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", dir + "/loader/ld"}, {"HOME", home}});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "cut\n");
   EXPECT_EQ(result.err, "");
@@ -37,37 +45,22 @@ TEST(CutoutMode, CutsTheAstronautOut) {
   EXPECT_GE(meanAlpha(out, cv::Rect(190, 80, 60, 70)), 0.9);   // face
   EXPECT_GE(meanAlpha(out, cv::Rect(60, 330, 80, 120)), 0.9);  // suit
   EXPECT_LE(meanAlpha(out, cv::Rect(0, 0, 40, 40)), 0.1);      // top-left corner
-}
 
-// A cut-out loads what it calls, once: not the program's libraries a second time when the
-// process starts itself again for huge pages, and neither FFmpeg nor Tesseract, which only
-// videos and text need.
-TEST(CutoutMode, LoadsItsLibrariesOnceAndNoneItDoesNotCall) {
-  const std::string target = testing::freshDirectory() + "/cut.png";
-  const auto result = runPlumvane({"--cutout", astronaut, target}, "", {{"LD_DEBUG", "files"}});
-  ASSERT_EQ(result.status, 0) << result.err;
-  // The dynamic loader's lines that say it maps a library whose name starts so.
+  // The loader's lines, in a file per process, that say it maps a library whose name starts so.
   const auto loads = [&](const std::string& library) {
     int count = 0;
-    std::istringstream lines(result.err);
-    for (std::string line; std::getline(lines, line);)
-      count += line.find("file=" + library) != std::string::npos &&
-               line.ends_with("generating link map");
+    for (const auto& file : std::filesystem::directory_iterator(dir + "/loader")) {
+      std::ifstream lines(file.path());
+      for (std::string line; std::getline(lines, line);)
+        count += line.find("file=" + library) != std::string::npos &&
+                 line.ends_with("generating link map");
+    }
     return count;
   };
   EXPECT_EQ(loads("libonnxruntime.so"), 1);
   EXPECT_EQ(loads("libopencv_core.so"), 1);
   EXPECT_EQ(loads("libtesseract.so"), 0);
   EXPECT_EQ(loads("libavcodec.so"), 0);
-}
-
-// A run writes its output and nothing else: no usage database, device id or log of the
-// inference runtime's under the user's home.
-TEST(CutoutMode, LeavesNothingInTheUsersHome) {
-  const std::string dir = testing::freshDirectory(), home = dir + "/home";
-  std::filesystem::create_directory(home);
-  const auto result = runPlumvane({"--cutout", astronaut, dir + "/cut.png"}, "", {{"HOME", home}});
-  ASSERT_EQ(result.status, 0) << result.err;
   for (const auto& left : std::filesystem::recursive_directory_iterator(home))
     ADD_FAILURE() << "left behind: " << left.path();
 }
@@ -101,31 +94,20 @@ TEST(CutoutMode, TurnedPhotosAreCutUpright) {
   }
 }
 
-TEST(CutoutMode, FlatPictureIsWrittenBackOpaque) {
-  const std::string dir = testing::freshDirectory();
-  ASSERT_TRUE(
-      cv::imwrite(dir + "/flat.jpg", cv::Mat(120, 160, CV_8UC3, cv::Scalar(128, 128, 128))));
-  const auto result = runPlumvane({"--cutout", "flat.jpg", "flat.png"}, dir);
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "none\n");
-  const cv::Mat out = cv::imread(dir + "/flat.png", cv::IMREAD_UNCHANGED);
-  ASSERT_EQ(out.type(), CV_8UC4);
-  ASSERT_EQ(out.size(), cv::Size(160, 120));
-  cv::Mat alpha;
-  cv::extractChannel(out, alpha, 3);
-  EXPECT_EQ(cv::countNonZero(alpha != 255), 0);
-  EXPECT_NEAR(cv::mean(out)[0], 128, 1);
-}
-
-TEST(CutoutMode, FailuresSayWhatWentWrongOnOneLine) {
+TEST(CutoutMode, FailuresSayWhatWentWrongOnOneLineInEitherPictureMode) {
   const std::string dir = testing::freshDirectory();
   std::ofstream(dir + "/notes.txt") << "not a picture\n";
+  // In poster mode too, which has made its output folder by then.
   for (const std::string& picture : {dir + "/missing.png", dir + "/notes.txt"}) {
-    const auto result = runPlumvane({"--cutout", picture, dir + "/out.png"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "can't read the picture\n");
+    for (const auto& args : {std::vector<std::string>{"--cutout", picture, dir + "/out.png"},
+                             {"--image", picture, dir + "/pieces"}}) {
+      const auto result = runPlumvane(args);
+      EXPECT_EQ(result.status, 1) << args[0];
+      EXPECT_EQ(result.out, "") << args[0];
+      EXPECT_EQ(result.err, "can't read the picture\n") << args[0];
+    }
   }
+  EXPECT_TRUE(std::filesystem::is_directory(dir + "/pieces"));
   // A target in a missing directory, quoted unchanged, with the system's error text.
   const auto result = runPlumvane({"--cutout", astronaut, "nowhere/out.png"}, dir);
   EXPECT_EQ(result.status, 1);
@@ -155,26 +137,16 @@ TEST(CutoutMode, PicturesTooLargeAreRefusedOnOneLine) {
   EXPECT_FALSE(std::filesystem::exists(dir + "/out.png"));
 }
 
-TEST(CutoutMode, AProfileIsConvertedAndATargetMayBeAStream) {
-  // A flat AdobeRGB picture: no subject, so it comes back whole, converted to sRGB.
+TEST(CutoutMode, AFlatPictureComesBackOpaqueAndATargetMayBeAStream) {
+  // A flat picture: no subject, so it comes back whole and opaque, here to standard output
+  // through /dev/stdout, then the word.
   const std::string dir = testing::freshDirectory();
   const cv::Vec3b bgr(60, 140, 200);
   ASSERT_TRUE(cv::imwrite(dir + "/plain.png", cv::Mat(120, 160, CV_8UC3, cv::Scalar(bgr))));
-  const std::string profile = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
-  ASSERT_EQ(std::system(("cd '" + dir +
-                         "' && python3 -c \"import zlib,struct;p=open('plain.png'"
-                         ",'rb').read();i=open('" +
-                         profile +
-                         "','rb').read();d=b'A\\0\\0'+zlib."
-                         "compress(i);c=b'iCCP'+d;open('tagged.png','wb').write(p[:33]+struct."
-                         "pack('>I',len(d))+c+struct.pack('>I',zlib.crc32(c))+p[33:])\"")
-                            .c_str()),
-            0);
-  // The cut-out goes to standard output through /dev/stdout, then the word.
   testing::RunOptions options;
   options.cwd = dir;
   options.stdoutPath = dir + "/stream.out";
-  const auto result = runPlumvane({"--cutout", "tagged.png", "/dev/stdout"}, options);
+  const auto result = runPlumvane({"--cutout", "plain.png", "/dev/stdout"}, options);
   EXPECT_EQ(result.status, 0) << result.err;
   std::ifstream in(dir + "/stream.out", std::ios::binary);
   const std::string stream(std::istreambuf_iterator<char>(in), {});
@@ -183,20 +155,9 @@ TEST(CutoutMode, AProfileIsConvertedAndATargetMayBeAStream) {
   const std::vector<uchar> png(stream.begin(), stream.end() - 5);
   const cv::Mat out = cv::imdecode(png, cv::IMREAD_UNCHANGED);
   ASSERT_EQ(out.type(), CV_8UC4);
-
-  cmsHPROFILE from = cmsOpenProfileFromFile(profile.c_str(), "r");
-  cmsHPROFILE to = cmsCreate_sRGBProfile();
-  cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_BGR_8, to, TYPE_BGR_8, INTENT_PERCEPTUAL, 0);
-  cv::Vec3b want;
-  cmsDoTransform(t, &bgr, &want, 1);
-  cmsDeleteTransform(t);
-  cmsCloseProfile(to);
-  cmsCloseProfile(from);
-  const cv::Vec4b got = out.at<cv::Vec4b>(60, 80);
-  for (int c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 2) << "channel " << c;
-  EXPECT_EQ(got[3], 255);
-  EXPECT_GT(std::abs(int(got[2]) - int(bgr[2])) + std::abs(int(got[1]) - int(bgr[1])), 10)
-      << "the profile made no difference";
+  ASSERT_EQ(out.size(), cv::Size(160, 120));
+  EXPECT_EQ(
+      cv::norm(out, cv::Mat(out.size(), CV_8UC4, cv::Scalar(60, 140, 200, 255)), cv::NORM_INF), 0);
 }
 
 TEST(CutoutMode, AMissingModelNamesTheFileAndTheCure) {

@@ -42,6 +42,7 @@ inline std::vector<Piece> manifest(const std::string& out) {
 
 // Lays a straight-alpha RGBA piece over a BGR(A) canvas at rect.
 inline void layOver(cv::Mat& canvas, const cv::Mat& piece, cv::Rect rect) {
+  ASSERT_EQ(piece.type(), CV_8UC4);
   ASSERT_EQ(piece.size(), rect.size());
   for (int y = 0; y < rect.height; ++y) {
     for (int x = 0; x < rect.width; ++x) {
@@ -144,10 +145,12 @@ inline Decomposed decompose(const Poster& poster, const std::string& dir) {
   const std::string size = "size " + std::to_string(poster.picture.cols) + " " +
                            std::to_string(poster.picture.rows) + "\n";
   EXPECT_EQ(result.out.substr(0, size.size()), size);
+  EXPECT_TRUE(result.out.ends_with("\ndone\n")) << result.out;
   d.pieces = manifest(result.out);
   if (d.pieces.empty()) return d;
   EXPECT_EQ(d.pieces[0].kind, "plate");
   d.plate = cv::imread(d.dir + "/plate.png", cv::IMREAD_UNCHANGED);
+  EXPECT_EQ(d.plate.type(), CV_8UC4);
   d.laid = d.plate.clone();
   for (const Piece& p : d.pieces) {
     if (p.kind == "plate") continue;

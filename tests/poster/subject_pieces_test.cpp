@@ -79,18 +79,23 @@ class SubjectPieces : public ::testing::Test {
   ScriptedSubjects vision;
 };
 
-TEST_F(SubjectPieces, NumbersKeptSubjectsWithoutGaps) {
+TEST_F(SubjectPieces, NumbersKeptSubjectsWithoutGapsAndSkipsExtentsOfAtMostOnePercent) {
   const Mask empty = lit(1000, 800, 0, 0, 0, 0);
+  // 22 x 17 quarter pixels lit: an extent of 100 x 80, exactly 1%; one row more: 100 x 84.
   const auto o =
-      piecesOf({lit(1000, 800, 100, 300, 200, 400), empty, lit(1000, 800, 600, 800, 500, 700)});
+      piecesOf({lit(1000, 800, 100, 300, 200, 400), empty, lit(1000, 800, 600, 800, 500, 700),
+                lit(1000, 800, 400, 488, 400, 468), lit(1000, 800, 400, 488, 400, 472)});
   // 200 x 200 lit from column 100 and row 200: extent (94, 800 - 400 - 6, 212, 212).
   EXPECT_EQ(o.out,
             "piece subject 94 194 212 212 subject-1.png\n"
-            "piece subject 594 494 212 212 subject-2.png\n");
-  EXPECT_EQ(o.err, "skipped a subject: nil\n");
+            "piece subject 594 494 212 212 subject-2.png\n"
+            "piece subject 394 394 100 84 subject-3.png\n");
+  EXPECT_EQ(o.err,
+            "skipped a subject: nil\n"
+            "skipped a subject: Optional((394.0, 326.0, 100.0, 80.0))\n");
   EXPECT_TRUE(exists("subject-1.png"));
-  EXPECT_TRUE(exists("subject-2.png"));
-  EXPECT_FALSE(exists("subject-3.png"));
+  EXPECT_TRUE(exists("subject-3.png"));
+  EXPECT_FALSE(exists("subject-4.png"));
   EXPECT_FALSE(exists("mask-0.png"));
 
   // The piece holds the picture where the mask is lit and transparency elsewhere.
@@ -98,13 +103,6 @@ TEST_F(SubjectPieces, NumbersKeptSubjectsWithoutGaps) {
   ASSERT_EQ(piece.size(), cv::Size(212, 212));
   EXPECT_EQ(piece.at<cv::Vec4b>(100, 100), cv::Vec4b(153, 102, 51, 255));
   EXPECT_EQ(piece.at<cv::Vec4b>(2, 2)[3], 0);
-}
-
-TEST_F(SubjectPieces, SkipsExtentsOfAtMostOnePercent) {
-  // 22 x 17 quarter pixels lit: an extent of 100 x 80, exactly 1%; one row more: 100 x 84.
-  const auto o = piecesOf({lit(1000, 800, 400, 488, 400, 468), lit(1000, 800, 400, 488, 400, 472)});
-  EXPECT_EQ(o.err, "skipped a subject: Optional((394.0, 326.0, 100.0, 80.0))\n");
-  EXPECT_EQ(o.out, "piece subject 394 394 100 84 subject-1.png\n");
 }
 
 TEST_F(SubjectPieces, DebugSwitchWritesMasksAndMeasurements) {

@@ -13,31 +13,6 @@ void expectPixel(const Pixel& actual, const Pixel& expected, float within = 1e-6
   EXPECT_NEAR(actual.a, expected.a, within);
 }
 
-Image onePixel(Pixel p) {
-  return solidImage(p, Rect{0, 0, 1, 1});
-}
-
-TEST(ColourOperations, WorkOnStraightColourAndOnlyTheMasksRed) {
-  // Straight colour (0.8, 0.4, 0.2) at alpha 0.5, stored premultiplied: read before
-  // premultiplication, and the result premultiplied by the new alpha and clamped.
-  ColourMatrix grey;
-  grey.r = grey.g = grey.b = {1, 0, 0, 0};
-  grey.a = {0, 0, 0, 0.5f};
-  grey.bias = {0.5f, 0, 0, 0};
-  expectPixel(colourMatrix(onePixel(Pixel{0.4f, 0.2f, 0.1f, 0.5f}), grey).pixels[0],
-              Pixel{0.25f, 0.2f, 0.2f, 0.25f});
-  // A transparent pixel un-premultiplies to colour 0.
-  ColourMatrix opaque;
-  opaque.a = {0, 0, 0, 0};
-  opaque.bias = {0, 0, 0, 1};
-  expectPixel(colourMatrix(onePixel(clearColour), opaque).pixels[0], blackColour);
-
-  const Image red = onePixel(Pixel{1, 0, 0, 1});
-  expectPixel(blendWithMask(red, onePixel(Pixel{0, 0, 1, 1}), onePixel(Pixel{0.25f, 0.9f, 0.9f, 1}))
-                  .pixels[0],
-              Pixel{0.25f, 0, 0.75f, 1});
-}
-
 TEST(ImageFrame, CropRenderCompositingAndAveragesAgreeOnWherePixelsLie) {
   // A 4 x 3 image whose pixel at column c, row r holds (c, r) / 4, placed at (10, 20).
   Image image = solidImage(blackColour, Rect{10, 20, 4, 3});

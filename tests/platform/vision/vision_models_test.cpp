@@ -45,6 +45,14 @@ class VisionModels : public ::testing::Test {
     delete vision;
     vision = nullptr;
   }
+  // The lines the recogniser reads on a picture, joined by `between`: words far apart may be
+  // found as lines of their own, and are read in order.
+  static std::string readOn(const cv::Mat& bgr, const std::string& between = " ") {
+    std::string text;
+    for (const auto& found : vision->text().textLines(bitmapOf(bgr).view()))
+      text += (text.empty() ? "" : between) + found.text;
+    return text;
+  }
   static Vision* vision;
 };
 Vision* VisionModels::vision = nullptr;
@@ -174,10 +182,7 @@ TEST_F(VisionModels, ALineInTwoColoursIsReadWhole) {
       type->putText(page, word, cv::Point(x, y), size, colour, -1, cv::LINE_AA, true);
       x += type->getTextSize(word + " ", size, -1, &baseline).width;
     }
-    std::string text;
-    for (const auto& found : vision->text().textLines(bitmapOf(page).view()))
-      text += (text.empty() ? "" : " ") + found.text;
-    EXPECT_EQ(text, "Personne des personnes");
+    EXPECT_EQ(readOn(page), "Personne des personnes");
   }
 }
 
@@ -189,12 +194,7 @@ TEST_F(VisionModels, LinesThatLookUpsideDownAreReadTheRightWayUp) {
     SCOPED_TRACE(turned ? "turned over" : "upright");
     cv::Mat page = drawnLine(*type, "quiz night", 140, false, 0);
     if (turned) cv::rotate(page, page, cv::ROTATE_180);
-    // Words far apart may be found as lines of their own: they are read in order.
-    std::string text;
-    for (const auto& found : vision->text().textLines(bitmapOf(page).view())) {
-      text += (text.empty() ? "" : " ") + found.text;
-    }
-    EXPECT_EQ(text, "quiz night");
+    EXPECT_EQ(readOn(page), "quiz night");
   }
 }
 
@@ -258,11 +258,7 @@ TEST_F(VisionModels, ReadsChineseAndJapaneseLinesWithPpOcr) {
   size_t errors = 0, characters = 0;
   for (const int size : {20, 56}) {
     for (const std::string& line : lines) {
-      std::string text;
-      for (const auto& found :
-           vision->text().textLines(bitmapOf(drawnLine(*type, line, size, false, 0)).view())) {
-        text += found.text;
-      }
+      const std::string text = readOn(drawnLine(*type, line, size, false, 0), "");
       EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) { return std::isalpha(c); }))
           << line << " read as " << text;
       std::string unspaced = line;
