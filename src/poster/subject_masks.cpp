@@ -198,7 +198,7 @@ SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const BitmapView& workin
   cv::Mat labels, stats, centres;
   const int count = cv::connectedComponentsWithStats(shapes, labels, stats, centres, 8, CV_32S);
   std::vector<size_t> area(size_t(count), 0);
-  for (size_t p = 0; p < rgb.total(); ++p) ++area[size_t(labels.ptr<int>()[p])];
+  for (int l = 0; l < count; ++l) area[size_t(l)] = size_t(stats.at<int>(l, cv::CC_STAT_AREA));
   const int reach = std::max(1, int(std::lround(fragmentReach * std::min(W, H))));
 
   bool grown = false;

@@ -43,8 +43,9 @@ constexpr double fullestShare = 0.6;
 // feet rather than across the ground the model may take for them. On a crowd of 22 at
 // 1280 x 720 (40 frames), this took the worst tenth from 0.460 to 0.536 and the people covered
 // from 0.899 to 0.911, with the ground lit as it was (0.0046); on a street, the walkers covered,
-// the matte on them and its steadiness stay as they were, at the same speed. Crops taken alone
-// at the usual size left a straight step of 93 pixels where a lunging man's map lit the ground.
+// the matte on them and its steadiness stay as they were, at the same processor time. Crops taken
+// alone at the usual size left a straight step of 93 pixels where a lunging man's map lit the
+// ground.
 constexpr double faintShare = 0.25;
 constexpr float aloneEnds = 0.15f;
 // In a video the crops are segmented every segmentEvery-th frame, and on every frame the
