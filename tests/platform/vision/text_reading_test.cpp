@@ -58,6 +58,10 @@ TEST(TextDecoding, LatinLinesAreTidiedAndCjkLinesKeepTheirForms) {
   EXPECT_EQ(tidiedText("16°℃"), "16°C");
   EXPECT_EQ(tidiedText("16℃"), "16°C");
   EXPECT_EQ(tidiedText("  a \t  b  "), "a b");
+  // A zero among capitals is the letter O; among digits, or on a line with small letters, a zero.
+  EXPECT_EQ(tidiedText("CEASE T0 EXIST, 0K?"), "CEASE TO EXIST, OK?");
+  EXPECT_EQ(tidiedText("ROOM 101 AT 10AM, 0"), "ROOM 101 AT 10AM, 0");
+  EXPECT_EQ(tidiedText("Cease T0"), "Cease T0");
   // A Chinese line keeps its full-width comma.
   const std::string chinese = "中文，测";
   EXPECT_TRUE(hasCjk(chinese));

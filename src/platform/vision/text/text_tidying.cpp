@@ -57,6 +57,31 @@ bool isCjk(char32_t p) {
          (p >= 0x20000 && p <= 0x2FFFF);
 }
 
+bool isLower(char32_t p) {
+  return p >= 'a' && p <= 'z';
+}
+bool isUpper(char32_t p) {
+  return p >= 'A' && p <= 'Z';
+}
+
+// On a line of capitals (no small letter, at least two capitals), a zero in a word of capitals
+// without other digits is the letter O: in display type the two are often drawn alike, and the
+// recogniser reads the narrower for a zero ("CEASE T0").
+std::string withLettersForZeros(std::string line) {
+  if (std::any_of(line.begin(), line.end(), isLower) ||
+      std::count_if(line.begin(), line.end(), isUpper) < 2)
+    return line;
+  for (size_t start = 0; start < line.size();) {
+    const size_t end = std::min(line.find(' ', start), line.size());
+    const auto word = line.begin() + std::ptrdiff_t(start),
+               after = line.begin() + std::ptrdiff_t(end);
+    const bool otherDigits = std::any_of(word, after, [](char c) { return c >= '1' && c <= '9'; });
+    if (!otherDigits && std::any_of(word, after, isUpper)) std::replace(word, after, '0', 'O');
+    start = end + 1;
+  }
+  return line;
+}
+
 }  // namespace
 
 bool hasCjk(std::string_view text) {
@@ -86,7 +111,7 @@ std::string tidiedText(std::string_view text) {
     }
     appendUtf8(out, p);
   }
-  return out;
+  return latin ? withLettersForZeros(std::move(out)) : out;
 }
 
 std::string withPlainWordsFrom(std::string_view latin, std::string_view other) {
@@ -122,12 +147,6 @@ bool isBlank(const std::string& character) {
   return character == " " || character == "\u3000" || character == "\t";
 }
 
-bool isLower(char32_t p) {
-  return p >= 'a' && p <= 'z';
-}
-bool isUpper(char32_t p) {
-  return p >= 'A' && p <= 'Z';
-}
 // ASCII letters, and the letters of the Latin-1 supplement and beyond; not the signs the Latin
 // model reads for letters of display type ("$" for S, "¥" for Y).
 bool isLetter(char32_t p) {

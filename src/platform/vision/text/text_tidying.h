@@ -19,7 +19,8 @@ bool hasSureCjk(const DecodedText& decoded);
 
 // The recognised line as written: blanks trimmed and runs of them made one; on a line without
 // CJK, full-width letters, digits and signs (which the recogniser gives for widely spaced Latin
-// text) become their ASCII forms and the Celsius sign becomes a degree sign and C.
+// text) become their ASCII forms, the Celsius sign becomes a degree sign and C, and on a line of
+// capitals a zero in a word of capitals without other digits becomes the letter O.
 std::string tidiedText(std::string_view text);
 
 // The Latin-script model's reading of a line with each of its plain words (all ASCII) that
