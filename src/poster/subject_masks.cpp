@@ -217,15 +217,13 @@ SubjectMasks wholeOnFlatBackdrop(SubjectMasks subjects, const BitmapView& workin
     for (size_t p = 0; p < rgb.total(); ++p) near.data[p] = whole[size_t(labels.ptr<int>()[p])];
     cv::dilate(near, near,
                cv::getStructuringElement(cv::MORPH_RECT, {2 * reach + 1, 2 * reach + 1}));
-    std::vector<uint8_t> fragment(size_t(count), 0);
     for (size_t l = 1; l < size_t(count); ++l) {
       if (whole[l] || double(area[l]) < leastShape * double(rgb.total())) continue;
       const cv::Rect shape(
           stats.at<int>(int(l), cv::CC_STAT_LEFT), stats.at<int>(int(l), cv::CC_STAT_TOP),
           stats.at<int>(int(l), cv::CC_STAT_WIDTH), stats.at<int>(int(l), cv::CC_STAT_HEIGHT));
-      fragment[l] = cv::countNonZero(near(shape) & (labels(shape) == int(l))) > 0;
+      whole[l] = cv::countNonZero(near(shape) & (labels(shape) == int(l))) > 0;
     }
-    for (size_t l = 1; l < size_t(count); ++l) whole[l] = whole[l] || fragment[l];
     for (size_t p = 0; p < rgb.total(); ++p) {
       if (!whole[size_t(labels.ptr<int>()[p])] || mask.pixels[p].r >= 1) continue;
       mask.pixels[p] = Pixel{1, 1, 1, 1};
