@@ -198,6 +198,23 @@ TEST_F(VisionModels, LinesThatLookUpsideDownAreReadTheRightWayUp) {
   }
 }
 
+// A real type poster of heavy display lines stacked tightly: their boxes cut the letters at top
+// and bottom, and may cut off what tells a K from an R; each line is read with few errors.
+TEST_F(VisionModels, HeavyLinesWhoseBoxesCutTheirLettersAreRead) {
+  const cv::Mat poster = cv::imread(std::string(PLUMVANE_TESTDATA) + "/type-poster.png");
+  ASSERT_FALSE(poster.empty());
+  std::vector<std::string> read;
+  for (const auto& found : vision->text().textLines(bitmapOf(poster).view()))
+    read.push_back(found.text);
+  for (const std::string line : {"PHILIP K. DICK", "UBIK", "INTROSPECTION", "THAT IT",
+                                 "IS THAT WHICH", "WHEN YOU", "BELIEVING", "DOESN'T"}) {
+    const bool found = std::any_of(read.begin(), read.end(), [&](const std::string& text) {
+      return double(editDistance(text, line)) <= 0.1 * double(line.size());
+    });
+    EXPECT_TRUE(found) << line;
+  }
+}
+
 // Lines in eleven languages written in Latin script, stacked on a page, in five real fonts at a UI
 // and a headline size, dark on light and light on dark: the error rate over them all stays
 // within 2%, and each letter and sign that sets them apart is read, on some line read exactly.

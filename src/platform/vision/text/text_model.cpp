@@ -59,6 +59,20 @@ bool missesWords(std::string_view reading, std::string_view other) {
   return double(characters(reading)) < mostMissed * double(characters(other));
 }
 
+// The text without its blanks.
+std::string lettersOf(std::string_view text) {
+  std::string letters;
+  for (char c : text) {
+    if (c != ' ') letters.push_back(c);
+  }
+  return letters;
+}
+
+// A line whose box cuts its letters is read once more with its margin when the recogniser reads
+// its crop with at least this confidence: below it, the crop holds a fragment of ink, which
+// its margin may show as a letter (a fragment on a photo read as "®" 0.13 became "?" 0.33).
+constexpr float lineConfidence = 0.5f;
+
 // The Latin model sees each line with this share of its height of the picture around it on
 // every side: the detected box cuts off the accents above capitals.
 constexpr double latinMargin = 0.15;
@@ -223,10 +237,60 @@ class OnnxText : public TextRecognizer {
 
   // The line read as it stands; `surround` is the crop with `margin` pixels around it.
   std::optional<DecodedText> read(const BitmapView& crop, const cv::Mat& surround, int margin) {
+    const int height = models_.recognition.input.height;
+    std::optional<Emissions> line = recognised(crop);
+    if (!line) return std::nullopt;
+    const int resized = resizedWidth(crop, height, line->width);
+    const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
+                         crop.rowBytes);
+    const InkProfile ink = inkProfile(resizedBgr(pixels, {resized, height}));
+    if (ink.inkHeight < height || margin <= 0 || surround.empty()) {
+      return spaced(std::move(line->decoded), ink, line->stepPixels);
+    }
+    // Ink reaches the crop's top and bottom rows: the box cuts the letters, and may hold more
+    // ink than background. Ink and background are then told apart on the surround, resized alike.
+    const double across = double(resized) / crop.width, down = double(height) / crop.height;
+    const cv::Mat around =
+        resizedBgr(surround, {std::max(1, int(std::lround(surround.cols * across))),
+                              std::max(1, int(std::lround(surround.rows * down)))});
+    DecodedText decoded =
+        spaced(std::move(line->decoded),
+               inkProfile(around, cv::Rect(int(std::lround(margin * across)),
+                                           int(std::lround(margin * down)), resized, height)),
+               line->stepPixels);
+    // The box may also cut off the letters' tops and feet (a K read as R, a d as o), so the line
+    // is read once more with its margin, and that reading is taken when the recogniser is surer
+    // of it and it has other letters. Its words are parted by the ink of the crop's rows alone:
+    // the margin may hold letters of the lines above and below, which would fill the gaps. A crop
+    // read with less confidence than `lineConfidence` is a fragment of ink, and stays so.
+    if (!(decoded.confidence >= lineConfidence)) return decoded;
+    const BitmapView all = viewOf(surround, crop.order);
+    std::optional<Emissions> whole = recognised(all);
+    if (!whole) return decoded;
+    const int wholeResized = resizedWidth(all, height, whole->width);
+    const int top = int(std::lround(margin * double(height) / surround.rows));
+    DecodedText wholeDecoded = spaced(std::move(whole->decoded),
+                                      inkProfile(resizedBgr(surround, {wholeResized, height}),
+                                                 cv::Rect(0, top, wholeResized, height - 2 * top)),
+                                      whole->stepPixels);
+    const bool surer = wholeDecoded.confidence > decoded.confidence &&
+                       lettersOf(wholeDecoded.text) != lettersOf(decoded.text);
+    return surer ? wholeDecoded : decoded;
+  }
+
+  // The recogniser's reading of a line's picture before its spaces are put back, the width the
+  // picture is given at the model's height (padded on the right), and how many of those pixels
+  // each step of the reading covers.
+  struct Emissions {
+    DecodedText decoded;
+    int width;
+    double stepPixels;
+  };
+  std::optional<Emissions> recognised(const BitmapView& line) {
     const InputFormat& format = models_.recognition.input;
-    const double aspect = double(crop.width) / crop.height;
+    const double aspect = double(line.width) / line.height;
     const int width = int(format.height * std::max(320.0 / 48.0, aspect));
-    auto out = recogniser_.run(lineInput(crop, format, width));
+    auto out = recogniser_.run(lineInput(line, format, width));
     if (!out || out->empty() || out->front().shape.size() != 3) return std::nullopt;
     const Tensor& probabilities = out->front();
     const int steps = int(probabilities.shape[1]);
@@ -234,38 +298,24 @@ class OnnxText : public TextRecognizer {
     if (probabilities.values.size() != size_t(steps) * size_t(classes) || steps < 1) {
       return std::nullopt;
     }
-    DecodedText decoded = ctcGreedyDecode(probabilities.values.data(), steps, classes, classes_);
-    if (!hasSureCjk(decoded)) {
-      decoded.text = spacedFromInk(decoded, inkOf(crop, surround, margin, format.height, width),
-                                   double(width) / steps);
-    }
+    return Emissions{ctcGreedyDecode(probabilities.values.data(), steps, classes, classes_), width,
+                     double(width) / steps};
+  }
+
+  // The reading with the spaces its ink shows put back, tidied.
+  static DecodedText spaced(DecodedText decoded, const InkProfile& ink, double stepPixels) {
+    if (!hasSureCjk(decoded)) decoded.text = spacedFromInk(decoded, ink, stepPixels);
     decoded.text = tidiedText(decoded.text);
     if (!hasSureCjk(decoded)) decoded.text = withDoubtfulCaseOfItsWord(decoded);
     return decoded;
   }
 
-  // The ink of the crop as the recogniser sees it: resized to its input height, at most `width`
-  // wide. When ink reaches both its top and its bottom row, the box cuts the letters, and may
-  // hold more ink than background: ink and background are then told apart on `surround`, the
-  // crop with `margin` pixels of the picture around it, resized alike.
-  static InkProfile inkOf(const BitmapView& crop, const cv::Mat& surround, int margin, int height,
-                          int width) {
-    const int resized = resizedWidth(crop, height, width);
-    const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
-                         crop.rowBytes);
+  // A picture (8-bit BGRA) in BGR at `size`, as the ink is profiled.
+  static cv::Mat resizedBgr(const cv::Mat& bgra, cv::Size size) {
     cv::Mat colour, small;
-    cv::cvtColor(pixels, colour, cv::COLOR_BGRA2BGR);
-    cv::resize(colour, small, cv::Size(resized, height), 0, 0, cv::INTER_LINEAR);
-    InkProfile ink = inkProfile(small);
-    if (ink.inkHeight < height || margin <= 0 || surround.empty()) return ink;
-    const double across = double(resized) / crop.width, down = double(height) / crop.height;
-    cv::cvtColor(surround, colour, cv::COLOR_BGRA2BGR);
-    cv::resize(colour, small,
-               cv::Size(std::max(1, int(std::lround(surround.cols * across))),
-                        std::max(1, int(std::lround(surround.rows * down)))),
-               0, 0, cv::INTER_LINEAR);
-    return inkProfile(small, cv::Rect(int(std::lround(margin * across)),
-                                      int(std::lround(margin * down)), resized, height));
+    cv::cvtColor(bgra, colour, cv::COLOR_BGRA2BGR);
+    cv::resize(colour, small, size, 0, 0, cv::INTER_LINEAR);
+    return small;
   }
 
   TextModels models_;
