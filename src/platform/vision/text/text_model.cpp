@@ -8,8 +8,9 @@
 // Latin model, and when the Latin model is sure of its reading (a confidence of at least
 // `sureConfidence`), that reading is the line's: on Chinese and Japanese lines, which it reads
 // as nonsense, its confidence stays below 0.5. Otherwise, and for a line the classifier
-// takes for upside down (read both ways), PP-OCR reads the line; a reading that holds a CJK
-// character PP-OCR is fairly sure of stands. For any other line the Latin model's reading counts
+// takes for upside down (read both ways), PP-OCR reads the line (and once more with a margin
+// when the line's box cuts its letters: see read); a reading that holds a CJK character PP-OCR
+// is fairly sure of stands. For any other line the Latin model's reading counts
 // when its confidence is at least `leastConfidence` (below it the Latin model has met what it
 // reads badly): it is taken whole when PP-OCR reads something but is less sure of it than that
 // and than the Latin model (where PP-OCR reads nothing, the box holds a fragment of ink), or when
@@ -57,15 +58,6 @@ bool missesWords(std::string_view reading, std::string_view other) {
                          [](char c) { return c != ' ' && (c & 0xC0) != 0x80; });
   };
   return double(characters(reading)) < mostMissed * double(characters(other));
-}
-
-// The text without its blanks.
-std::string lettersOf(std::string_view text) {
-  std::string letters;
-  for (char c : text) {
-    if (c != ' ') letters.push_back(c);
-  }
-  return letters;
 }
 
 // A line whose box cuts its letters is read once more with its margin when the recogniser reads
@@ -132,7 +124,11 @@ class OnnxText : public TextRecognizer {
       } else {
         const BitmapView view = viewOf(line.crop, picture.order);
         bool turned = false;
-        decoded = line.upright ? read(view, line.surround, line.margin)
+        std::optional<std::string> counted;
+        if (latin && latin->confidence >= models_.latinConfidence) {
+          counted = tidiedText(latin->text);
+        }
+        decoded = line.upright ? read(view, line.surround, line.margin, counted)
                                : readBothWays(view, line.surround, line.margin, turned);
         if (!decoded) continue;
         const bool cjk = hasSureCjk(*decoded);
@@ -235,8 +231,10 @@ class OnnxText : public TextRecognizer {
     return turned ? turnedOver : asIs;
   }
 
-  // The line read as it stands; `surround` is the crop with `margin` pixels around it.
-  std::optional<DecodedText> read(const BitmapView& crop, const cv::Mat& surround, int margin) {
+  // The line read as it stands; `surround` is the crop with `margin` pixels around it, and
+  // `latin` the Latin model's reading of it where that counts.
+  std::optional<DecodedText> read(const BitmapView& crop, const cv::Mat& surround, int margin,
+                                  const std::optional<std::string>& latin = std::nullopt) {
     const int height = models_.recognition.input.height;
     std::optional<Emissions> line = recognised(crop);
     if (!line) return std::nullopt;
@@ -259,8 +257,7 @@ class OnnxText : public TextRecognizer {
                                            int(std::lround(margin * down)), resized, height)),
                line->stepPixels);
     // The box may also cut off the letters' tops and feet (a K read as R, a d as o), so the line
-    // is read once more with its margin, and that reading is taken when the recogniser is surer
-    // of it and it has other letters. Its words are parted by the ink of the crop's rows alone:
+    // is read once more with its margin. Its words are parted by the ink of the crop's rows alone:
     // the margin may hold letters of the lines above and below, which would fill the gaps. A crop
     // read with less confidence than `lineConfidence` is a fragment of ink, and stays so.
     if (!(decoded.confidence >= lineConfidence)) return decoded;
@@ -273,9 +270,16 @@ class OnnxText : public TextRecognizer {
                                       inkProfile(resizedBgr(surround, {wholeResized, height}),
                                                  cv::Rect(0, top, wholeResized, height - 2 * top)),
                                       whole->stepPixels);
-    const bool surer = wholeDecoded.confidence > decoded.confidence &&
-                       lettersOf(wholeDecoded.text) != lettersOf(decoded.text);
-    return surer ? wholeDecoded : decoded;
+    // Where the two readings' letters differ, the one nearer the Latin model's reading is taken
+    // (the margin can also lose a letter the crop showed: "AND I WILL" read "AND WILL"); without
+    // it, or as near, the one the recogniser is surer of.
+    if (letterDistance(wholeDecoded.text, decoded.text) == 0) return decoded;
+    if (latin) {
+      const size_t fromCrop = letterDistance(decoded.text, *latin),
+                   fromWhole = letterDistance(wholeDecoded.text, *latin);
+      if (fromCrop != fromWhole) return fromWhole < fromCrop ? wholeDecoded : decoded;
+    }
+    return wholeDecoded.confidence > decoded.confidence ? wholeDecoded : decoded;
   }
 
   // The recogniser's reading of a line's picture before its spaces are put back, the width the

@@ -331,4 +331,22 @@ std::string withDoubtsReadFrom(const DecodedText& decoded, std::string_view lati
   return text;
 }
 
+size_t letterDistance(std::string_view a, std::string_view b) {
+  std::vector<char32_t> x = codePoints(a), y = codePoints(b);
+  std::erase(x, U' ');
+  std::erase(y, U' ');
+  std::vector<size_t> row(y.size() + 1);
+  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= x.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= y.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + size_t(x[i - 1] != y[j - 1])});
+      diagonal = above;
+    }
+  }
+  return row[y.size()];
+}
+
 }  // namespace plumvane

@@ -50,4 +50,7 @@ std::string withDoubtsReadFrom(const DecodedText& decoded, std::string_view lati
 // height beside the others, which the recogniser judges poorly in display faces.
 std::string withDoubtfulCaseOfItsWord(const DecodedText& decoded);
 
+// The edit distance between two readings' characters, their blanks left out.
+size_t letterDistance(std::string_view a, std::string_view b);
+
 }  // namespace plumvane
