@@ -1,10 +1,11 @@
 // The character error measure of the text tests and benchmarks.
 #pragma once
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/vision/text/text_tidying.h"
 
 namespace plumvane::testing {
 
@@ -21,20 +22,6 @@ inline std::vector<std::string_view> characters(std::string_view text) {
 }
 
 // The Levenshtein distance between two UTF-8 strings, over characters.
-inline size_t editDistance(const std::string& a, const std::string& b) {
-  const auto x = characters(a), y = characters(b);
-  std::vector<size_t> row(y.size() + 1);
-  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= x.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= y.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] != y[j - 1])});
-      diagonal = up;
-    }
-  }
-  return row[y.size()];
-}
+using plumvane::editDistance;
 
 }  // namespace plumvane::testing

@@ -331,10 +331,9 @@ std::string withDoubtsReadFrom(const DecodedText& decoded, std::string_view lati
   return text;
 }
 
-size_t letterDistance(std::string_view a, std::string_view b) {
-  std::vector<char32_t> x = codePoints(a), y = codePoints(b);
-  std::erase(x, U' ');
-  std::erase(y, U' ');
+namespace {
+
+size_t editDistance(const std::vector<char32_t>& x, const std::vector<char32_t>& y) {
   std::vector<size_t> row(y.size() + 1);
   for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
   for (size_t i = 1; i <= x.size(); ++i) {
@@ -347,6 +346,19 @@ size_t letterDistance(std::string_view a, std::string_view b) {
     }
   }
   return row[y.size()];
+}
+
+}  // namespace
+
+size_t editDistance(std::string_view a, std::string_view b) {
+  return editDistance(codePoints(a), codePoints(b));
+}
+
+size_t letterDistance(std::string_view a, std::string_view b) {
+  std::vector<char32_t> x = codePoints(a), y = codePoints(b);
+  std::erase(x, U' ');
+  std::erase(y, U' ');
+  return editDistance(x, y);
 }
 
 }  // namespace plumvane

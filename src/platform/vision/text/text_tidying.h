@@ -50,7 +50,9 @@ std::string withDoubtsReadFrom(const DecodedText& decoded, std::string_view lati
 // height beside the others, which the recogniser judges poorly in display faces.
 std::string withDoubtfulCaseOfItsWord(const DecodedText& decoded);
 
-// The edit distance between two readings' characters, their blanks left out.
+// The edit distance between two texts (UTF-8) over their characters; and over their characters
+// but the blanks.
+size_t editDistance(std::string_view a, std::string_view b);
 size_t letterDistance(std::string_view a, std::string_view b);
 
 }  // namespace plumvane
