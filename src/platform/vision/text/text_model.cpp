@@ -124,29 +124,31 @@ class OnnxText : public TextRecognizer {
       } else {
         const BitmapView view = viewOf(line.crop, picture.order);
         bool turned = false;
-        std::optional<std::string> counted;
-        if (latin && latin->confidence >= models_.latinConfidence) {
-          counted = tidiedText(latin->text);
-        }
-        decoded = line.upright ? read(view, line.surround, line.margin, counted)
+        // The Latin model's reading, tidied, where it counts.
+        const auto counted = [&]() -> std::optional<std::string> {
+          if (!latin || latin->confidence < models_.latinConfidence) return std::nullopt;
+          return tidiedText(latin->text);
+        };
+        std::optional<std::string> latinText = counted();
+        decoded = line.upright ? read(view, line.surround, line.margin, latinText)
                                : readBothWays(view, line.surround, line.margin, turned);
         if (!decoded) continue;
         const bool cjk = hasSureCjk(*decoded);
         if (latin_ && !line.upright && !cjk) {
           latin = readLatin(line.surround, line.margin, turned, picture.order).get();
+          latinText = counted();
         }
-        if (latin && !cjk && latin->confidence >= models_.latinConfidence) {
-          const std::string latinText = tidiedText(latin->text);
+        if (latinText && !cjk) {
           if (!decoded->text.empty() && decoded->confidence < models_.latinConfidence &&
               latin->confidence > decoded->confidence) {
-            decoded = DecodedText{latinText, latin->confidence, {}};
-          } else if (!isAscii(latinText) && !missesWords(latinText, decoded->text)) {
-            decoded =
-                DecodedText{withPlainWordsFrom(latinText, withDoubtsReadFrom(*decoded, latinText)),
-                            latin->confidence,
-                            {}};
+            decoded = DecodedText{*latinText, latin->confidence, {}};
+          } else if (!isAscii(*latinText) && !missesWords(*latinText, decoded->text)) {
+            decoded = DecodedText{
+                withPlainWordsFrom(*latinText, withDoubtsReadFrom(*decoded, *latinText)),
+                latin->confidence,
+                {}};
           } else {
-            decoded->text = withDoubtsReadFrom(*decoded, latinText);
+            decoded->text = withDoubtsReadFrom(*decoded, *latinText);
           }
         }
       }
