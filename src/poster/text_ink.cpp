@@ -21,6 +21,11 @@ constexpr float strongDifference = 0.3f;
 constexpr float opaqueKeyed = 0.5f;
 constexpr float fallbackStart = 0.16f;
 constexpr float fallbackRamp = 0.14f;
+// A line whose words are set in several colours (one in blue, the next in white and the rest in
+// red) has strong differences in a colour other than its ink, neither the ink nor a blend of it
+// with the background: at least this share of them, in one colour.
+constexpr float otherInkShare = 0.03f;
+constexpr float blendReach = 0.25f;
 constexpr int borderRing = 2;  // pixels of the rectangle's border taken as background at first
 constexpr int rimGrowth = 3;   // pixels the strokes grow by to take their anti-aliased rims
 constexpr int estimateHeight = 64;
@@ -40,6 +45,42 @@ float unit(float v) {
 float upperMedian(std::vector<float>& values) {
   std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
   return values[values.size() / 2];
+}
+
+// Whether a pixel (RGBA bytes) is a blend of an ink colour and the background (RGBA bytes) under
+// it, within blendReach a channel: the anti-aliased rims of strokes are, with the colour fringes
+// that a picture once compressed gives them.
+bool blendOf(const uint8_t* pixel, const uint8_t* background, const std::array<float, 3>& ink) {
+  std::array<float, 3> off, towards;
+  float along = 0, contrast = 0;
+  for (size_t c = 0; c < 3; ++c) {
+    off[c] = float(pixel[c] - background[c]) / byteScale;
+    towards[c] = ink[c] - float(background[c]) / byteScale;
+    along += off[c] * towards[c];
+    contrast += towards[c] * towards[c];
+  }
+  const float t = contrast > 0 ? unit(along / contrast) : 0.0f;
+  float miss = 0;
+  for (size_t c = 0; c < 3; ++c) miss = std::max(miss, std::abs(off[c] - t * towards[c]));
+  return miss <= blendReach;
+}
+
+// How many of some pixels of a picture (RGBA bytes) are in their most common colour: in the
+// fullest bin of 32 levels a channel, or a bin beside it.
+size_t inCommonColour(const uint8_t* picture, const std::vector<size_t>& pixels) {
+  constexpr int bins = 8;
+  const auto binOf = [&](size_t p, size_t c) { return int(picture[p * 4 + c]) * bins / 256; };
+  std::vector<int> count(bins * bins * bins, 0);
+  for (size_t p : pixels) ++count[size_t((binOf(p, 0) * bins + binOf(p, 1)) * bins + binOf(p, 2))];
+  const int fullest = int(std::max_element(count.begin(), count.end()) - count.begin());
+  const std::array<int, 3> centre = {fullest / (bins * bins), fullest / bins % bins,
+                                     fullest % bins};
+  return size_t(std::count_if(pixels.begin(), pixels.end(), [&](size_t p) {
+    for (size_t c = 0; c < 3; ++c) {
+      if (std::abs(binOf(p, c) - centre[c]) > 1) return false;
+    }
+    return true;
+  }));
 }
 
 // The picture with the hole's pixels painted in from around them, as RGBA bytes. The estimate
@@ -227,6 +268,7 @@ std::optional<KeyedInk> keyedInk(const uint8_t* picture, const uint8_t* backgrou
   // Keyed alpha: near the ink colour, and different enough from the background.
   keyed.alpha.resize(n);
   int64_t strong = 0, agree = 0;
+  std::vector<size_t> unexplained;  // strong differences neither in the ink nor a blend of it
   for (size_t p = 0; p < n; ++p) {
     float distance = 0;
     for (size_t c = 0; c < 3; ++c) {
@@ -237,11 +279,18 @@ std::optional<KeyedInk> keyedInk(const uint8_t* picture, const uint8_t* backgrou
     keyed.alpha[p] = colourOpacity * gate;
     if (counts(p) && difference[p] > strongDifference) {
       ++strong;
-      if (keyed.alpha[p] > opaqueKeyed) ++agree;
+      if (keyed.alpha[p] > opaqueKeyed) {
+        ++agree;
+      } else if (!blendOf(picture + p * 4, background + p * 4, keyed.ink)) {
+        unexplained.push_back(p);
+      }
     }
   }
-  // When the colour model doesn't fit the strong differences, the difference itself is used.
-  if (strong != 0 && !(float(agree) / float(strong) > opaqueKeyed)) {
+  // When the colour model doesn't fit the strong differences, or a word is set in a colour of
+  // its own, the difference itself is used.
+  if (strong != 0 &&
+      (!(float(agree) / float(strong) > opaqueKeyed) ||
+       float(inCommonColour(picture, unexplained)) >= otherInkShare * float(strong))) {
     keyed.oneColour = false;
     for (size_t p = 0; p < n; ++p) {
       keyed.alpha[p] = unit((difference[p] - fallbackStart) / fallbackRamp);

@@ -24,9 +24,10 @@ struct TextInk {
 // pixels that differ most from the background (the top 12%, by more than 0.12) give the ink
 // colour, their median; a pixel is opaque when it is near that colour and differs from the
 // background. When fewer than half of the clearly different pixels (difference above 0.3) fit
-// that colour, the difference alone decides: transparent up to 0.16, opaque from 0.30. Only the
-// pixels where evidence is not 0 (all of them without it) count towards the colour and that
-// choice. Nothing when fewer than 8 pixels count as ink.
+// that colour, or 3% of them are in one other colour, neither the ink nor a blend of it with the
+// background (a word set in a colour of its own), the difference alone decides: transparent up
+// to 0.16, opaque from 0.30. Only the pixels where evidence is not 0 (all of them without it)
+// count towards the colour and that choice. Nothing when fewer than 8 pixels count as ink.
 struct KeyedInk {
   std::vector<float> alpha;  // n values, 0..1
   std::array<float, 3> ink{};

@@ -62,21 +62,26 @@ cv::Mat gradient(int w, int h) {
 }
 
 TEST(TextInk, StrokesOfAnyColourAreFoundAndKeyedOutAgainstTheFill) {
-  // Dark letters over a gradient, white letters over a darker one, and words in red, green and
-  // blue on grey.
-  for (const int look : {0, 1, 2}) {
-    SCOPED_TRACE(look == 0 ? "dark letters" : look == 1 ? "white letters" : "three colours");
+  // Dark letters over a gradient, white letters over a darker one, words in red, green and
+  // blue on grey, and two words in red and one in white on black (most strokes in one colour).
+  for (const int look : {0, 1, 2, 3}) {
+    SCOPED_TRACE(look == 0   ? "dark letters"
+                 : look == 1 ? "white letters"
+                 : look == 2 ? "three colours"
+                             : "a word in a colour of its own");
     const cv::Mat behind = look == 0   ? gradient(480, 80)
                            : look == 1 ? cv::Mat(0.5 * gradient(480, 80))
-                                       : cv::Mat(80, 480, CV_8UC3, cv::Scalar(128, 128, 128));
-    const cv::Scalar dark(30, 35, 60), white(255, 255, 255);
+                           : look == 2 ? cv::Mat(80, 480, CV_8UC3, cv::Scalar(128, 128, 128))
+                                       : cv::Mat(80, 480, CV_8UC3, cv::Scalar(0, 0, 0));
+    const cv::Scalar dark(30, 35, 60), white(255, 255, 255), red(200, 20, 25);
     const Lettered l = lettered(
         behind, look == 0   ? std::vector<cv::Scalar>{dark, dark, dark}
                 : look == 1 ? std::vector<cv::Scalar>{white, white, white}
-                            : std::vector<cv::Scalar>{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
+                : look == 2 ? std::vector<cv::Scalar>{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}
+                            : std::vector<cv::Scalar>{red, red, white});
     const std::optional<TextInk> found = findTextInk(l.picture.data(), l.w, l.h);
     ASSERT_TRUE(found);
-    EXPECT_EQ(found->oneColour, look != 2);
+    EXPECT_EQ(found->oneColour, look < 2);
     // The hole holds every stroke pixel, and nothing more than a few pixels away from one.
     cv::Mat hole(l.h, l.w, CV_8U, const_cast<uint8_t*>(found->hole.data())), near;
     cv::dilate(l.coverage > 0, near, cv::getStructuringElement(cv::MORPH_ELLIPSE, {11, 11}));
