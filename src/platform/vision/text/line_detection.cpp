@@ -111,6 +111,14 @@ double sharedShare(const Rect& a, const Rect& b) {
   return shared.isEmpty() || smaller <= 0 ? 0 : shared.width * shared.height / smaller;
 }
 
+// Whether two boxes are much the same: each shares at least `sameLineShare` of its area with
+// the other.
+bool sameBox(const Rect& a, const Rect& b) {
+  const Rect shared = intersection(a, b);
+  const double larger = std::max(a.width * a.height, b.width * b.height);
+  return !shared.isEmpty() && larger > 0 && shared.width * shared.height >= sameLineShare * larger;
+}
+
 // The lines of both detections, each once. A line found at both scales is the first's, unless the
 // first saw it below its comfortable size or ran lines together that the enlarged copy holds
 // apart (two lines each at least half its width, one under the other): then the enlarged copy's
@@ -294,7 +302,14 @@ std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found
       for (const SizePart& part : parts) {
         const int x0 = from + part.from, x1 = from + part.to;
         for (const auto& [y0, y1] : part.rows) {
-          lines.push_back(lineAlong({at(x0, y0), at(x1, y0), at(x1, y1), at(x0, y1)}, picture));
+          const DetectedLine piece =
+              lineAlong({at(x0, y0), at(x1, y0), at(x1, y1), at(x0, y1)}, picture);
+          // A part the detector also found as a line of its own is that line, found once.
+          if (std::none_of(found.begin(), found.end(), [&](const DetectedLine& other) {
+                return &other != &line && sameBox(other.box, piece.box);
+              })) {
+            lines.push_back(piece);
+          }
         }
       }
     }
