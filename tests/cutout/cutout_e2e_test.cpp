@@ -33,9 +33,9 @@ TEST(CutoutMode, CutsTheAstronautOutLoadingOnlyWhatItCallsAndLeavingTheHomeAlone
   std::filesystem::create_directory(home);
   std::filesystem::create_directory(dir + "/loader");
   const std::string target = dir + "/astronaut-cut.png";
-  const auto result =
-      runPlumvane({"--cutout", astronaut, target}, "",
-                  {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", dir + "/loader/ld"}, {"HOME", home}});
+  const auto result = runPlumvane(
+      {"--cutout", astronaut, target},
+      {.env = {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", dir + "/loader/ld"}, {"HOME", home}}});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "cut\n");
   EXPECT_EQ(result.err, "");
@@ -129,7 +129,7 @@ TEST(CutoutMode, PicturesTooLargeAreRefusedOnOneLine) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--cutout", picture, "out.png"},
           {"--image", picture, "pieces"}}) {
-      const auto result = runPlumvane(args, dir, {}, size_t(1) << 30);
+      const auto result = runPlumvane(args, {.cwd = dir, .memoryLimit = size_t(1) << 30});
       EXPECT_EQ(result.status, 1);
       EXPECT_EQ(result.err, message + "\n");
     }
@@ -143,10 +143,8 @@ TEST(CutoutMode, AFlatPictureComesBackOpaqueAndATargetMayBeAStream) {
   const std::string dir = testing::freshDirectory();
   const cv::Vec3b bgr(60, 140, 200);
   ASSERT_TRUE(cv::imwrite(dir + "/plain.png", cv::Mat(120, 160, CV_8UC3, cv::Scalar(bgr))));
-  testing::RunOptions options;
-  options.cwd = dir;
-  options.stdoutPath = dir + "/stream.out";
-  const auto result = runPlumvane({"--cutout", "plain.png", "/dev/stdout"}, options);
+  const auto result = runPlumvane({"--cutout", "plain.png", "/dev/stdout"},
+                                  {.cwd = dir, .stdoutPath = dir + "/stream.out"});
   EXPECT_EQ(result.status, 0) << result.err;
   std::ifstream in(dir + "/stream.out", std::ios::binary);
   const std::string stream(std::istreambuf_iterator<char>(in), {});
@@ -163,7 +161,7 @@ TEST(CutoutMode, AFlatPictureComesBackOpaqueAndATargetMayBeAStream) {
 TEST(CutoutMode, AMissingModelNamesTheFileAndTheCure) {
   const std::string dir = testing::freshDirectory();
   const auto result =
-      runPlumvane({"--cutout", astronaut, dir + "/out.png"}, "", {{"PLUMVANE_MODELS", dir}});
+      runPlumvane({"--cutout", astronaut, dir + "/out.png"}, {.env = {{"PLUMVANE_MODELS", dir}}});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "can't load the model " + dir + "/person.json: run `make setup` to install it\n");
