@@ -1,4 +1,4 @@
-// Reading picture files: grey, deep and alpha pictures, pages, and the files that must be refused.
+// Reading picture files: pages, and the files that must be refused.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -13,28 +13,6 @@ namespace plumvane {
 namespace {
 
 using namespace testing;
-
-TEST_F(PictureFiles, GreyDeepAndAlphaPicturesBecomePremultipliedRgba) {
-  cv::Mat rgba(20, 40, CV_8UC4, cv::Scalar(51, 51, 51, 255));
-  rgba(cv::Rect(0, 0, 20, 20)).setTo(cv::Scalar(51, 51, 51, 102));
-  ASSERT_TRUE(cv::imwrite(path("rgba.png"), rgba));
-  run("ffmpeg -v error -i rgba.png -pix_fmt ya8 grey.png");
-  run("ffmpeg -v error -i rgba.png -pix_fmt ya8 grey.tiff");
-  for (const std::string name : {"rgba.png", "grey.png", "grey.tiff"}) {
-    const auto image = decodePicture(path(name));
-    ASSERT_TRUE(image) << name;
-    EXPECT_NEAR(image->at(5, 5).a, 0.4f, 1e-6) << name;
-    EXPECT_NEAR(image->at(5, 5).r, 0.2f * 0.4f, 1e-6) << name;  // premultiplied
-    EXPECT_EQ(image->at(5, 5).r, image->at(5, 5).b) << name;
-    EXPECT_EQ(image->at(30, 5).a, 1.0f) << name;
-  }
-  cv::Mat deep(2, 3, CV_16UC3, cv::Scalar(65535, 0, 13107));  // B, G, R
-  ASSERT_TRUE(cv::imwrite(path("deep.png"), deep));
-  const auto image = decodePicture(path("deep.png"));
-  ASSERT_TRUE(image);
-  EXPECT_NEAR(image->at(0, 0).r, 0.2f, 1e-6);
-  EXPECT_NEAR(image->at(0, 0).b, 1.0f, 1e-6);
-}
 
 TEST_F(PictureFiles, HugeDeclaredSizesAreRefusedUnread) {
   // Headers that claim far more pixels than the files hold, each followed by a little data.
