@@ -301,36 +301,6 @@ TEST(PosterMode, ASlantedAndAnUprightLineAreReadAndComeOffTheirBand) {
   std::printf("[ measure  ] plate error under the letters %.2f\n", plateError);
 }
 
-TEST(PosterMode, SubjectsComeOffAShallowFocusBackdropAndASmallOneStays) {
-  // The astronaut, cut out, laid large on a blurred photo, and once more too small for a piece.
-  const std::string dir = testing::freshDirectory();
-  ASSERT_EQ(runPlumvane({"--cutout", std::string(PLUMVANE_TESTDATA) + "/astronaut.png",
-                         dir + "/astronaut.png"})
-                .status,
-            0);
-  const cv::Mat astronaut = cv::imread(dir + "/astronaut.png", cv::IMREAD_UNCHANGED);
-  Poster poster = posterOn("chelsea.png", 12);
-  const cv::Rect large(820, 280, 640, 640), small(160, 120, 100, 100);
-  cv::Mat cutout;
-  cv::resize(astronaut, cutout, large.size(), 0, 0, cv::INTER_AREA);
-  layOver(poster.picture, cutout, large);
-  cv::resize(astronaut, cutout, small.size(), 0, 0, cv::INTER_AREA);
-  layOver(poster.picture, cutout, small);
-
-  const Decomposed d = decompose(poster, dir);
-  ASSERT_TRUE(d.texts.empty());
-  EXPECT_LE(meanError(d.laid, poster.picture), 2.0);
-  // The small one is still on the plate, as it was.
-  EXPECT_LE(meanError(d.plate(small), poster.picture(small)), 2.0);
-  // Behind the large one: how close the plate comes to the blurred photo (measured, and held in
-  // the plate's own tests against known holes).
-  cv::Mat behind;
-  cv::resize(astronaut, cutout, large.size(), 0, 0, cv::INTER_AREA);
-  cv::extractChannel(cutout, behind, 3);
-  const double error = meanError(d.plate(large), poster.background(large), behind > 200);
-  std::printf("[ measure  ] behind the subject: %.2f\n", error);
-}
-
 TEST(PosterMode, AFileInTheWayOfTheOutputFolderFailsTheRun) {
   // A picture that can't be read is said so in the cut-out's failure test.
   const std::string dir = testing::freshDirectory();
