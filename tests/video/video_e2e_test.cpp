@@ -21,21 +21,12 @@ namespace fs = std::filesystem;
 
 class VideoMode : public ::testing::Test {
  protected:
-  // Runs ffmpeg in the test's folder with the given arguments.
-  void ffmpeg(const std::string& arguments) {
-    const std::string command =
-        "cd '" + dir + "' && ffmpeg -nostdin -loglevel error -y " + arguments;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  // Runs a command, or ffmpeg with the given arguments, in the test's folder.
+  void run(const std::string& command) {
+    ASSERT_EQ(std::system(("cd '" + dir + "' && " + command).c_str()), 0) << command;
   }
-  // What a command run in the test's folder prints.
-  std::string shell(const std::string& command) const {
-    std::string out;
-    if (FILE* pipe = popen(("cd '" + dir + "' && " + command).c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-      pclose(pipe);
-    }
-    return out;
+  void ffmpeg(const std::string& arguments) {
+    run("ffmpeg -nostdin -loglevel error -y " + arguments);
   }
   std::vector<std::string> mattes(const std::string& out) const {
     std::vector<std::string> names;
@@ -209,9 +200,9 @@ TEST_F(VideoMode, EveryFrameADecoderDeliversIsAMatte) {
     testing::spill(dir + "/damaged-" + name, bytes);
   }
   // The trimmed file's index holds all 50 frames; a player shows those ffprobe counts.
-  const int trimmedFrames = std::stoi(
-      shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "
-            "trimmed.mp4"));
+  run("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "
+      "trimmed.mp4 > count");
+  const int trimmedFrames = std::stoi(testing::slurp(dir + "/count"));
   EXPECT_LT(trimmedFrames, 40);
   for (const auto& [name, frames] :
        std::vector<std::pair<std::string, int>>{{"gap.avi", 20},
