@@ -208,31 +208,6 @@ TEST(TextDecoding, InkOfHeavyLettersTheBoxCutsIsToldOnTheirSurroundings) {
   }
 }
 
-// A line decoded without spaces from a profile of `widths` letters and the ink-free `gaps`
-// between them (one decoding step a column), and the line with its spaces put back.
-std::string spacedLine(const std::string& letters, const std::vector<int>& widths,
-                       const std::vector<int>& gaps, int inkHeight) {
-  DecodedText decoded;
-  InkProfile ink;
-  ink.inkHeight = inkHeight;
-  for (size_t i = 0; i < letters.size(); ++i) {
-    const int centre = int(ink.columns.size()) + widths[i] / 2;
-    decoded.emissions.push_back({letters.substr(i, 1), centre, centre, 1.0f, "", 0.0f});
-    ink.columns.insert(ink.columns.end(), size_t(widths[i]), inkHeight);
-    if (i < gaps.size()) ink.columns.insert(ink.columns.end(), size_t(gaps[i]), 0);
-  }
-  decoded.text = letters;
-  return spacedFromInk(decoded, ink, 1);
-}
-
-TEST(TextDecoding, SpacesArePutBackWhereTheInkLeavesAWordGap) {
-  // Condensed display capitals 48 pixels high, as the recogniser sees "THAT IT" on a real
-  // poster: letter gaps of 0 to 3 columns, and a word space of 11.
-  EXPECT_EQ(spacedLine("THATIT", {22, 22, 24, 22, 8, 22}, {1, 2, 0, 11, 3}, 48), "THAT IT");
-  // A wider gap between two letters of a word is no space.
-  EXPECT_EQ(spacedLine("Wave", {30, 20, 20, 20}, {3, 8, 3}, 48), "Wave");
-}
-
 TEST(TextDecoding, LinesAreReadRowsThenColumnsAndWordsJoinByTheirGapAndHeight) {
   // Boxes in a top-left frame: a row of two whose tops differ by a few pixels, then a lower one.
   const std::vector<Rect> boxes = {
