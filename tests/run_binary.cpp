@@ -91,14 +91,4 @@ RunResult runPlumvane(const std::vector<std::string>& args, const RunOptions& op
   return result;
 }
 
-RunResult runPlumvane(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::vector<std::pair<std::string, std::string>>& env,
-                      size_t memoryLimit) {
-  RunOptions options;
-  options.cwd = cwd;
-  options.env = env;
-  options.memoryLimit = memoryLimit;
-  return runPlumvane(args, options);
-}
-
 }  // namespace plumvane::testing

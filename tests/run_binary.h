@@ -1,6 +1,7 @@
 // Runs the built plumvane binary for end-to-end tests.
 #pragma once
 
+#include <concepts>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,25 +30,25 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string cwd;                                       // the working directory, when not empty
-  std::vector<std::pair<std::string, std::string>> env;  // extra environment variables
-  size_t memoryLimit = 0;  // a limit on the address space in bytes, when not 0
-  std::string stdoutPath;  // a file to open as standard output instead of a pipe, when not empty
+  std::string cwd{};                                       // the working directory, when not empty
+  std::vector<std::pair<std::string, std::string>> env{};  // extra environment variables
+  size_t memoryLimit = 0;    // a limit on the address space in bytes, when not 0
+  std::string stdoutPath{};  // a file to open as standard output instead of a pipe, when not empty
   bool stdoutClosedByReader = false;  // standard output is a pipe nobody reads from
   // When not 0: this signal is sent as soon as a hidden file (a name starting with a dot) is
   // created in the existing directory signalWhileWritingIn, that is while a file is written.
   int signal = 0;
-  std::string signalWhileWritingIn;
+  std::string signalWhileWritingIn{};
 };
 
 // Runs the binary with the given arguments (not counting the command name). Standard input is
 // empty.
-RunResult runPlumvane(const std::vector<std::string>& args, const RunOptions& options);
+RunResult runPlumvane(const std::vector<std::string>& args, const RunOptions& options = {});
 
-// The same, in directory cwd when it is not empty, with extra environment variables set and,
-// when memoryLimit is not 0, its address space limited to that many bytes.
-RunResult runPlumvane(const std::vector<std::string>& args, const std::string& cwd = "",
-                      const std::vector<std::pair<std::string, std::string>>& env = {},
-                      size_t memoryLimit = 0);
+// The same, in directory cwd.
+inline RunResult runPlumvane(const std::vector<std::string>& args,
+                             const std::same_as<std::string> auto& cwd) {
+  return runPlumvane(args, RunOptions{.cwd = cwd});
+}
 
 }  // namespace plumvane::testing

@@ -36,15 +36,11 @@ TEST(Main, NonPositiveMaxIsRefusedBeforeAnythingIsWritten) {
 TEST(Main, OutputThatCannotBeDeliveredFailsTheRun) {
   const std::string astronaut = std::string(PLUMVANE_TESTDATA) + "/astronaut.png";
   const std::string dir = testing::freshDirectory();
-  testing::RunOptions full;
-  full.stdoutPath = "/dev/full";
-  auto result = runPlumvane({"--cutout", astronaut, dir + "/cut.png"}, full);
+  auto result = runPlumvane({"--cutout", astronaut, dir + "/cut.png"}, {.stdoutPath = "/dev/full"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "can't write to standard output: No space left on device\n");
 
-  testing::RunOptions unread;
-  unread.stdoutClosedByReader = true;
-  result = runPlumvane({"--image", astronaut, dir + "/pieces"}, unread);
+  result = runPlumvane({"--image", astronaut, dir + "/pieces"}, {.stdoutClosedByReader = true});
   EXPECT_EQ(result.signal, 0);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "can't write to standard output: Broken pipe\n");

@@ -59,13 +59,6 @@ cv::Mat photo(const std::string& name, cv::Size size, double blur) {
   return bgr;
 }
 
-TEST(Plate, WithNothingRemovedItIsTheWorkingImage) {
-  const PosterRun run = runOver(photo("astronaut.png", {300, 200}, 0));
-  const Plate plate = reconstructPlate(run, {}, {});
-  EXPECT_EQ(std::vector<uint8_t>(plate.plate.datastart, plate.plate.dataend),
-            renderStraightRgba8(run.working));
-}
-
 TEST(Plate, StrokesOnABandAreFilledFromTheirRimsAndThePhotoBelowStays) {
   // A light band over a photo, a line set on it close to the photo's edge.
   cv::Mat truth = photo("coffee.png", {900, 600}, 0);

@@ -13,17 +13,19 @@
 namespace plumvane {
 namespace {
 
-// The picture as the float image type, opaque.
+// The picture (CV_32FC3 RGB) as the float image type, opaque, and the image's colours back.
 Image imageOf(const cv::Mat& rgb) {
-  Image image{0, 0, rgb.cols, rgb.rows, {}};
-  image.pixels.reserve(size_t(rgb.total()));
-  for (int y = 0; y < rgb.rows; ++y) {
-    for (int x = 0; x < rgb.cols; ++x) {
-      const cv::Vec3f c = rgb.at<cv::Vec3f>(y, x);
-      image.pixels.push_back(Pixel{c[0], c[1], c[2], 1});
-    }
-  }
+  Image image{0, 0, rgb.cols, rgb.rows, std::vector<Pixel>(rgb.total())};
+  cv::Mat rgba(rgb.rows, rgb.cols, CV_32FC4, image.pixels.data());
+  cv::cvtColor(rgb, rgba, cv::COLOR_RGB2RGBA);
   return image;
+}
+cv::Mat coloursOf(const Image& image) {
+  cv::Mat rgb;
+  cv::cvtColor(
+      cv::Mat(image.height, image.width, CV_32FC4, const_cast<Pixel*>(image.pixels.data())), rgb,
+      cv::COLOR_RGBA2RGB);
+  return rgb;
 }
 
 Mask alphaOf(const cv::Mat& coverage) {
@@ -92,18 +94,6 @@ TEST(SubjectColours, SoftEdgesOverASaturatedBackdropTakeTheSubjectsColour) {
       EXPECT_LE(towardsBackdrop / double(errors.size()), 12) << "blur " << blur;
     }
   }
-}
-
-// The image's colours as CV_32FC3 RGB.
-cv::Mat coloursOf(const Image& image) {
-  cv::Mat rgb(image.height, image.width, CV_32FC3);
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < image.width; ++x) {
-      const Pixel& p = image.at(x, y);
-      rgb.at<cv::Vec3f>(y, x) = {p.r, p.g, p.b};
-    }
-  }
-  return rgb;
 }
 
 TEST(SubjectColours, RefinedEdgesOnAPhotoBackdropLeaveTheBackgroundBehind) {

@@ -49,8 +49,8 @@ EdgeFigures edgeFigures(const cv::Mat& coverage, const cv::Mat& truth) {
   return {testing::softBand(coverage), sum / n, far / n};
 }
 
-TEST(MaskRefinement, AHardEdgeComesOutSharpAndInPlace) {
-  const Composite hard = composite(0);
+TEST(MaskRefinement, AHardEdgeComesOutSharpAndInPlaceAndASoftOneStaysSoft) {
+  const Composite hard = composite(0), soft = composite(5);
   ASSERT_FALSE(hard.rgba.empty());
   const EdgeFigures stretched =
       edgeFigures(asMat(resizedMask(hard.map, hard.rgba.cols, hard.rgba.rows)), hard.coverage);
@@ -62,23 +62,19 @@ TEST(MaskRefinement, AHardEdgeComesOutSharpAndInPlace) {
   EXPECT_LE(refined.distance, 2);
   EXPECT_LE(refined.far, 0.2);
 
+  // The same map over a picture whose edge is soft: the band's width comes from the picture.
+  const EdgeFigures truth = edgeFigures(soft.coverage, soft.coverage);
+  const EdgeFigures softened =
+      edgeFigures(asMat(refinedMask(soft.view(), soft.map)), soft.coverage);
+  EXPECT_GT(softened.band, 2.5 * refined.band);
+  EXPECT_LT(softened.band, 1.5 * truth.band);
+  EXPECT_LE(softened.distance, 3);
+
   // A map of nothing stays nothing, at the picture's size.
   const Mask nothing =
       refinedMask(hard.view(), Mask{320, 213, std::vector<float>(320 * 213, 0.0f)});
   ASSERT_EQ(nothing.width, 2400);
   EXPECT_EQ(cv::countNonZero(asMat(nothing) > 0.0f), 0);
-}
-
-TEST(MaskRefinement, ASoftEdgeStaysSoft) {
-  const Composite hard = composite(0), soft = composite(5);
-  ASSERT_FALSE(soft.rgba.empty());
-  const EdgeFigures truth = edgeFigures(soft.coverage, soft.coverage);
-  const EdgeFigures sharp = edgeFigures(asMat(refinedMask(hard.view(), hard.map)), hard.coverage);
-  const EdgeFigures refined = edgeFigures(asMat(refinedMask(soft.view(), soft.map)), soft.coverage);
-  // The same map over a picture whose edge is soft: the band's width comes from the picture.
-  EXPECT_GT(refined.band, 2.5 * sharp.band);
-  EXPECT_LT(refined.band, 1.5 * truth.band);
-  EXPECT_LE(refined.distance, 3);
 }
 
 TEST(MaskRefinement, AnOutlineFarOffTheEdgeIsCutOntoIt) {

@@ -11,18 +11,17 @@
 #include <fstream>
 #include <opencv2/imgproc.hpp>
 
+#include "edit_distance.h"
 #include "fresh_directory.h"
 
 namespace plumvane {
 namespace {
 
-TEST(TextDecoding, ClassesFromTheKeysFile) {
+TEST(TextDecoding, ClassesComeFromTheKeysFileAndGreedyCtcCollapsesRepeatsAndDropsBlanks) {
   const std::string path = testing::freshDirectory() + "/keys.txt";
   std::ofstream(path) << "a\nb\r\n中\n";
   EXPECT_EQ(recognitionClasses(path), (std::vector<std::string>{"", "a", "b", "中", " "}));
-}
 
-TEST(TextDecoding, GreedyCtcCollapsesRepeatsAndDropsBlanks) {
   const std::vector<std::string> classes = {"", "a", "b", " "};
   // Steps: a a blank a b b blank space
   const std::vector<std::vector<float>> steps = {
@@ -51,7 +50,7 @@ TEST(TextDecoding, GreedyCtcCollapsesRepeatsAndDropsBlanks) {
   EXPECT_EQ(ctcGreedyDecode(blanks.data(), 2, 4, classes).confidence, 0.0f);
 }
 
-TEST(TextDecoding, LatinLinesAreTidiedAndCjkLinesKeepTheirForms) {
+TEST(TextDecoding, LatinLinesAreTidiedAndTakePlainWordsFromTheOtherReading) {
   // Full-width letters and an ideographic space, as widely spaced Latin text is read.
   EXPECT_EQ(tidiedText("ＥＳＰ　bＡr"), "ESP bAr");
   // The Celsius sign, alone or after the degree sign it was read with.
@@ -67,9 +66,6 @@ TEST(TextDecoding, LatinLinesAreTidiedAndCjkLinesKeepTheirForms) {
   EXPECT_TRUE(hasCjk(chinese));
   EXPECT_EQ(tidiedText(chinese), chinese);
   EXPECT_FALSE(hasCjk("café °C"));
-}
-
-TEST(TextDecoding, PlainWordsComeFromTheOtherReading) {
   // Words with letters beyond ASCII stay the Latin model's, plain ones are the other reader's.
   EXPECT_EQ(withPlainWordsFrom("et Qul On vous écrira ouf", "et Oui On vous ecrira oui"),
             "et Oui On vous écrira oui");
@@ -92,10 +88,8 @@ DecodedText readingOf(const std::string& text, const std::vector<Doubt>& doubts 
   DecodedText decoded;
   decoded.text = text;
   size_t index = 0;
-  for (size_t i = 0; i < text.size(); ++index) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80 ? 1 : lead >> 5 == 6 ? 2 : lead >> 4 == 14 ? 3 : 4;
-    DecodedText::Emission e{text.substr(i, length), 0, 0, 1.0f, "", 0.0f};
+  for (const std::string_view c : testing::characters(text)) {
+    DecodedText::Emission e{std::string(c), 0, 0, 1.0f, "", 0.0f};
     for (const Doubt& d : doubts) {
       if (d.at == index) {
         e.probability = d.probability;
@@ -104,12 +98,12 @@ DecodedText readingOf(const std::string& text, const std::vector<Doubt>& doubts 
       }
     }
     if (e.character != " ") decoded.emissions.push_back(e);
-    i += length;
+    ++index;
   }
   return decoded;
 }
 
-TEST(TextDecoding, DoubtfulLettersComeFromTheLatinReading) {
+TEST(TextDecoding, DoubtfulLettersAndCaseComeFromTheLatinReading) {
   // Letters the recogniser doubts take the Latin model's letters when they were its second
   // choice; those it is sure of stay, and so do those the Latin model reads otherwise.
   EXPECT_EQ(withDoubtsReadFrom(readingOf("IN UTF", {{3, 0.77f, "V"}, {4, 0.84f, "I"}}), "IN VIF"),
@@ -130,9 +124,7 @@ TEST(TextDecoding, DoubtfulLettersComeFromTheLatinReading) {
   DecodedText spaced = readingOf("INUTF", {{2, 0.77f, "V"}, {3, 0.84f, "I"}});
   spaced.text = "IN UTF";
   EXPECT_EQ(withDoubtsReadFrom(spaced, "IN VIF"), "IN VIF");
-}
 
-TEST(TextDecoding, DoubtfulCaseComesFromTheLatinReading) {
   // Letters that differ only in size: the word takes the Latin model's case when the doubtful
   // letters alone would mix cases.
   EXPECT_EQ(withDoubtsReadFrom(
@@ -216,39 +208,12 @@ TEST(TextDecoding, InkOfHeavyLettersTheBoxCutsIsToldOnTheirSurroundings) {
   }
 }
 
-// A line decoded without spaces from a profile of `widths` letters and the ink-free `gaps`
-// between them (one decoding step a column), and the line with its spaces put back.
-std::string spacedLine(const std::string& letters, const std::vector<int>& widths,
-                       const std::vector<int>& gaps, int inkHeight) {
-  DecodedText decoded;
-  InkProfile ink;
-  ink.inkHeight = inkHeight;
-  for (size_t i = 0; i < letters.size(); ++i) {
-    const int centre = int(ink.columns.size()) + widths[i] / 2;
-    decoded.emissions.push_back({letters.substr(i, 1), centre, centre, 1.0f, "", 0.0f});
-    ink.columns.insert(ink.columns.end(), size_t(widths[i]), inkHeight);
-    if (i < gaps.size()) ink.columns.insert(ink.columns.end(), size_t(gaps[i]), 0);
-  }
-  decoded.text = letters;
-  return spacedFromInk(decoded, ink, 1);
-}
-
-TEST(TextDecoding, SpacesArePutBackWhereTheInkLeavesAWordGap) {
-  // Condensed display capitals 48 pixels high, as the recogniser sees "THAT IT" on a real
-  // poster: letter gaps of 0 to 3 columns, and a word space of 11.
-  EXPECT_EQ(spacedLine("THATIT", {22, 22, 24, 22, 8, 22}, {1, 2, 0, 11, 3}, 48), "THAT IT");
-  // A wider gap between two letters of a word is no space.
-  EXPECT_EQ(spacedLine("Wave", {30, 20, 20, 20}, {3, 8, 3}, 48), "Wave");
-}
-
-TEST(TextDecoding, ReadingOrderIsRowsThenColumns) {
+TEST(TextDecoding, LinesAreReadRowsThenColumnsAndWordsJoinByTheirGapAndHeight) {
   // Boxes in a top-left frame: a row of two whose tops differ by a few pixels, then a lower one.
   const std::vector<Rect> boxes = {
       {300, 104, 100, 30}, {10, 200, 100, 30}, {20, 100, 100, 30}, {500, 98, 80, 30}};
   EXPECT_EQ(readingOrder(boxes, 10), (std::vector<size_t>{2, 0, 3, 1}));
-}
 
-TEST(TextDecoding, WordsJoinIntoLinesByTheirGapAndHeight) {
   // Detector boxes (top-left frame) from real posters. A typewriter face at display size: words
   // a little more than a line's height apart, and a lone "a" lower than the words beside it.
   EXPECT_EQ(groupIntoLines({{129, 178, 193, 51}, {362, 179, 106, 51}, {513, 189, 41, 38}}),

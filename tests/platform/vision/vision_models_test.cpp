@@ -306,20 +306,22 @@ TEST_F(VisionModels, ReadsChineseAndJapaneseLinesWithPpOcr) {
 }
 
 // A model's optimised copy maps exactly as the model does; a copy older than its model (made
-// from another one here) or a damaged one is passed over for the model itself.
-TEST(OptimizedModels, ACopyMapsAsItsModelAndAStaleOrDamagedOneIsPassedOver) {
+// from another one here) or a damaged one is passed over for the model itself. The installed
+// copies, whose joined convolutions setup splits, map as their models do but for the order of a
+// few sums: the subject model on a photo, and the person detector on noise.
+TEST(OptimizedModels, CopiesMapAsTheirModelsAndStaleOrDamagedOnesArePassedOver) {
   namespace fs = std::filesystem;
   const fs::path dir = testing::freshDirectory();
   const fs::path model = dir / "person.onnx";
   const fs::path other = dir / "subject.onnx";
   fs::copy_file(modelsDirectory() / "selfie_segmentation.onnx", model);
   fs::copy_file(modelsDirectory() / "u2netp.onnx", other);
-  const Bitmap picture = bitmapOf(cv::imread(std::string(PLUMVANE_TESTDATA) + "/astronaut.png"));
-  InputFormat format;
-  format.width = format.height = 256;
-  format.channelsFirst = false;
-  format.scale = 255;
-  const Tensor input = modelInput(picture.view(), format, 256, 256);
+  const Bitmap photo = bitmapOf(cv::imread(std::string(PLUMVANE_TESTDATA) + "/astronaut.png"));
+  InputFormat person;
+  person.width = person.height = 256;
+  person.channelsFirst = false;
+  person.scale = 255;
+  const Tensor input = modelInput(photo.view(), person, 256, 256);
   const auto mapOf = [&] {
     auto outputs = OnnxModel(model, 1).run(input);
     EXPECT_TRUE(outputs);
@@ -341,14 +343,7 @@ TEST(OptimizedModels, ACopyMapsAsItsModelAndAStaleOrDamagedOneIsPassedOver) {
 
   std::ofstream(optimizedModelFile(model), std::ios::trunc) << "not a model";
   EXPECT_EQ(mapOf(), truth);
-}
 
-// The installed copies, whose joined convolutions setup splits, map as their models do but for
-// the order of a few sums: the subject model on a photo, and the person detector on noise.
-TEST(OptimizedModels, InstalledCopiesMapAsTheirModels) {
-  namespace fs = std::filesystem;
-  const fs::path dir = testing::freshDirectory();
-  const Bitmap photo = bitmapOf(cv::imread(std::string(PLUMVANE_TESTDATA) + "/astronaut.png"));
   cv::Mat noise(416, 416, CV_8UC3);
   cv::randu(noise, 0, 256);
   const Bitmap noisy = bitmapOf(noise);
@@ -359,15 +354,15 @@ TEST(OptimizedModels, InstalledCopiesMapAsTheirModels) {
        {std::tuple{"u2netp.onnx", &photo, 320}, std::tuple{"nanodet.onnx", &noisy, 416}}) {
     ASSERT_TRUE(fs::exists(optimizedModelFile(modelsDirectory() / file))) << file;
     fs::copy_file(modelsDirectory() / file, dir / file);  // alone, without its copy
-    const Tensor input = modelInput(picture->view(), format, side, side);
-    const auto copy = OnnxModel(modelsDirectory() / file, 1).run(input);
-    const auto model = OnnxModel(dir / file, 1).run(input);
-    ASSERT_TRUE(copy && model) << file;
-    ASSERT_EQ(copy->size(), model->size()) << file;
+    const Tensor in = modelInput(picture->view(), format, side, side);
+    const auto copy = OnnxModel(modelsDirectory() / file, 1).run(in);
+    const auto itself = OnnxModel(dir / file, 1).run(in);
+    ASSERT_TRUE(copy && itself) << file;
+    ASSERT_EQ(copy->size(), itself->size()) << file;
     float largest = 0, worst = 0;
     for (size_t i = 0; i < copy->size(); ++i) {
       const std::vector<float>& a = (*copy)[i].values;
-      const std::vector<float>& b = (*model)[i].values;
+      const std::vector<float>& b = (*itself)[i].values;
       ASSERT_EQ(a.size(), b.size()) << file;
       for (size_t k = 0; k < a.size(); ++k) {
         largest = std::max(largest, std::abs(b[k]));
