@@ -225,10 +225,12 @@ TEST_F(VisionModels, HeavyLinesWhoseBoxesCutTheirLettersAreReadOnce) {
       }
     }
     for (const std::string& line : lines) {
-      const bool found = std::any_of(read.begin(), read.end(), [&](const std::string& text) {
-        return double(editDistance(text, line)) <= 0.1 * double(line.size());
-      });
-      EXPECT_TRUE(found) << file << ": " << line;
+      EXPECT_TRUE(std::any_of(read.begin(), read.end(),
+                              [&](const std::string& text) {
+                                return double(editDistance(text, line)) <=
+                                       0.1 * double(line.size());
+                              }))
+          << file << ": " << line;
     }
   }
 }
