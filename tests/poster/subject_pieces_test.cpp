@@ -105,6 +105,41 @@ TEST_F(SubjectPieces, NumbersKeptSubjectsWithoutGapsAndSkipsExtentsOfAtMostOnePe
   EXPECT_EQ(piece.at<cv::Vec4b>(2, 2)[3], 0);
 }
 
+TEST_F(SubjectPieces, SoftEdgesTakeTheSubjectsColourNotTheBackdrops) {
+  // An orange square whose edge is soft over its last few pixels, laid over magenta: where the
+  // piece is translucent, its colours are the square's own, not the magenta it was laid over.
+  cv::Mat coverage(800, 1000, CV_32F, cv::Scalar(0));
+  cv::rectangle(coverage, cv::Rect(300, 200, 400, 400), cv::Scalar(1), cv::FILLED);
+  cv::GaussianBlur(coverage, coverage, cv::Size(), 4);
+  const Pixel orange{0.9f, 0.55f, 0.1f, 1}, magenta{0.8f, 0, 0.8f, 1};
+  for (int r = 0; r < 800; ++r) {
+    for (int c = 0; c < 1000; ++c) {
+      const float a = coverage.at<float>(r, c);
+      run.working.at(c, r) =
+          Pixel{a * orange.r + (1 - a) * magenta.r, a * orange.g + (1 - a) * magenta.g,
+                a * orange.b + (1 - a) * magenta.b, 1};
+    }
+  }
+  const auto o = piecesOf(
+      {Mask{1000, 800, std::vector<float>(coverage.begin<float>(), coverage.end<float>())}});
+  ASSERT_EQ(o.out.rfind("piece subject", 0), 0u) << o.out;
+  const cv::Mat piece = cv::imread((run.outDir / "subject-1.png").string(), cv::IMREAD_UNCHANGED);
+  ASSERT_FALSE(piece.empty());
+  double off = 0;
+  int soft = 0;
+  for (int r = 0; r < piece.rows; ++r) {
+    for (int c = 0; c < piece.cols; ++c) {
+      const cv::Vec4b p = piece.at<cv::Vec4b>(r, c);  // straight BGRA
+      if (p[3] <= 26 || p[3] >= 229) continue;
+      ++soft;
+      off += std::max({std::abs(p[2] - 255.0 * orange.r), std::abs(p[1] - 255.0 * orange.g),
+                       std::abs(p[0] - 255.0 * orange.b)});
+    }
+  }
+  ASSERT_GT(soft, 1000);
+  EXPECT_LE(off / soft, 8) << "levels off the square's colour, on average over " << soft;
+}
+
 TEST_F(SubjectPieces, DebugSwitchWritesMasksAndMeasurements) {
   setenv("PLUMVANE_DEBUG", "", 1);  // present, even when empty
   const auto o = piecesOf({lit(1000, 800, 0, 0, 0, 0), lit(1000, 800, 100, 300, 200, 400)});
