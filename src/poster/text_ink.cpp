@@ -22,8 +22,8 @@ constexpr float opaqueKeyed = 0.5f;
 constexpr float fallbackStart = 0.16f;
 constexpr float fallbackRamp = 0.14f;
 // A line whose words are set in several colours (one in blue, the next in white and the rest in
-// red) has strong differences in a colour other than its ink, neither the ink nor a blend of it
-// with the background: at least this share of them, in one colour.
+// red) has strong differences that are neither its ink nor a blend of the ink with the background
+// (within blendReach a channel): at least otherInkShare of them, in one other colour.
 constexpr float otherInkShare = 0.03f;
 constexpr float blendReach = 0.25f;
 constexpr int borderRing = 2;  // pixels of the rectangle's border taken as background at first
