@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     const std::string part = dir + "/part.png", cut = dir + "/cut.png";
     cv::imwrite(part, photo(p.part));
     if (seconds("'" + binary + "' --cutout '" + part + "' '" + cut + "' >/dev/null") < 0) return 1;
-    people.push_back(personOf(cv::imread(cut, cv::IMREAD_UNCHANGED)));
+    people.push_back(personOf(cv::imread(cut, cv::IMREAD_UNCHANGED), p.person));
   }
   const CrowdScene scene = crowdOf(people, cv::imread(data + "/dune.jpg"), frames);
   for (size_t i = 0; i < scene.frames.size(); ++i) {

@@ -9,16 +9,20 @@
 
 namespace plumvane::testing {
 
-// A photo in the test data and the part of it around one person, to be cut out.
+// A photo in the test data, the part of it around one person, to be cut out, and where the
+// person lies in that part. The people are scaled and placed by that fixed place, not by the
+// cut-out's extent: a pixel more or less at a shoe would move the whole crowd, and who is found
+// in it.
 struct PersonPhoto {
   std::string file;
   cv::Rect part;
+  cv::Rect person;  // in the part's pixels
 };
 const std::vector<PersonPhoto>& crowdPhotos();
 
 // The person of a cut-out (BGRA, transparent outside its subjects): its largest lit part and
-// what touches it, cropped to them.
-cv::Mat personOf(const cv::Mat& cutout);
+// what touches it, cropped to `place`.
+cv::Mat personOf(const cv::Mat& cutout, const cv::Rect& place);
 
 struct CrowdScene {
   std::vector<cv::Mat> frames;  // BGR

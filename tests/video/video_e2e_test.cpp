@@ -311,7 +311,8 @@ TEST_F(VideoMode, InACrowdEveryPersonIsCoveredTheGroundStaysDarkAndNoCropShows) 
     ASSERT_TRUE(cv::imwrite(dir + "/part.png", photo(p.part)));
     const auto cut = runPlumvane({"--cutout", "part.png", "cut.png"}, dir);
     ASSERT_EQ(cut.out, "cut\n") << p.file << cut.err;
-    people.push_back(testing::personOf(cv::imread(dir + "/cut.png", cv::IMREAD_UNCHANGED)));
+    people.push_back(
+        testing::personOf(cv::imread(dir + "/cut.png", cv::IMREAD_UNCHANGED), p.person));
   }
   constexpr int frames = 8;
   const testing::CrowdScene scene =
