@@ -35,6 +35,8 @@ constexpr double clearEdgeFloor = 45;
 constexpr float heldCoverage = 0.2f;
 // Pieces the cut broke apart are joined again by paths of at most this many band half widths.
 constexpr int joinReach = 6;
+// Coverage between these is a hesitation, not a decision.
+constexpr float plateauLow = 0.1f, plateauHigh = 0.9f;
 // The seam between the second refinement and the first, in pixels of the copy.
 constexpr double seamSoftness = 1.5;
 
@@ -174,7 +176,12 @@ Mask cutAlongOutline(const BitmapView& picture, Mask refined, double mapPixel) {
   cv::Mat grown, shrunk;
   cv::dilate(inside, grown, disc);
   cv::erode(inside, shrunk, disc);
-  const cv::Mat band = grown & ~shrunk;
+  // A plateau where the model hesitates over a whole region (an out-of-focus chest, a flag
+  // behind someone), a band's width across, is decided by the cut as well.
+  cv::Mat plateau = (coverage > plateauLow) & (coverage < plateauHigh);
+  cv::morphologyEx(plateau, plateau, cv::MORPH_OPEN, disc);
+  shrunk &= ~plateau;
+  const cv::Mat band = (grown & ~shrunk) | plateau;
   if (cv::countNonZero(band) == 0) return refined;
 
   // Sure labels beyond the band, the refined side as a first guess within it.
@@ -201,15 +208,20 @@ Mask cutAlongOutline(const BitmapView& picture, Mask refined, double mapPixel) {
 
   cv::Mat cutInside = (labels & 1) != 0;
   // Far from a clear edge the refined side stands: the edge is out of focus, or the two sides
-  // look alike, and the refined alpha's ramp says more than the cut's colour models could.
+  // look alike, and the refined alpha's ramp says more than the cut's colour models could. A
+  // plateau has no edge to follow, and is the cut's.
+  const cv::Mat plateauCut = cutInside & plateau;
   keepWhereUnclear(bgr, inside, cutInside, reach);
+  cutInside.setTo(0, plateau);
+  cutInside |= plateauCut;
   // The cut may not break the subject apart; what it must give back keeps the refined alpha,
   // untouched by the second refinement around it.
   const cv::Mat proposed = cutInside.clone();
   keepWhole(coverage >= heldCoverage, cutInside, joinReach * reach);
   cv::Mat givenBack = cutInside & ~proposed;
   cv::dilate(givenBack, givenBack, cv::Mat());
-  cv::Mat moved = cutInside != inside;
+  // A plateau's soft coverage gives way to the cut's decision, whichever side it takes.
+  cv::Mat moved = (cutInside != inside) | plateau;
   if (cv::countNonZero(moved) == 0) return refined;
   // The cut stands in for the model's map in a second refinement at full resolution, which
   // places the moved outline on the picture's pixels. Where the cut kept the refined side, the

@@ -101,5 +101,27 @@ TEST(MaskRefinement, AnOutlineFarOffTheEdgeIsCutOntoIt) {
   EXPECT_GT(softCut.band, 1.5 * cut.band);
 }
 
+TEST(MaskRefinement, AWidePlateauWhereTheMapHesitatesIsDecidedByTheColours) {
+  // The model hesitates (0.35) over a wide patch of the backdrop beside the subject, and over a
+  // wide patch of the subject itself: the colours of the sure sides decide each whole.
+  const double mapPixel = 1200.0 / 320;
+  Composite c = composite(0, {1200, 800});
+  ASSERT_FALSE(c.rgba.empty());
+  cv::Mat map = asMat(c.map);
+  const cv::Rect offSubject(262, 12, 40, 30), onSubject(150, 90, 40, 30);  // in map pixels
+  map(offSubject).setTo(0.35f);
+  map(onSubject).setTo(0.35f);
+  const Mask cut = cutAlongOutline(c.view(), refinedMask(c.view(), c.map), mapPixel);
+  const auto inPicture = [&](const cv::Rect& r) {
+    const double k = 1200.0 / 320;
+    return cv::Rect(int(r.x * k) + 8, int(r.y * k) + 8, int(r.width * k) - 16,
+                    int(r.height * k) - 16);
+  };
+  ASSERT_EQ(cv::mean(c.coverage(inPicture(offSubject)))[0], 0.0);
+  ASSERT_EQ(cv::mean(c.coverage(inPicture(onSubject)))[0], 1.0);
+  EXPECT_LE(cv::mean(asMat(cut)(inPicture(offSubject)))[0], 0.02);
+  EXPECT_GE(cv::mean(asMat(cut)(inPicture(onSubject)))[0], 0.98);
+}
+
 }  // namespace
 }  // namespace plumvane
