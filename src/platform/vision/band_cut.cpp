@@ -210,10 +210,9 @@ Mask cutAlongOutline(const BitmapView& picture, Mask refined, double mapPixel) {
   // Far from a clear edge the refined side stands: the edge is out of focus, or the two sides
   // look alike, and the refined alpha's ramp says more than the cut's colour models could. A
   // plateau has no edge to follow, and is the cut's.
-  const cv::Mat plateauCut = cutInside & plateau;
+  const cv::Mat plateauCut = cutInside.clone();
   keepWhereUnclear(bgr, inside, cutInside, reach);
-  cutInside.setTo(0, plateau);
-  cutInside |= plateauCut;
+  plateauCut.copyTo(cutInside, plateau);
   // The cut may not break the subject apart; what it must give back keeps the refined alpha,
   // untouched by the second refinement around it.
   const cv::Mat proposed = cutInside.clone();
