@@ -201,7 +201,9 @@ TEST_F(VisionModels, LinesThatLookUpsideDownAreReadTheRightWayUp) {
 // Real type posters of heavy display lines stacked tightly, some in columns: their boxes cut the
 // letters at top and bottom, and may cut off what tells a K from an R, or a U from an I; each
 // line is read with few errors, none loses a letter that its box showed, and none is found twice
-// (as a line of its own and as a part of a line parted at its columns).
+// (as a line of its own and as a part of a line parted at its columns). Large outlined words set
+// down the page, which the detector finds in pieces, are read whole, and no piece of their
+// letters stays a line of its own: no line lies for the most part in another.
 TEST_F(VisionModels, HeavyLinesWhoseBoxesCutTheirLettersAreReadOnce) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> posters = {
       {"type-poster.png",
@@ -209,7 +211,8 @@ TEST_F(VisionModels, HeavyLinesWhoseBoxesCutTheirLettersAreReadOnce) {
         "BELIEVING", "DOESN'T"}},
       {"columns-poster.png", {"NORMAN", "SPINRAD", "ALL SET", "IN VTF", "Millimetre"}},
       {"murmure-poster.jpg",
-       {"KISS MY LIPS AND YOU WILL TURN TO ICE", "LOOK AT ME AND I WILL TURN YOU ON"}}};
+       {"KISS MY LIPS AND YOU WILL TURN TO ICE", "LOOK AT ME AND I WILL TURN YOU ON"}},
+      {"planets-poster.png", {"jupiter", "neptune", "saturn", "uranus"}}};
   for (const auto& [file, lines] : posters) {
     const cv::Mat poster = cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + file);
     ASSERT_FALSE(poster.empty()) << file;
@@ -220,7 +223,7 @@ TEST_F(VisionModels, HeavyLinesWhoseBoxesCutTheirLettersAreReadOnce) {
       const cv::Rect2d a(found[i].box.x, found[i].box.y, found[i].box.width, found[i].box.height);
       for (size_t k = 0; k < i; ++k) {
         const cv::Rect2d b(found[k].box.x, found[k].box.y, found[k].box.width, found[k].box.height);
-        EXPECT_LT((a & b).area(), 0.5 * std::max(a.area(), b.area()))
+        EXPECT_LT((a & b).area(), 0.5 * std::min(a.area(), b.area()))
             << file << ": \"" << found[i].text << "\" and \"" << found[k].text << "\"";
       }
     }

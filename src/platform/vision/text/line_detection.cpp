@@ -18,6 +18,12 @@ namespace {
 
 // Words whose top edge slopes less than this (in radians) may join others on their line.
 constexpr double mostSlope = 0.09;  // about 5 degrees
+// A line's crop at least this many times as high as wide is turned a quarter to be read: the line
+// runs down the picture.
+constexpr double turnedHeight = 1.5;
+// A level line at least this many times as high as wide surely runs down the picture: a word of
+// three letters or more. A short word of narrow letters ("IS") may be half as tall again as wide.
+constexpr double uprightHeight = 2.5;
 
 // Small print: lines lower than this many detection pixels are below the detector's comfortable
 // size. It marks them poorly, runs stacked ones together and misses some.
@@ -45,6 +51,7 @@ constexpr double smallPrintScale = 1.6;
 // line of its own when this share of it lies in a larger line.
 constexpr double sameLineShare = 0.5;
 constexpr double speckShare = 0.9;
+constexpr double speckHeight = 2;
 // See withCoarseLines.
 constexpr double coarseSide = 256;
 constexpr double coarseCanvas = 1.25;
@@ -194,6 +201,28 @@ bool pieceOf(const DetectedLine& piece, const DetectedLine& line) {
   return cv::pointPolygonTest(outline, middle, false) >= 0;
 }
 
+// The box with its axes swapped: a line that runs down the picture runs along it.
+Rect transposed(const Rect& box) {
+  return Rect{box.y, box.x, box.height, box.width};
+}
+
+// The corners of the box, clockwise from the top left.
+std::array<cv::Point2f, 4> cornersOf(const Rect& box) {
+  const float x0 = float(box.minX()), y0 = float(box.minY());
+  const float x1 = float(box.maxX()), y1 = float(box.maxY());
+  return {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1), cv::Point2f(x0, y1)};
+}
+
+// One line along the upright box that holds all the boxes.
+DetectedLine alongBoxes(const std::vector<Rect>& boxes) {
+  Rect box = boxes.front();
+  for (const Rect& b : boxes) {
+    const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
+    box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
+  }
+  return DetectedLine{cornersOf(box), box};
+}
+
 // Display lines too large for the detector at the first scale: heavy or hatched letters more
 // than about a hundred detection pixels high may go unmarked. They are looked for again on the
 // picture made `coarseSide` pixels on its longer side (when that is at most `mostCoarseShare` of
@@ -318,40 +347,96 @@ std::vector<DetectedLine> partedAtColumns(const std::vector<DetectedLine>& found
 }
 
 // Each level line with its ends carried out to the letters its box cuts or leaves just outside
-// (see line_ends.h).
+// (see line_ends.h); a line running down the picture, along its length in the picture turned a
+// quarter.
 std::vector<DetectedLine> withInkEnds(std::vector<DetectedLine> lines, const BitmapView& picture,
                                       const cv::Mat& grey) {
+  cv::Mat turnedGrey;
   for (DetectedLine& line : lines) {
     if (!line.level()) continue;
-    const int x0 = int(std::floor(line.box.minX())), y0 = int(std::floor(line.box.minY()));
-    const cv::Rect box = cv::Rect(x0, y0, int(std::ceil(line.box.maxX())) - x0,
-                                  int(std::ceil(line.box.maxY())) - y0) &
-                         cv::Rect(0, 0, grey.cols, grey.rows);
-    const auto [from, to] = inkEnds(grey, box);
+    const bool upright = line.upright();
+    if (upright && turnedGrey.empty()) cv::transpose(grey, turnedGrey);
+    const cv::Mat& along = upright ? turnedGrey : grey;
+    const Rect lineBox = upright ? transposed(line.box) : line.box;
+    const int x0 = int(std::floor(lineBox.minX())), y0 = int(std::floor(lineBox.minY()));
+    const cv::Rect box =
+        cv::Rect(x0, y0, int(std::ceil(lineBox.maxX())) - x0, int(std::ceil(lineBox.maxY())) - y0) &
+        cv::Rect(0, 0, along.cols, along.rows);
+    const auto [from, to] = inkEnds(along, box);
     if (from >= box.x && to <= box.x + box.width) continue;
-    const float left = float(std::min(line.box.minX(), double(from)));
-    const float right = float(std::max(line.box.maxX(), double(to)));
-    const float top = float(line.box.minY()), bottom = float(line.box.maxY());
-    line = lineAlong({cv::Point2f(left, top), cv::Point2f(right, top), cv::Point2f(right, bottom),
-                      cv::Point2f(left, bottom)},
-                     picture);
+    const double start = std::min(lineBox.minX(), double(from));
+    Rect carried{start, lineBox.y, std::max(lineBox.maxX(), double(to)) - start, lineBox.height};
+    if (upright) carried = transposed(carried);
+    line = lineAlong(cornersOf(carried), picture);
   }
   return lines;
+}
+
+// The lines without those that lie within a level line at least `speckHeight` times as high as
+// themselves (`speckShare` of their box in its): parts of its letters that the detector marked as
+// well, such as the strokes of a large outlined letter. A level line's box is its letters' own,
+// so nothing else of the picture lies in it.
+std::vector<DetectedLine> withoutSpecks(std::vector<DetectedLine> lines) {
+  std::vector<bool> speck(lines.size(), false);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    for (const DetectedLine& line : lines) {
+      if (line.level() && line.height() >= speckHeight * lines[i].height() &&
+          sharedShare(lines[i].box, line.box) >= speckShare &&
+          lines[i].box.width * lines[i].box.height < line.box.width * line.box.height) {
+        speck[i] = true;
+      }
+    }
+  }
+  std::vector<DetectedLine> kept;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!speck[i]) kept.push_back(std::move(lines[i]));
+  }
+  return kept;
 }
 
 }  // namespace
 
 std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
   std::vector<DetectedLine> lines;
-  std::vector<Rect> levelBoxes;
-  std::vector<size_t> levelIndex;
+  std::vector<size_t> candidates;
   for (size_t i = 0; i < found.size(); ++i) {
     if (found[i].level() || shortAndNearlyLevel(found[i])) {
-      levelBoxes.push_back(found[i].box);
-      levelIndex.push_back(i);
+      candidates.push_back(i);
     } else {
       lines.push_back(found[i]);
     }
+  }
+  // Words set down the picture first: those no wider than high that would be on one line with a
+  // word running down it, were the picture turned a quarter, are one line. The detector parts a
+  // large vertical word where its letters are widely spaced or outlined.
+  std::vector<Rect> turnedBoxes;
+  std::vector<size_t> turnedIndex;
+  for (size_t c = 0; c < candidates.size(); ++c) {
+    const Rect& box = found[candidates[c]].box;
+    if (box.width > box.height) continue;
+    turnedBoxes.push_back(transposed(box));
+    turnedIndex.push_back(c);
+  }
+  std::vector<bool> joined(candidates.size(), false);
+  for (const auto& group : groupIntoLines(turnedBoxes)) {
+    const bool anyUpright = std::any_of(group.begin(), group.end(), [&](size_t g) {
+      return found[candidates[turnedIndex[g]]].upright();
+    });
+    if (group.size() == 1 || !anyUpright) continue;
+    std::vector<Rect> boxes;
+    for (size_t g : group) {
+      boxes.push_back(found[candidates[turnedIndex[g]]].box);
+      joined[turnedIndex[g]] = true;
+    }
+    lines.push_back(alongBoxes(boxes));
+  }
+  // Then the words of each level line.
+  std::vector<Rect> levelBoxes;
+  std::vector<size_t> levelIndex;
+  for (size_t c = 0; c < candidates.size(); ++c) {
+    if (joined[c]) continue;
+    levelBoxes.push_back(found[candidates[c]].box);
+    levelIndex.push_back(candidates[c]);
   }
   for (const auto& group : groupIntoLines(levelBoxes)) {
     const bool anyLevel = std::any_of(group.begin(), group.end(),
@@ -360,19 +445,9 @@ std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found) {
       for (size_t g : group) lines.push_back(found[levelIndex[g]]);
       continue;
     }
-    Rect box = levelBoxes[group[0]];
-    for (size_t g : group) {
-      const Rect& b = levelBoxes[g];
-      const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
-      box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
-    }
-    DetectedLine line;
-    line.box = box;
-    const float x0 = float(box.minX()), y0 = float(box.minY());
-    const float x1 = float(box.maxX()), y1 = float(box.maxY());
-    line.corners = {cv::Point2f(x0, y0), cv::Point2f(x1, y0), cv::Point2f(x1, y1),
-                    cv::Point2f(x0, y1)};
-    lines.push_back(line);
+    std::vector<Rect> boxes;
+    for (size_t g : group) boxes.push_back(levelBoxes[g]);
+    lines.push_back(alongBoxes(boxes));
   }
   return lines;
 }
@@ -385,6 +460,10 @@ bool DetectedLine::slanted() const {
   const double angle = runAngle(*this);
   const double offLevel = std::min(angle, CV_PI - angle);
   return offLevel > mostSlope && std::abs(angle - CV_PI / 2) > mostSlope;
+}
+
+bool DetectedLine::upright() const {
+  return level() && box.height >= uprightHeight * box.width;
 }
 
 double DetectedLine::height() const {
@@ -429,8 +508,8 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
         merged(lines, scale, detectTiles(detector, models, picture, smallPrintScale, where, true));
   }
   lines = withCoarseLines(std::move(lines), detector, models, picture, pixels, scale);
-  return withInkEnds(partedAtColumns(joinedWords(std::move(lines)), picture, pixels), picture,
-                     grey);
+  return withoutSpecks(
+      withInkEnds(partedAtColumns(joinedWords(std::move(lines)), picture, pixels), picture, grey));
 }
 
 cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, int margin) {
@@ -446,7 +525,7 @@ cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, 
   cv::Mat crop;
   cv::warpPerspective(pixels, crop, transform, cv::Size(w + 2 * margin, h + 2 * margin),
                       cv::INTER_CUBIC, cv::BORDER_REPLICATE);
-  if (float(h) >= 1.5f * float(w)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
+  if (double(h) >= turnedHeight * double(w)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
   return crop;
 }
 

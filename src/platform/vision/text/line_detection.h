@@ -21,6 +21,9 @@ struct DetectedLine {
   Rect box;
   // Whether its top edge slopes so little that it may join the other words of its line.
   bool level() const;
+  // Whether it surely runs down the picture: level edges, and a box at least 2.5 times as high as
+  // wide.
+  bool upright() const;
   // Whether it runs more than a little off both level and upright.
   bool slanted() const;
   // The shorter side of the rectangle: the line's height.
