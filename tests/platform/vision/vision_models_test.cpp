@@ -238,6 +238,21 @@ TEST_F(VisionModels, HeavyLinesWhoseBoxesCutTheirLettersAreReadOnce) {
   }
 }
 
+// Small print just beyond a huge line's letters, which the first scale passes over and the
+// enlarged copy finds at a little above the detector's comfortable size, is read as a line of its
+// own (else it goes with the huge line's piece, unread): "MURMURE Studio Triple" under the
+// display lines of a poster at its working size.
+TEST_F(VisionModels, SmallPrintBesideHugeTypeIsFound) {
+  cv::Mat poster = cv::imread(std::string(PLUMVANE_TESTDATA) + "/murmure-poster.jpg");
+  ASSERT_FALSE(poster.empty());
+  cv::resize(poster, poster, cv::Size(1000, 667), 0, 0, cv::INTER_AREA);
+  std::string read;
+  for (const auto& line : vision->text().textLines(bitmapOf(poster).view())) {
+    if (line.box.y > 0.85) read += line.text + "\n";  // the bottom seventh
+  }
+  EXPECT_NE(read.find("Studio"), std::string::npos) << read;
+}
+
 // Lines in eleven languages written in Latin script, stacked on a page, in five real fonts at a UI
 // and a headline size, dark on light and light on dark: the error rate over them all stays
 // within 2%, and each letter and sign that sets them apart is read, on some line read exactly.

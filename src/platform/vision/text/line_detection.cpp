@@ -129,7 +129,9 @@ bool sameBox(const Rect& a, const Rect& b) {
 // The lines of both detections, each once. A line found at both scales is the first's, unless the
 // first saw it below its comfortable size or ran lines together that the enlarged copy holds
 // apart (two lines each at least half its width, one under the other): then the enlarged copy's
-// lines stand for it. The small lines only the enlarged copy found are added (a large line it
+// lines stand for it. The lines up to twice the comfortable height that only the enlarged copy
+// found are added, the largest of those that overlap: the first scale misses some lines of
+// narrow letters over a photo at a comfortable height too (a larger line that the enlarged copy
 // alone found may be cut by the edge of a tile).
 std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double firstScale,
                                  const std::vector<DetectedLine>& found) {
@@ -168,9 +170,22 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
     }
     if (!replaced) lines.push_back(line);
   }
+  // Of those it found that overlap, the largest stands for the others.
+  std::vector<DetectedLine> added;
   for (size_t k = 0; k < enlarged.size(); ++k) {
-    if (!matched[k] && enlarged[k].height() * firstScale < comfortableHeight) {
-      lines.push_back(enlarged[k]);
+    if (!matched[k] && enlarged[k].height() * firstScale < 2 * comfortableHeight) {
+      added.push_back(enlarged[k]);
+    }
+  }
+  std::stable_sort(added.begin(), added.end(), [](const DetectedLine& a, const DetectedLine& b) {
+    return a.box.width * a.box.height > b.box.width * b.box.height;
+  });
+  const size_t kept = lines.size();
+  for (const DetectedLine& line : added) {
+    if (std::none_of(lines.begin() + long(kept), lines.end(), [&](const DetectedLine& other) {
+          return sharedShare(line.box, other.box) >= sameLineShare;
+        })) {
+      lines.push_back(line);
     }
   }
   return lines;
