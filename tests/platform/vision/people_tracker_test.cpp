@@ -53,5 +53,29 @@ TEST(PeopleTracker, CarriesOnlySomeoneFoundTwiceWhoIsThenMissed) {
   EXPECT_NEAR(people[0].person.box.x, 112, 1e-3);
 }
 
+PersonBox unsureAt(float x, float y, float width, float height) {
+  return {{x, y, width, height}, 0.2f, false};
+}
+
+// A box the detector is unsure of holds someone followed where it lies, as long as someone
+// missed is carried, and never starts anyone.
+TEST(PeopleTracker, AnUnsureBoxOnlyHoldsSomeoneFollowed) {
+  PeopleTracker tracker;
+  detectAt(tracker, {boxAt(100, 100, 40, 140), boxAt(400, 100, 40, 140)});
+  detectAt(tracker, {boxAt(106, 100, 40, 140), unsureAt(400, 100, 40, 140),
+                     unsureAt(250, 100, 40, 140)});
+  // Nobody is taken on the unsure boxes: the second person was found once, and nobody was
+  // expected at 250.
+  ASSERT_EQ(tracker.people().size(), 1u);
+  // Half hidden, the first is found unsure, behind where they were heading: they stay there.
+  detectAt(tracker, {unsureAt(108, 100, 40, 140)});
+  ASSERT_EQ(tracker.people().size(), 1u);
+  EXPECT_NEAR(tracker.people()[0].person.box.x, 108, 1e-3);
+  // Unsure again and again, they are let go as someone missed is.
+  detectAt(tracker, {unsureAt(108, 100, 40, 140)});
+  detectAt(tracker, {unsureAt(108, 100, 40, 140)});
+  EXPECT_TRUE(tracker.people().empty());
+}
+
 }  // namespace
 }  // namespace plumvane

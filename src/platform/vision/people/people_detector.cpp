@@ -28,8 +28,12 @@ float expectedDistance(const float* logits, int bins) {
   return weighted / sum;
 }
 
-// The boxes of one grid whose person score passes, in the input's pixels.
+// Boxes down to this share of the threshold are kept too, marked unsure.
+constexpr float unsureShare = 0.5f;
+
+// The boxes of one grid whose person score passes, or passes unsurely, in the input's pixels.
 void decodeGrid(const GridOutputs& grid, const PeopleModels& models, std::vector<PersonBox>& out) {
+  const float least = models.threshold * unsureShare;
   const int64_t cells = grid.scores->shape[1];
   const int side = int(std::lround(std::sqrt(double(cells))));
   if (int64_t(side) * side != cells) return;
@@ -37,12 +41,13 @@ void decodeGrid(const GridOutputs& grid, const PeopleModels& models, std::vector
   const int bins = int(grid.sides->shape[2] / 4);
   for (int64_t i = 0; i < cells; ++i) {
     const float score = grid.scores->values[size_t(i * models.classes + models.personClass)];
-    if (!(score >= models.threshold)) continue;
+    if (!(score >= least)) continue;
     const float* logits = grid.sides->values.data() + i * 4 * bins;
     float d[4];
     for (int k = 0; k < 4; ++k) d[k] = expectedDistance(logits + k * bins, bins) * stride;
     const float cx = (float(i % side) + 0.5f) * stride, cy = (float(i / side) + 0.5f) * stride;
-    out.push_back({cv::Rect2f(cx - d[0], cy - d[1], d[0] + d[2], d[1] + d[3]), score});
+    out.push_back({cv::Rect2f(cx - d[0], cy - d[1], d[0] + d[2], d[1] + d[3]), score,
+                   score >= models.threshold});
   }
 }
 
@@ -117,7 +122,9 @@ std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
     return std::max(b.box.width, b.box.height) < small;
   };
   const float pictureArea = float(picture.width) * float(picture.height);
-  const auto fills = [&](const PersonBox& b) { return b.box.area() >= fillingShare * pictureArea; };
+  const auto fills = [&](const PersonBox& b) {
+    return b.sure && b.box.area() >= fillingShare * pictureArea;
+  };
   if (tiles > 1 && std::none_of(boxes.begin(), boxes.end(), fills)) {
     const bool wide = picture.width >= picture.height;
     const float margin = edgeShare * float(shorter);
@@ -154,7 +161,7 @@ bool PeopleDetector::findFar(const BitmapView& picture, std::vector<PersonBox>& 
   const float farthest = farShare * float(shorter);
   float top = float(picture.height), bottom = 0;
   for (const PersonBox& b : boxes) {
-    if (b.box.height > farthest) continue;
+    if (!b.sure || b.box.height > farthest) continue;
     top = std::min(top, b.box.y);
     bottom = std::max(bottom, b.box.br().y);
   }
@@ -180,9 +187,10 @@ bool PeopleDetector::findFar(const BitmapView& picture, std::vector<PersonBox>& 
     std::copy_if(inTile.begin(), inTile.end(), std::back_inserter(boxes), [&](const PersonBox& b) {
       return b.box.height <= farthest &&
              wholeIn(tile, b.box, picture.width, picture.height, margin) &&
-             std::none_of(
-                 boxes.begin(), boxes.begin() + std::ptrdiff_t(before),
-                 [&](const PersonBox& k) { return overlapOf(k.box, b.box) > models_.overlap; });
+             std::none_of(boxes.begin(), boxes.begin() + std::ptrdiff_t(before),
+                          [&](const PersonBox& k) {
+                            return k.sure && overlapOf(k.box, b.box) > models_.overlap;
+                          });
     });
   }
   return true;

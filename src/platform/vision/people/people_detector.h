@@ -11,13 +11,16 @@
 namespace plumvane {
 
 struct PersonBox {
-  cv::Rect2f box;  // in the picture's pixels, origin at the top left
-  float score;     // 0 to 1
+  cv::Rect2f box;    // in the picture's pixels, origin at the top left
+  float score;       // 0 to 1
+  bool sure = true;  // whether the score passes the threshold
 };
 
 // One box around each person: the detector is run on the picture at its input size, its boxes
 // of the person class above the threshold are kept, and of boxes that overlap as one person
-// only the surest stays.
+// only the surest stays. Boxes down to half the threshold are kept too, marked unsure: someone
+// already followed through a video whom the detector is less sure of in this frame (half hidden
+// behind another, turning) is found again by them; nobody is taken on them alone.
 class PeopleDetector {
  public:
   explicit PeopleDetector(const PeopleModels& models);

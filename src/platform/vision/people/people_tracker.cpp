@@ -37,6 +37,8 @@ constexpr float endMargin = 0.1f;
 constexpr float fastestStep = 0.1f;
 // A new box is taken for a person of much its height, within this factor, near it.
 constexpr float likeHeight = 1.25f;
+// A box the detector is unsure of is the person expected to overlap it this much (IoU).
+constexpr float unsureSamePerson = 0.5f;
 
 cv::Rect2f movedBy(const cv::Rect2f& box, cv::Point2f step) {
   return {box.x + step.x, box.y + step.y, box.width, box.height};
@@ -94,21 +96,29 @@ void PeopleTracker::detected(const std::vector<PersonBox>& found) {
   const auto expectedOf = [&](const Track& t) {
     return movedBy(t.person.box, t.velocity * float(frame_ - t.seenAt));
   };
-  // Each new box is first the person expected nearest it, if any is near enough ...
-  for (size_t n = 0; n < found.size(); ++n) {
-    float best = samePerson;
-    for (size_t i = 0; i < tracks_.size(); ++i) {
-      const float overlap = overlapOf(found[n].box, expectedOf(tracks_[i]));
-      if (overlap > best && !followed[i]) best = overlap, matchOf[n] = i;
+  // A person found twice is carried while the detector misses them, for a few detections.
+  const auto carried = [](const Track& t) { return t.found > 1 && t.missed < keptWhenMissed; };
+  // Matches each sure (or unsure) box to the person expected that overlaps it most, by more than
+  // `least`, among those not matched yet whom `may` allows.
+  const auto matchByOverlap = [&](bool sure, float least, auto may) {
+    for (size_t n = 0; n < found.size(); ++n) {
+      if (found[n].sure != sure) continue;
+      float best = least;
+      for (size_t i = 0; i < tracks_.size(); ++i) {
+        const float overlap = overlapOf(found[n].box, expectedOf(tracks_[i]));
+        if (overlap > best && !followed[i] && may(tracks_[i])) best = overlap, matchOf[n] = i;
+      }
+      if (matchOf[n] < tracks_.size()) followed[matchOf[n]] = true;
     }
-    if (matchOf[n] < tracks_.size()) followed[matchOf[n]] = true;
-  }
+  };
+  // Each new box is first the person expected nearest it, if any is near enough ...
+  matchByOverlap(true, samePerson, [](const Track&) { return true; });
   // ... then a box still new is the person of much its height nearest it who could have walked
   // there since they were seen (a person first seen has no speed yet: a small one walking soon
   // overlaps their old box too little). Else a person found again is also carried as missed,
   // and takes a crop from someone the detector did miss.
   for (size_t n = 0; n < found.size(); ++n) {
-    if (matchOf[n] < tracks_.size()) continue;
+    if (matchOf[n] < tracks_.size() || !found[n].sure) continue;
     const cv::Rect2f& b = found[n].box;
     float nearest = std::numeric_limits<float>::max();
     for (size_t i = 0; i < tracks_.size(); ++i) {
@@ -123,12 +133,18 @@ void PeopleTracker::detected(const std::vector<PersonBox>& found) {
     }
     if (matchOf[n] < tracks_.size()) followed[matchOf[n]] = true;
   }
+  // ... and an unsure box is only ever a person followed, expected where it lies, whom no sure
+  // box is, and carries them on there as a missed person is carried: a box the detector is unsure
+  // of again and again may be a shape like a person where one has gone.
+  matchByOverlap(false, unsureSamePerson, carried);
   for (size_t n = 0; n < found.size(); ++n) {
+    if (!found[n].sure && matchOf[n] == tracks_.size()) continue;
     const PersonBox& b = found[n];
     Track track{b, {0, 0}, frame_, 0, 1};
     if (matchOf[n] < tracks_.size()) {
       const Track& t = tracks_[matchOf[n]];
       track.found = t.found + 1;
+      if (!b.sure) track.found = t.found, track.missed = t.missed + 1;
       const cv::Point2f step = (centreOf(b.box) - centreOf(t.person.box)) /
                                float(std::max<int64_t>(1, frame_ - t.seenAt));
       if (std::hypot(step.x, step.y) <= fastestStep * b.box.height) track.velocity = step;
@@ -136,7 +152,7 @@ void PeopleTracker::detected(const std::vector<PersonBox>& found) {
     next.push_back(track);
   }
   for (size_t i = 0; i < tracks_.size(); ++i) {
-    if (!followed[i] && tracks_[i].found > 1 && tracks_[i].missed < keptWhenMissed) {
+    if (!followed[i] && carried(tracks_[i])) {
       next.push_back(tracks_[i]);
       ++next.back().missed;
     }

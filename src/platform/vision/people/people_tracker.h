@@ -36,8 +36,9 @@ struct TrackedPerson {
 // The detector is run every few frames, and at once when the picture changes sharply (a cut, a
 // swing of the camera); in between, each person's box moves on at the speed they were last seen
 // moving. A person the detector has found twice and then misses is still looked for, where they
-// were heading, for a few detections; a box found once and not again is dropped (a passing
-// shape, or part of someone found whole elsewhere).
+// were heading, for a few detections, and where a box it is unsure of overlaps where they are
+// expected, there; a box found once and not again is dropped (a passing shape, or part of someone
+// found whole elsewhere).
 class PeopleTracker {
  public:
   // Moves on to the next frame; true when the detector is to look at it.

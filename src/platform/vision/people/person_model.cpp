@@ -63,7 +63,9 @@ class OnnxPeople : public PersonSegmenter {
 
   std::optional<Mask> personMask(const BitmapView& picture) override {
     std::vector<TrackedPerson> people;
-    for (const PersonBox& b : detector_.find(picture)) people.push_back({b, {0, 0}});
+    for (const PersonBox& b : detector_.find(picture)) {
+      if (b.sure) people.push_back({b, {0, 0}});
+    }
     return maskOf(picture, people, true);
   }
 
