@@ -51,6 +51,7 @@ constexpr double smallPrintScale = 1.6;
 // line of its own when this share of it lies in a larger line.
 constexpr double sameLineShare = 0.5;
 constexpr double speckShare = 0.9;
+// See withoutSpecks.
 constexpr double speckHeight = 2;
 // See withCoarseLines.
 constexpr double coarseSide = 256;

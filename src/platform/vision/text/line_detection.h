@@ -38,8 +38,10 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
 // The detected lines with the words of each line joined: level words on one line become one
 // line along their common upright box (reading_order.h tells which are on one line), and so do
 // short words that slope a little beside a level word (the detector tilts the rectangle of a
-// short word in heavy type, a descender or a figure pulling at one corner); other lines stay as
-// the detector found them, cut along their rotated rectangles.
+// short word in heavy type, a descender or a figure pulling at one corner). First, the pieces of
+// a word set down the picture (one of them surely upright, none wider than high) become one line
+// in the same way, as if the picture were turned a quarter. Other lines stay as the detector
+// found them, cut along their rotated rectangles.
 std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found);
 
 // The line cut out along its rotated rectangle, with `margin` pixels of the picture around it on
