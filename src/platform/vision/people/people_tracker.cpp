@@ -143,8 +143,9 @@ void PeopleTracker::detected(const std::vector<PersonBox>& found) {
     Track track{b, {0, 0}, frame_, 0, 1};
     if (matchOf[n] < tracks_.size()) {
       const Track& t = tracks_[matchOf[n]];
-      track.found = t.found + 1;
-      if (!b.sure) track.found = t.found, track.missed = t.missed + 1;
+      // An unsure box finds nobody: the person it holds is carried on there as missed.
+      track.found = b.sure ? t.found + 1 : t.found;
+      track.missed = b.sure ? 0 : t.missed + 1;
       const cv::Point2f step = (centreOf(b.box) - centreOf(t.person.box)) /
                                float(std::max<int64_t>(1, frame_ - t.seenAt));
       if (std::hypot(step.x, step.y) <= fastestStep * b.box.height) track.velocity = step;
