@@ -227,6 +227,15 @@ TEST_F(VisionModels, HeavyLinesWhoseBoxesCutTheirLettersAreReadOnce) {
             << file << ": \"" << found[i].text << "\" and \"" << found[k].text << "\"";
       }
     }
+    // "IT" beside a rule, a short word of narrow letters higher than wide, is read as it stands:
+    // turned a quarter as a word set down the page is, it read as nothing.
+    if (file == "columns-poster.png") {
+      EXPECT_TRUE(std::any_of(found.begin(), found.end(), [](const TextLine& line) {
+        const Rect& b = line.box;
+        return b.x < 0.528 && b.maxX() > 0.528 && b.y < 0.62 && b.maxY() > 0.62 &&
+               line.text.find('T') != std::string::npos;
+      })) << "IT";
+    }
     for (const std::string& line : lines) {
       EXPECT_TRUE(std::any_of(read.begin(), read.end(),
                               [&](const std::string& text) {

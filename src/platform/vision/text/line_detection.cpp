@@ -217,6 +217,12 @@ bool pieceOf(const DetectedLine& piece, const DetectedLine& line) {
   return cv::pointPolygonTest(outline, middle, false) >= 0;
 }
 
+// The width and height of the rectangle with these corners: the longer of each two sides.
+cv::Size2f sidesOf(const std::array<cv::Point2f, 4>& p) {
+  return {std::max(float(cv::norm(p[0] - p[1])), float(cv::norm(p[2] - p[3]))),
+          std::max(float(cv::norm(p[0] - p[3])), float(cv::norm(p[1] - p[2])))};
+}
+
 // The box with its axes swapped: a line that runs down the picture runs along it.
 Rect transposed(const Rect& box) {
   return Rect{box.y, box.x, box.height, box.width};
@@ -528,9 +534,14 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
       withInkEnds(partedAtColumns(joinedWords(std::move(lines)), picture, pixels), picture, grey));
 }
 
-cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, int margin) {
-  const float width = std::max(float(cv::norm(p[0] - p[1])), float(cv::norm(p[2] - p[3])));
-  const float height = std::max(float(cv::norm(p[0] - p[3])), float(cv::norm(p[1] - p[2])));
+bool tallLine(const std::array<cv::Point2f, 4>& p) {
+  const cv::Size2f size = sidesOf(p);
+  return double(int(size.height)) >= turnedHeight * double(int(size.width));
+}
+
+cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, int margin,
+                    bool turn) {
+  const auto [width, height] = sidesOf(p);
   const int w = int(width), h = int(height);
   if (w < 1 || h < 1) return {};
   const float m = float(margin);
@@ -541,7 +552,7 @@ cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& p, 
   cv::Mat crop;
   cv::warpPerspective(pixels, crop, transform, cv::Size(w + 2 * margin, h + 2 * margin),
                       cv::INTER_CUBIC, cv::BORDER_REPLICATE);
-  if (double(h) >= turnedHeight * double(w)) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
+  if (turn) cv::rotate(crop, crop, cv::ROTATE_90_COUNTERCLOCKWISE);
   return crop;
 }
 

@@ -44,9 +44,18 @@ std::vector<DetectedLine> detectLines(OnnxModel& detector, const TextModels& mod
 // found them, cut along their rotated rectangles.
 std::vector<DetectedLine> joinedWords(std::vector<DetectedLine> found);
 
+// Whether a line's rectangle is at least 1.5 times as high as wide: it may run down the picture.
+bool tallLine(const std::array<cv::Point2f, 4>& corners);
+
 // The line cut out along its rotated rectangle, with `margin` pixels of the picture around it on
-// every side, and turned upright; tall lines are turned a quarter, as a line is wider than high.
-cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& corners,
-                    int margin = 0);
+// every side, and turned upright: turned a quarter when `turn` is set, as a line is wider than
+// high.
+cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& corners, int margin,
+                    bool turn);
+// ... turned a quarter when it is tall.
+inline cv::Mat uprightCrop(const cv::Mat& pixels, const std::array<cv::Point2f, 4>& corners,
+                           int margin = 0) {
+  return uprightCrop(pixels, corners, margin, tallLine(corners));
+}
 
 }  // namespace plumvane

@@ -96,13 +96,14 @@ class OnnxText : public TextRecognizer {
     };
     std::vector<Line> found;
     for (size_t i : readingOrder(boxes, sameLinePixels)) {
-      cv::Mat crop = uprightCrop(pixels, lines[i].corners);
+      const bool turn = turnedToRead(lines[i], pixels, picture.order);
+      cv::Mat crop = uprightCrop(pixels, lines[i].corners, 0, turn);
       if (crop.empty()) continue;
       if (!models_.latin.empty() && !latin_) latin_.emplace(models_.latin);
       const int margin = int(std::lround(latinMargin * lines[i].height()));
       Line line{i,
                 crop,
-                uprightCrop(pixels, lines[i].corners, margin),
+                uprightCrop(pixels, lines[i].corners, margin, turn),
                 margin,
                 !mayBeUpsideDown(viewOf(crop, picture.order)),
                 {}};
@@ -198,6 +199,25 @@ class OnnxText : public TextRecognizer {
 
   static BitmapView viewOf(const cv::Mat& crop, BitmapView::Order order) {
     return BitmapView{crop.data, crop.cols, crop.rows, crop.step, order};
+  }
+
+  // Whether the line is turned a quarter to be read. A tall line that is level may be a short
+  // word of narrow letters ("IT") as well as a word set down the picture ("earth"): unless it is
+  // surely upright, it is turned when the recogniser is surer of it turned, either way, than as
+  // it stands.
+  bool turnedToRead(const DetectedLine& line, const cv::Mat& pixels, BitmapView::Order order) {
+    if (!tallLine(line.corners)) return false;
+    if (!line.level() || line.upright()) return true;
+    const cv::Mat asIs = uprightCrop(pixels, line.corners, 0, false);
+    if (asIs.empty()) return true;
+    const auto sureness = [&](const cv::Mat& crop) {
+      const std::optional<Emissions> read = recognised(viewOf(crop, order));
+      return read && !read->decoded.text.empty() ? read->decoded.confidence : 0.0f;
+    };
+    cv::Mat left, right;
+    cv::rotate(asIs, left, cv::ROTATE_90_COUNTERCLOCKWISE);
+    cv::rotate(asIs, right, cv::ROTATE_90_CLOCKWISE);
+    return std::max(sureness(left), sureness(right)) > sureness(asIs);
   }
 
   // The line handed to the Latin model, cut with a margin, and turned over if it was read so.
