@@ -18,8 +18,8 @@ namespace {
 
 // Words whose top edge slopes less than this (in radians) may join others on their line.
 constexpr double mostSlope = 0.09;  // about 5 degrees
-// A line's crop at least this many times as high as wide is turned a quarter to be read: the line
-// runs down the picture.
+// A line's rectangle at least this many times as high as wide may run down the picture, and its
+// crop be turned a quarter to be read (see tallLine).
 constexpr double turnedHeight = 1.5;
 // A level line at least this many times as high as wide surely runs down the picture: a word of
 // three letters or more. A short word of narrow letters ("IS") may be half as tall again as wide.
