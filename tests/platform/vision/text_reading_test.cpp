@@ -226,6 +226,10 @@ TEST(TextDecoding, LinesAreReadRowsThenColumnsAndWordsJoinByTheirGapAndHeight) {
             (std::vector<std::vector<size_t>>{{0}, {1}, {2}}));
   EXPECT_EQ(groupIntoLines({{42, 47, 291, 106}, {392, 31, 253, 214}}),
             (std::vector<std::vector<size_t>>{{0}, {1}}));
+  // The middle of a large T that the detector marked apart, touching the rest of its word, is
+  // part of it however much lower.
+  EXPECT_EQ(groupIntoLines({{126, 267, 181, 167}, {308, 130, 637, 423}}),
+            (std::vector<std::vector<size_t>>{{0, 1}}));
   // Words two line heights apart are not one line.
   EXPECT_EQ(groupIntoLines({{0, 0, 200, 50}, {300, 0, 200, 50}}),
             (std::vector<std::vector<size_t>>{{0}, {1}}));

@@ -77,6 +77,10 @@ bool continues(const Rect& above, const Rect& below) {
 // (the word space of a typewriter face at display sizes is about as wide as its words are high).
 constexpr double wordHeights = 1.75;
 constexpr double wordGap = 1.3;
+// Nor does a lower box join a line unless it lies within the line's rows and touches it, at most
+// `touchingGap` times the line's height away: then it is a part of a letter that the detector
+// marked apart (the middle of a large T beside the rest of its word).
+constexpr double touchingGap = 0.02;
 
 }  // namespace
 
@@ -87,6 +91,7 @@ std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& boxes) 
     const double low = std::min(a.height, b.height), high = std::max(a.height, b.height);
     const double overlap = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
     const double gap = std::max(a.minX(), b.minX()) - std::min(a.maxX(), b.maxX());
+    if (overlap >= low && gap <= touchingGap * high) return true;
     return overlap >= 0.6 * low && high <= wordHeights * low &&
            gap <= wordGap * (a.height + b.height) / 2;
   });

@@ -10,8 +10,10 @@ namespace plumvane {
 
 // Groups boxes, given in a top-left frame, into lines: two boxes are on one line when they
 // overlap vertically by at least 60% of the lower of the two, the higher is at most 1.75 times as
-// high as the lower, and the gap between them is at most 1.3 times the mean of their heights. The
-// detector finds words apart where letters are widely spaced; a line of a poster is one piece.
+// high as the lower, and the gap between them is at most 1.3 times the mean of their heights; or
+// when the lower lies within the higher's rows and touches it (at most 2% of its height away).
+// The detector finds words apart where letters are widely spaced, and may mark a part of a large
+// letter apart; a line of a poster is one piece.
 // Returns the groups, each in ascending index order.
 std::vector<std::vector<size_t>> groupIntoLines(const std::vector<Rect>& topLeftBoxes);
 
