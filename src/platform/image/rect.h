@@ -17,6 +17,7 @@ struct Rect {
   double minY() const { return y; }
   double maxX() const { return x + width; }
   double maxY() const { return y + height; }
+  double area() const { return width * height; }
   bool isEmpty() const { return !(width > 0 && height > 0); }
   friend bool operator==(const Rect&, const Rect&) = default;
 };

@@ -115,16 +115,21 @@ std::vector<DetectedLine> detectTiles(OnnxModel& detector, const TextModels& mod
 // The share of the smaller box that lies in the other.
 double sharedShare(const Rect& a, const Rect& b) {
   const Rect shared = intersection(a, b);
-  const double smaller = std::min(a.width * a.height, b.width * b.height);
-  return shared.isEmpty() || smaller <= 0 ? 0 : shared.width * shared.height / smaller;
+  const double smaller = std::min(a.area(), b.area());
+  return shared.isEmpty() || smaller <= 0 ? 0 : shared.area() / smaller;
 }
 
 // Whether two boxes are much the same: each shares at least `sameLineShare` of its area with
 // the other.
 bool sameBox(const Rect& a, const Rect& b) {
   const Rect shared = intersection(a, b);
-  const double larger = std::max(a.width * a.height, b.width * b.height);
-  return !shared.isEmpty() && larger > 0 && shared.width * shared.height >= sameLineShare * larger;
+  const double larger = std::max(a.area(), b.area());
+  return !shared.isEmpty() && larger > 0 && shared.area() >= sameLineShare * larger;
+}
+
+// Whether the box is a speck within a larger one: `speckShare` of it lies in the other.
+bool speckIn(const Rect& speck, const Rect& larger) {
+  return speck.area() < larger.area() && sharedShare(speck, larger) >= speckShare;
 }
 
 // The lines of both detections, each once. A line found at both scales is the first's, unless the
@@ -139,11 +144,8 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
   // Specks the enlarged copy marks inside a larger line of its own (parts of a large letter) go.
   std::vector<DetectedLine> enlarged;
   for (const DetectedLine& line : found) {
-    const double area = line.box.width * line.box.height;
-    if (std::none_of(found.begin(), found.end(), [&](const DetectedLine& other) {
-          return other.box.width * other.box.height > area &&
-                 sharedShare(line.box, other.box) >= speckShare;
-        })) {
+    if (std::none_of(found.begin(), found.end(),
+                     [&](const DetectedLine& other) { return speckIn(line.box, other.box); })) {
       enlarged.push_back(line);
     }
   }
@@ -179,7 +181,7 @@ std::vector<DetectedLine> merged(const std::vector<DetectedLine>& first, double 
     }
   }
   std::stable_sort(added.begin(), added.end(), [](const DetectedLine& a, const DetectedLine& b) {
-    return a.box.width * a.box.height > b.box.width * b.box.height;
+    return a.box.area() > b.box.area();
   });
   const size_t kept = lines.size();
   for (const DetectedLine& line : added) {
@@ -282,20 +284,19 @@ std::vector<DetectedLine> withCoarseLines(std::vector<DetectedLine> lines, OnnxM
     auto corners = found.corners;
     for (auto& p : corners) p = (p - cv::Point2f(offset)) * float(1 / coarse);
     const DetectedLine line = lineAlong(corners, picture);
-    const double area = line.box.width * line.box.height;
+    const double area = line.box.area();
     const bool slanted = line.slanted();
     double covered = 0;
     for (const DetectedLine& seen : lines) {
       const Rect shared = intersection(seen.box, line.box);
       if (!shared.isEmpty() && !(slanted && pieceOf(seen, line))) {
-        covered += shared.width * shared.height;
+        covered += shared.area();
       }
     }
     if (area <= 0 || covered >= mostCovered * area) continue;
     std::erase_if(lines, [&](const DetectedLine& seen) {
       if (slanted) return pieceOf(seen, line);
-      return sharedShare(seen.box, line.box) >= speckShare &&
-             seen.box.width * seen.box.height < area;
+      return speckIn(seen.box, line.box);
     });
     lines.push_back(line);
   }
@@ -398,20 +399,15 @@ std::vector<DetectedLine> withInkEnds(std::vector<DetectedLine> lines, const Bit
 // themselves (`speckShare` of their box in its): parts of its letters that the detector marked as
 // well, such as the strokes of a large outlined letter. A level line's box is its letters' own,
 // so nothing else of the picture lies in it.
-std::vector<DetectedLine> withoutSpecks(std::vector<DetectedLine> lines) {
-  std::vector<bool> speck(lines.size(), false);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    for (const DetectedLine& line : lines) {
-      if (line.level() && line.height() >= speckHeight * lines[i].height() &&
-          sharedShare(lines[i].box, line.box) >= speckShare &&
-          lines[i].box.width * lines[i].box.height < line.box.width * line.box.height) {
-        speck[i] = true;
-      }
-    }
-  }
+std::vector<DetectedLine> withoutSpecks(const std::vector<DetectedLine>& lines) {
   std::vector<DetectedLine> kept;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (!speck[i]) kept.push_back(std::move(lines[i]));
+  for (const DetectedLine& speck : lines) {
+    if (std::none_of(lines.begin(), lines.end(), [&](const DetectedLine& line) {
+          return line.level() && line.height() >= speckHeight * speck.height() &&
+                 speckIn(speck.box, line.box);
+        })) {
+      kept.push_back(speck);
+    }
   }
   return kept;
 }
