@@ -14,6 +14,36 @@ constexpr double inpaintRadius = 2;
 
 constexpr int borderWidening = 4;
 
+// The grain a hole is given: the picture's detail finer than grainSigma pixels, read no closer
+// than grainClearance pixels to the hole.
+constexpr double grainSigma = 1.5;
+constexpr int grainClearance = 2;
+// Deep in a hole, grain is drawn from within grainReach pixels of the point grainReach beyond the
+// nearest border pixel, at most grainTries places tried for a known one.
+constexpr int grainReach = 6;
+constexpr int grainTries = 4;
+// The grain's strength in a tile of grainTile pixels is the lower quartile of the strengths (the
+// largest of a pixel's three channels) of its known pixels' detail: grain is everywhere, edges
+// are not, and even a tile whose known pixels lie mostly along an edge keeps a quarter clear of
+// it. Under grainFloor levels the tile is flat ground, whose details are edges (a rule, a letter's
+// rim): none are copied, since mirrored they would draw an echo of the edge into the hole.
+// Elsewhere a detail more than grainOutlier times the tile's strength is an edge too.
+constexpr int grainTile = 32;
+constexpr float grainFloor = 1.0f;
+constexpr float grainOutlier = 10;
+// Grain is taken only from where the picture's local mean is within grainLike levels of the fill.
+constexpr float grainLike = 16;
+
+// A well-mixed 32-bit value of v (a multiply-xorshift hash): places that vary from pixel to pixel
+// yet are the same from run to run.
+uint32_t scrambled(uint32_t v) {
+  v ^= v >> 16;
+  v *= 0x7feb352du;
+  v ^= v >> 15;
+  v *= 0x846ca68bu;
+  return v ^ (v >> 16);
+}
+
 // The longer side at which the holes of subjects are filled.
 constexpr int subjectFillSide = 1000;
 
@@ -144,6 +174,127 @@ void fillWith(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int l
 }
 
 }  // namespace
+
+void addGrain(cv::Mat& rgb, const cv::Mat& picture, const cv::Mat& hole, const cv::Mat& unknown) {
+  // Only the hole's surroundings are read: the border pixels nearest to it, and the detail of
+  // those within reach of them.
+  const int margin = grainClearance + grainReach + int(std::ceil(3 * grainSigma)) + 1;
+  const cv::Rect frame(0, 0, rgb.cols, rgb.rows);
+  const cv::Rect holeBox = cv::boundingRect(hole);
+  if (holeBox.empty()) return;
+  const cv::Rect r =
+      (holeBox - cv::Point(margin, margin) + cv::Size(2 * margin, 2 * margin)) & frame;
+  cv::Mat avoided;
+  cv::dilate(unknown(r) > 0, avoided,
+             cv::getStructuringElement(cv::MORPH_ELLIPSE,
+                                       cv::Size(2 * grainClearance + 1, 2 * grainClearance + 1)));
+  const cv::Mat known = avoided == 0;
+  if (cv::countNonZero(known) == 0) return;
+  // The local mean of the known pixels around each (their sum over their weight, both smoothed):
+  // a known pixel's detail is its colour less that mean. Both are kept in 16 bits, fine enough
+  // that a flat colour has no detail at all.
+  cv::Mat sums, weights;
+  picture(r).convertTo(sums, CV_16UC3, 256);
+  sums.setTo(cv::Scalar::all(0), avoided);
+  cv::GaussianBlur(sums, sums, cv::Size(), grainSigma);
+  known.convertTo(weights, CV_16U, 256);
+  cv::GaussianBlur(weights, weights, cv::Size(), grainSigma);
+  // The nearest known pixel of each pixel: labels number the known pixels in row order.
+  cv::Mat distance, labels;
+  cv::distanceTransform(avoided, distance, labels, cv::DIST_L2, cv::DIST_MASK_3,
+                        cv::DIST_LABEL_PIXEL);
+  distance.release();
+  std::vector<int> at(1);  // each label's pixel, as y * width + x
+  at.reserve(size_t(cv::countNonZero(known)) + 1);
+  for (int y = 0; y < known.rows; ++y) {
+    const uint8_t* k = known.ptr<uint8_t>(y);
+    for (int x = 0; x < known.cols; ++x) {
+      if (k[x]) at.push_back(y * known.cols + x);
+    }
+  }
+  const cv::Rect area(0, 0, r.width, r.height);
+  const auto isKnown = [&](cv::Point p) { return area.contains(p) && known.at<uint8_t>(p); };
+  const auto detailAt = [&](cv::Point p) {
+    const cv::Vec3b& colour = picture.at<cv::Vec3b>(p + r.tl());
+    const cv::Vec3w& sum = sums.at<cv::Vec3w>(p);
+    const float weight = float(std::max(1, int(weights.at<uint16_t>(p)))) / 255.0f;
+    return cv::Vec3f(float(colour[0]) - sum[0] / weight, float(colour[1]) - sum[1] / weight,
+                     float(colour[2]) - sum[2] / weight);
+  };
+  const auto strengthOf = [](const cv::Vec3f& d) {
+    return std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])});
+  };
+  // The grain's strength in each tile that holds known pixels.
+  const int tilesAcross = (r.width + grainTile - 1) / grainTile;
+  const int tilesDown = (r.height + grainTile - 1) / grainTile;
+  std::vector<float> level(size_t(tilesAcross) * size_t(tilesDown), 0.0f);
+  cv::parallel_for_(cv::Range(0, tilesDown), [&](const cv::Range& rows) {
+    std::vector<float> strengths;
+    for (int ty = rows.start; ty < rows.end; ++ty) {
+      for (int tx = 0; tx < tilesAcross; ++tx) {
+        strengths.clear();
+        const cv::Rect tile = cv::Rect(tx * grainTile, ty * grainTile, grainTile, grainTile) & area;
+        for (int y = tile.y; y < tile.br().y; ++y) {
+          const uint8_t* k = known.ptr<uint8_t>(y);
+          for (int x = tile.x; x < tile.br().x; ++x) {
+            if (k[x]) strengths.push_back(strengthOf(detailAt({x, y})));
+          }
+        }
+        if (strengths.empty()) continue;
+        const auto quartile = strengths.begin() + std::ptrdiff_t(strengths.size() / 4);
+        std::nth_element(strengths.begin(), quartile, strengths.end());
+        level[size_t(ty) * size_t(tilesAcross) + size_t(tx)] = *quartile;
+      }
+    }
+  });
+  const auto levelAt = [&](cv::Point p) {
+    return level[size_t(p.y / grainTile) * size_t(tilesAcross) + size_t(p.x / grainTile)];
+  };
+  // Whether the detail d at p is grain that fits a hole pixel filled with `fill`: the tile's
+  // grain, and around p the colour of the fill (the grain of the ground the hole lies in, not of
+  // the ground beyond an edge, whose step would come in with it).
+  const auto isGrain = [&](cv::Point p, const cv::Vec3f& d, const cv::Vec3b& fill) {
+    const float typical = levelAt(p);
+    if (typical < grainFloor || strengthOf(d) > grainOutlier * typical) return false;
+    const cv::Vec3b& colour = picture.at<cv::Vec3b>(p + r.tl());
+    for (int k = 0; k < 3; ++k) {
+      if (std::abs(float(colour[k]) - d[k] - float(fill[k])) > grainLike) return false;
+    }
+    return true;
+  };
+  cv::parallel_for_(cv::Range(0, r.height), [&](const cv::Range& rows) {
+    for (int y = rows.start; y < rows.end; ++y) {
+      const uint8_t* h = hole.ptr<uint8_t>(r.y + y) + r.x;
+      const int* label = labels.ptr<int>(y);
+      cv::Vec3b* c = rgb.ptr<cv::Vec3b>(r.y + y) + r.x;
+      for (int x = 0; x < r.width; ++x) {
+        if (!h[x]) continue;
+        const int n = at[size_t(label[x])];
+        const cv::Point p(x, y), nearest(n % r.width, n / r.width);
+        // Mirrored across the border, the grain runs on as it ran up to it. Deeper in a wide hole,
+        // where the mirror falls into the hole too, it is drawn from just beyond the nearest
+        // border pixel, at places that vary from pixel to pixel: a grain of the same strength,
+        // with no streak along the lines from the border.
+        const cv::Point outwards = nearest - p;
+        cv::Point from = nearest + outwards;
+        cv::Vec3f d;
+        bool found = isKnown(from) && isGrain(from, d = detailAt(from), c[x]);
+        const float length = std::max(1.0f, float(std::hypot(outwards.x, outwards.y)));
+        const cv::Point beyond =
+            nearest + cv::Point(int(std::lround(float(outwards.x) * grainReach / length)),
+                                int(std::lround(float(outwards.y) * grainReach / length)));
+        for (uint32_t seed = scrambled(uint32_t(r.y + y) * 65521u + uint32_t(r.x + x)), tries = 0;
+             !found && tries < grainTries; ++tries, seed = scrambled(seed)) {
+          from = beyond + cv::Point(int(seed % (2 * grainReach + 1)) - grainReach,
+                                    int((seed >> 16) % (2 * grainReach + 1)) - grainReach);
+          found = isKnown(from) && isGrain(from, d = detailAt(from), c[x]);
+        }
+        if (!found) continue;
+        for (int k = 0; k < 3; ++k) c[x][k] = cv::saturate_cast<uint8_t>(float(c[x][k]) + d[k]);
+      }
+    }
+  });
+}
 
 int lineScaleSide(int w, int h, int height) {
   const double scale = std::min(1.0, double(height) / double(h));

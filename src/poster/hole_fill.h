@@ -21,6 +21,16 @@ void fillHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int 
 // either alone.
 void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown);
 
+// Gives the filled pixels of rgb where hole is non-zero the grain of the picture around them:
+// inpainting carries the rim's colours and edges inwards but smooths them, and over a grainy
+// photo the hole shows as a smooth patch in the shape of what was there. Each hole pixel takes the
+// fine detail (the picture less its local mean) of the known pixel mirrored across the hole's
+// nearest border, read a little clear of the unknown pixels (hole lies within unknown) so that no
+// halo of what was removed comes in. Only grain is copied: flat ground gets none, and a detail
+// that is an edge (far stronger than the grain around it, or beside ground of another colour than
+// the fill) is not drawn in. `picture` is rgb as it was before the fill.
+void addGrain(cv::Mat& rgb, const cv::Mat& picture, const cv::Mat& hole, const cv::Mat& unknown);
+
 // The longer side of a w x h line of text scaled to be at most height pixels high (never
 // enlarged): the scale at which holes in it are filled without losing what matters.
 int lineScaleSide(int w, int h, int height);

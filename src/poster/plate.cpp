@@ -63,7 +63,9 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   }
 
   // Subjects first, at a reduced scale, with the strokes unknown as well.
-  fillSubjectHoles(rgb, removed, removed | strokes | rim.unread);
+  const cv::Mat picture = rgb.clone();
+  const cv::Mat unknown = removed | strokes | rim.unread;
+  fillSubjectHoles(rgb, removed, unknown);
   // Then each line's strokes at full scale from their rims, the filled subjects counting as known.
   strokes.setTo(0, removed);
   for (const auto& ink : inks) {
@@ -75,6 +77,8 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
     fillHoles(area, strokes(around), strokes(around),
               lineScaleSide(around.width, around.height, strokeFillHeight));
   }
+  // Last, the grain of the picture around them, in both.
+  addGrain(rgb, picture, removed | strokes, unknown);
 
   // The plate: the fill in the holes, blended into the picture at the subjects' soft rims.
   Plate result;

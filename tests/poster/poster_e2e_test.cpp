@@ -301,6 +301,40 @@ TEST(PosterMode, WhiteLinesOverAPhotoLeaveThePhotoBetweenTheLetters) {
   expectLettersLifted(poster, decompose(poster, testing::freshDirectory()), 8);
 }
 
+// The fine detail of a BGRA picture over a mask: the deviation of its grey from its local mean
+// (within a pixel or two), as root mean square.
+double grainOf(const cv::Mat& bgra, const cv::Mat& where) {
+  cv::Mat grey, mean, detail;
+  cv::cvtColor(bgra, grey, cv::COLOR_BGRA2GRAY);
+  grey.convertTo(grey, CV_32F);
+  cv::GaussianBlur(grey, mean, cv::Size(), 1.5);
+  cv::pow(grey - mean, 2, detail);
+  return std::sqrt(cv::mean(detail, where)[0]);
+}
+
+TEST(PosterMode, LettersOverAGrainyPhotoLeaveItsGrainWhereTheyWere) {
+  // A photo with film grain, as a fast film or a high sensitivity gives it, under a white line.
+  Poster poster = posterOn("coffee.png", 0);
+  cv::Mat grain(poster.picture.size(), CV_16SC4);
+  cv::RNG(7).fill(grain, cv::RNG::NORMAL, 0, 7);
+  grain.col(3).setTo(0);
+  cv::Mat grainy;
+  poster.picture.convertTo(grainy, CV_16SC4);
+  cv::Mat(grainy + grain).convertTo(poster.picture, CV_8UC4);
+  poster.background = poster.picture.clone();
+  letter(poster, "dejavu/DejaVuSans-Bold.ttf", "Espresso", 100, {1000, 150}, {255, 255, 255});
+  const Decomposed d = decompose(poster, testing::freshDirectory());
+  expectLettersLifted(poster, d, 10);
+  // Where the letters were, the plate is as grainy as the photo was, not a smooth patch in their
+  // shape.
+  cv::Mat strokes;
+  cv::erode(poster.ink >= 128, strokes, cv::Mat());
+  const double kept = grainOf(d.plate, strokes) / grainOf(poster.background, strokes);
+  std::printf("[ measure  ] grain under the letters: %.2f of the photo's\n", kept);
+  EXPECT_GE(kept, 0.7);
+  EXPECT_LE(kept, 1.3);
+}
+
 // The width of a line set in a font installed from Debian's packages.
 int widthOf(const std::string& font, const std::string& line, int size) {
   auto type = cv::freetype::createFreeType2();
