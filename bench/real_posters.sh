@@ -2,7 +2,8 @@
 # Poster mode on real type-specimen posters and pictures from Debian's font packages: the share of
 # the hand-transcribed lines (bench/real_posters.tsv) that some text piece reads, the time per
 # poster, how many of the lines stay readable on the plate (poster mode run again on the plate),
-# and how much of the letters' edge strength the plate keeps under each text piece.
+# how much of the letters' edge strength the plate keeps under each text piece, and over textured
+# ground whether the plate where the letters were is as grainy as around them.
 #   bench/real_posters.sh [BUILD_DIR]
 # With PLUMVANE_REAL_KEEP set to a folder, each picture's pieces and the plate's are kept there.
 set -euo pipefail
@@ -46,10 +47,17 @@ while read -r member; do
     # (-v fatal: some of the PNGs carry bytes after their end, which the decoder reports.)
     ffmpeg -v fatal -i "$source" -frames:v 1 -vf "scale=$size,format=gray,sobel" -f rawvideo -
   done >"$work/$n.edges" </dev/null
+  # The plate's grey and each text piece's alpha, for the grain where the letters were.
+  ffmpeg -v fatal -i "$out/plate.png" -vf format=gray -f rawvideo - >"$work/$n.grey" </dev/null
+  awk '$1 == "piece" && $2 == "text" { print $7 }' "$work/$n.pieces" | while read -r file; do
+    ffmpeg -v fatal -i "$out/$file" -vf alphaextract,format=gray -f rawvideo - </dev/null
+  done >"$work/$n.alphas"
 done <"$work/pictures"
 
 /usr/bin/python3 - "$root/bench/real_posters.tsv" "$work" <<'EOF'
 import statistics, sys
+
+import numpy as np
 
 tsv, work = sys.argv[1], sys.argv[2]
 # Typographic quotes and dashes count as their plain forms: a transcription can't tell them apart.
@@ -96,6 +104,53 @@ def ghosts(n):
         kept.append(after / before if before else 0.0)
     return kept
 
+def smoothed(a, sigma=1.5):
+    """A Gaussian blur of a 2-D float array, the border repeated."""
+    r = int(3 * sigma)
+    k = np.exp(-0.5 * (np.arange(-r, r + 1) / sigma) ** 2)
+    k /= k.sum()
+    for axis in (0, 1):
+        p = np.pad(a, [(r, r) if d == axis else (0, 0) for d in (0, 1)], mode="edge")
+        n = a.shape[axis]
+        a = sum(w * np.take(p, range(i, i + n), axis=axis) for i, w in enumerate(k))
+    return a
+
+def spread(m, r, grow):
+    """A boolean mask grown (or, with grow False, shrunk) by r pixels in a square."""
+    p = np.pad(m, r, constant_values=not grow)
+    h, w = m.shape
+    parts = [p[dy:dy + h, dx:dx + w] for dy in range(2 * r + 1) for dx in range(2 * r + 1)]
+    return np.logical_or.reduce(parts) if grow else np.logical_and.reduce(parts)
+
+def grain(n):
+    """For each text piece over textured ground, the plate's fine detail where its letters were
+    against the plate's around them (medians of the grey's distance from its local mean): about 1
+    where the ground runs on through them, near 0 where a smooth patch shows their shape. Ground
+    whose median detail is under 1.5 levels counts as flat, and its pieces are left out."""
+    rows = open(f"{work}/{n}.pieces", encoding="utf-8").read().splitlines()
+    w, h = (int(v) for v in rows[0].split()[1:3])
+    grey = np.fromfile(f"{work}/{n}.grey", np.uint8).astype(np.float32).reshape(h, w)
+    detail = np.abs(grey - smoothed(grey))
+    alphas = np.fromfile(f"{work}/{n}.alphas", np.uint8)
+    ratios, at = [], 0
+    for row in rows:
+        parts = row.split(" ", 7)
+        if parts[0] != "piece" or parts[1] != "text":
+            continue
+        x, y, pw, ph = (int(v) for v in parts[2:6])
+        letters = alphas[at:at + pw * ph].reshape(ph, pw) >= 128
+        at += pw * ph
+        x0, y0, x1, y1 = max(0, x), max(0, y), min(w, x + pw), min(h, y + ph)
+        letters = letters[y0 - y:y1 - y, x0 - x:x1 - x]
+        inside, around = spread(letters, 1, False), ~spread(letters, 3, True)
+        if inside.sum() < 50 or around.sum() < 50:
+            continue
+        part = detail[y0:y1, x0:x1]
+        ground = np.median(part[around])
+        if ground >= 1.5:
+            ratios.append(float(np.median(part[inside]) / ground))
+    return ratios
+
 def match(lines, pieces, last=()):
     """Each line to its best piece, each piece to at most one line, best pairs first; among lines
     printed alike, those in `last` are matched last."""
@@ -120,7 +175,7 @@ for row in open(tsv, encoding="utf-8"):
         lines[member].append((kind, text))
 
 total = {"line": [0, 0, 0, 0], "small": [0, 0, 0, 0]}  # lines, read, on the plate, read and on it
-seconds, fragments, kept_all = [], 0, []
+seconds, fragments, kept_all, grain_all = [], 0, [], []
 print(f"{'picture':42} {'lines read':>11} {'small read':>11} {'on plate':>9} {'edges kept':>11}"
       f" {'seconds':>8}")
 for n, member in enumerate(pictures, 1):
@@ -145,6 +200,7 @@ for n, member in enumerate(pictures, 1):
     fragments += len(bits)
     kept = ghosts(n)
     kept_all += kept
+    grain_all += grain(n)
     median = f"{statistics.median(kept):.2f}" if kept else "-"
     print(f"{member.rsplit('/', 1)[1]:42} {cells['line']:>11} {cells['small']:>11} {on_plate:>9}"
           f" {median:>11} {s:8.2f}")
@@ -167,6 +223,10 @@ print(f"plate pieces that read a transcribed line or a run of its words: {fragme
 print(f"edge strength the plate keeps over a text piece's rectangle: median"
       f" {statistics.median(kept_all):.2f}, over 0.25 in {sum(k > 0.25 for k in kept_all)} of"
       f" {len(kept_all)} pieces")
+if grain_all:
+    print(f"grain where the letters were over textured ground, against around them: median"
+          f" {statistics.median(grain_all):.2f}, under 0.5 in {sum(g < 0.5 for g in grain_all)}"
+          f" of {len(grain_all)} pieces")
 print(f"time per poster: median {statistics.median(seconds):.2f} s, max {max(seconds):.2f} s,"
       f" total {sum(seconds):.1f} s for {len(seconds)}")
 EOF
@@ -174,5 +234,6 @@ EOF
 if [ -n "${PLUMVANE_REAL_KEEP:-}" ]; then
   mkdir -p "$PLUMVANE_REAL_KEEP"
   cp -r "$work/out" "$work/plate" "$work/pictures" "$PLUMVANE_REAL_KEEP/"
-  cp "$work"/*.pieces "$work"/*.plate "$work"/*.seconds "$work"/*.edges "$PLUMVANE_REAL_KEEP/"
+  cp "$work"/*.pieces "$work"/*.plate "$work"/*.seconds "$work"/*.edges "$work"/*.grey \
+    "$work"/*.alphas "$PLUMVANE_REAL_KEEP/"
 fi
