@@ -4,6 +4,7 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/photo.hpp>
+#include <optional>
 
 namespace plumvane {
 namespace {
@@ -175,93 +176,121 @@ void fillWith(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int l
 
 }  // namespace
 
+namespace {
+
+// The fine detail of the known pixels of a part of a picture, and how strong its grain is.
+class GrainSource {
+ public:
+  // The part r of picture, with its pixels where `avoided` (r's size) is non-zero unknown.
+  GrainSource(const cv::Mat& picture, const cv::Rect& r, const cv::Mat& avoided)
+      : picture_(picture(r)), known_(avoided == 0) {
+    // The local mean of the known pixels around each is their sum over their weight, both
+    // smoothed, kept in 16 bits: fine enough that a flat colour has no detail at all.
+    picture_.convertTo(sums_, CV_16UC3, 256);
+    sums_.setTo(cv::Scalar::all(0), avoided);
+    cv::GaussianBlur(sums_, sums_, cv::Size(), grainSigma);
+    known_.convertTo(weights_, CV_16U, 256);
+    cv::GaussianBlur(weights_, weights_, cv::Size(), grainSigma);
+    tilesAcross_ = (r.width + grainTile - 1) / grainTile;
+    const int tilesDown = (r.height + grainTile - 1) / grainTile;
+    level_.assign(size_t(tilesAcross_) * size_t(tilesDown), 0.0f);
+    cv::parallel_for_(cv::Range(0, tilesDown), [&](const cv::Range& rows) {
+      std::vector<float> strengths;
+      for (int ty = rows.start; ty < rows.end; ++ty) {
+        for (int tx = 0; tx < tilesAcross_; ++tx) {
+          strengths.clear();
+          const cv::Rect tile = cv::Rect(tx * grainTile, ty * grainTile, grainTile, grainTile) &
+                                cv::Rect(0, 0, r.width, r.height);
+          for (int y = tile.y; y < tile.br().y; ++y) {
+            const uint8_t* k = known_.ptr<uint8_t>(y);
+            for (int x = tile.x; x < tile.br().x; ++x) {
+              if (k[x]) strengths.push_back(strengthOf(detailAt({x, y})));
+            }
+          }
+          if (strengths.empty()) continue;
+          const auto quartile = strengths.begin() + std::ptrdiff_t(strengths.size() / 4);
+          std::nth_element(strengths.begin(), quartile, strengths.end());
+          level_[size_t(ty) * size_t(tilesAcross_) + size_t(tx)] = *quartile;
+        }
+      }
+    });
+  }
+
+  const cv::Mat& known() const { return known_; }
+  bool isKnown(cv::Point p) const {
+    return p.x >= 0 && p.y >= 0 && p.x < known_.cols && p.y < known_.rows && known_.at<uint8_t>(p);
+  }
+  // Whether any tile has grain.
+  bool grainy() const {
+    return std::any_of(level_.begin(), level_.end(), [](float l) { return l >= grainFloor; });
+  }
+
+  // The detail of the known pixel p, if it is grain that fits a hole pixel filled with `fill`:
+  // in a grainy tile, not far stronger than the tile's grain, and with the fill's colour around
+  // it (the grain of the ground the hole lies in, not of the ground beyond an edge, whose step
+  // would come in with it).
+  std::optional<cv::Vec3f> grainAt(cv::Point p, const cv::Vec3b& fill) const {
+    const float typical =
+        level_[size_t(p.y / grainTile) * size_t(tilesAcross_) + size_t(p.x / grainTile)];
+    if (typical < grainFloor) return std::nullopt;
+    const cv::Vec3f d = detailAt(p);
+    if (strengthOf(d) > grainOutlier * typical) return std::nullopt;
+    const cv::Vec3b& colour = picture_.at<cv::Vec3b>(p);
+    for (int k = 0; k < 3; ++k) {
+      if (std::abs(float(colour[k]) - d[k] - float(fill[k])) > grainLike) return std::nullopt;
+    }
+    return d;
+  }
+
+ private:
+  // A known pixel's colour less the local mean of the known pixels around it.
+  cv::Vec3f detailAt(cv::Point p) const {
+    const cv::Vec3b& colour = picture_.at<cv::Vec3b>(p);
+    const cv::Vec3w& sum = sums_.at<cv::Vec3w>(p);
+    const float weight = float(std::max(1, int(weights_.at<uint16_t>(p)))) / 255.0f;
+    return {float(colour[0]) - sum[0] / weight, float(colour[1]) - sum[1] / weight,
+            float(colour[2]) - sum[2] / weight};
+  }
+  // The largest of a detail's three channels.
+  static float strengthOf(const cv::Vec3f& d) {
+    return std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])});
+  }
+
+  cv::Mat picture_, known_, sums_, weights_;
+  int tilesAcross_ = 0;
+  std::vector<float> level_;  // the grain's strength in each tile, row by row
+};
+
+}  // namespace
+
 void addGrain(cv::Mat& rgb, const cv::Mat& picture, const cv::Mat& hole, const cv::Mat& unknown) {
   // Only the hole's surroundings are read: the border pixels nearest to it, and the detail of
   // those within reach of them.
   const int margin = grainClearance + grainReach + int(std::ceil(3 * grainSigma)) + 1;
-  const cv::Rect frame(0, 0, rgb.cols, rgb.rows);
   const cv::Rect holeBox = cv::boundingRect(hole);
   if (holeBox.empty()) return;
-  const cv::Rect r =
-      (holeBox - cv::Point(margin, margin) + cv::Size(2 * margin, 2 * margin)) & frame;
+  const cv::Rect r = (holeBox - cv::Point(margin, margin) + cv::Size(2 * margin, 2 * margin)) &
+                     cv::Rect(0, 0, rgb.cols, rgb.rows);
   cv::Mat avoided;
   cv::dilate(unknown(r) > 0, avoided,
              cv::getStructuringElement(cv::MORPH_ELLIPSE,
                                        cv::Size(2 * grainClearance + 1, 2 * grainClearance + 1)));
-  const cv::Mat known = avoided == 0;
-  if (cv::countNonZero(known) == 0) return;
-  // The local mean of the known pixels around each (their sum over their weight, both smoothed):
-  // a known pixel's detail is its colour less that mean. Both are kept in 16 bits, fine enough
-  // that a flat colour has no detail at all.
-  cv::Mat sums, weights;
-  picture(r).convertTo(sums, CV_16UC3, 256);
-  sums.setTo(cv::Scalar::all(0), avoided);
-  cv::GaussianBlur(sums, sums, cv::Size(), grainSigma);
-  known.convertTo(weights, CV_16U, 256);
-  cv::GaussianBlur(weights, weights, cv::Size(), grainSigma);
+  if (cv::countNonZero(avoided) == int(avoided.total())) return;  // nothing known
+  const GrainSource source(picture, r, avoided);
+  if (!source.grainy()) return;  // flat ground all round: no grain to give
   // The nearest known pixel of each pixel: labels number the known pixels in row order.
   cv::Mat distance, labels;
   cv::distanceTransform(avoided, distance, labels, cv::DIST_L2, cv::DIST_MASK_3,
                         cv::DIST_LABEL_PIXEL);
   distance.release();
   std::vector<int> at(1);  // each label's pixel, as y * width + x
-  at.reserve(size_t(cv::countNonZero(known)) + 1);
-  for (int y = 0; y < known.rows; ++y) {
-    const uint8_t* k = known.ptr<uint8_t>(y);
-    for (int x = 0; x < known.cols; ++x) {
-      if (k[x]) at.push_back(y * known.cols + x);
+  at.reserve(size_t(cv::countNonZero(source.known())) + 1);
+  for (int y = 0; y < r.height; ++y) {
+    const uint8_t* k = source.known().ptr<uint8_t>(y);
+    for (int x = 0; x < r.width; ++x) {
+      if (k[x]) at.push_back(y * r.width + x);
     }
   }
-  const cv::Rect area(0, 0, r.width, r.height);
-  const auto isKnown = [&](cv::Point p) { return area.contains(p) && known.at<uint8_t>(p); };
-  const auto detailAt = [&](cv::Point p) {
-    const cv::Vec3b& colour = picture.at<cv::Vec3b>(p + r.tl());
-    const cv::Vec3w& sum = sums.at<cv::Vec3w>(p);
-    const float weight = float(std::max(1, int(weights.at<uint16_t>(p)))) / 255.0f;
-    return cv::Vec3f(float(colour[0]) - sum[0] / weight, float(colour[1]) - sum[1] / weight,
-                     float(colour[2]) - sum[2] / weight);
-  };
-  const auto strengthOf = [](const cv::Vec3f& d) {
-    return std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])});
-  };
-  // The grain's strength in each tile that holds known pixels.
-  const int tilesAcross = (r.width + grainTile - 1) / grainTile;
-  const int tilesDown = (r.height + grainTile - 1) / grainTile;
-  std::vector<float> level(size_t(tilesAcross) * size_t(tilesDown), 0.0f);
-  cv::parallel_for_(cv::Range(0, tilesDown), [&](const cv::Range& rows) {
-    std::vector<float> strengths;
-    for (int ty = rows.start; ty < rows.end; ++ty) {
-      for (int tx = 0; tx < tilesAcross; ++tx) {
-        strengths.clear();
-        const cv::Rect tile = cv::Rect(tx * grainTile, ty * grainTile, grainTile, grainTile) & area;
-        for (int y = tile.y; y < tile.br().y; ++y) {
-          const uint8_t* k = known.ptr<uint8_t>(y);
-          for (int x = tile.x; x < tile.br().x; ++x) {
-            if (k[x]) strengths.push_back(strengthOf(detailAt({x, y})));
-          }
-        }
-        if (strengths.empty()) continue;
-        const auto quartile = strengths.begin() + std::ptrdiff_t(strengths.size() / 4);
-        std::nth_element(strengths.begin(), quartile, strengths.end());
-        level[size_t(ty) * size_t(tilesAcross) + size_t(tx)] = *quartile;
-      }
-    }
-  });
-  const auto levelAt = [&](cv::Point p) {
-    return level[size_t(p.y / grainTile) * size_t(tilesAcross) + size_t(p.x / grainTile)];
-  };
-  // Whether the detail d at p is grain that fits a hole pixel filled with `fill`: the tile's
-  // grain, and around p the colour of the fill (the grain of the ground the hole lies in, not of
-  // the ground beyond an edge, whose step would come in with it).
-  const auto isGrain = [&](cv::Point p, const cv::Vec3f& d, const cv::Vec3b& fill) {
-    const float typical = levelAt(p);
-    if (typical < grainFloor || strengthOf(d) > grainOutlier * typical) return false;
-    const cv::Vec3b& colour = picture.at<cv::Vec3b>(p + r.tl());
-    for (int k = 0; k < 3; ++k) {
-      if (std::abs(float(colour[k]) - d[k] - float(fill[k])) > grainLike) return false;
-    }
-    return true;
-  };
   cv::parallel_for_(cv::Range(0, r.height), [&](const cv::Range& rows) {
     for (int y = rows.start; y < rows.end; ++y) {
       const uint8_t* h = hole.ptr<uint8_t>(r.y + y) + r.x;
@@ -276,21 +305,23 @@ void addGrain(cv::Mat& rgb, const cv::Mat& picture, const cv::Mat& hole, const c
         // border pixel, at places that vary from pixel to pixel: a grain of the same strength,
         // with no streak along the lines from the border.
         const cv::Point outwards = nearest - p;
-        cv::Point from = nearest + outwards;
-        cv::Vec3f d;
-        bool found = isKnown(from) && isGrain(from, d = detailAt(from), c[x]);
+        const auto grainFrom = [&](cv::Point from) {
+          return source.isKnown(from) ? source.grainAt(from, c[x]) : std::nullopt;
+        };
+        std::optional<cv::Vec3f> d = grainFrom(nearest + outwards);
         const float length = std::max(1.0f, float(std::hypot(outwards.x, outwards.y)));
         const cv::Point beyond =
             nearest + cv::Point(int(std::lround(float(outwards.x) * grainReach / length)),
                                 int(std::lround(float(outwards.y) * grainReach / length)));
         for (uint32_t seed = scrambled(uint32_t(r.y + y) * 65521u + uint32_t(r.x + x)), tries = 0;
-             !found && tries < grainTries; ++tries, seed = scrambled(seed)) {
-          from = beyond + cv::Point(int(seed % (2 * grainReach + 1)) - grainReach,
-                                    int((seed >> 16) % (2 * grainReach + 1)) - grainReach);
-          found = isKnown(from) && isGrain(from, d = detailAt(from), c[x]);
+             !d && tries < grainTries; ++tries, seed = scrambled(seed)) {
+          d = grainFrom(beyond + cv::Point(int(seed % (2 * grainReach + 1)) - grainReach,
+                                           int((seed >> 16) % (2 * grainReach + 1)) - grainReach));
         }
-        if (!found) continue;
-        for (int k = 0; k < 3; ++k) c[x][k] = cv::saturate_cast<uint8_t>(float(c[x][k]) + d[k]);
+        if (!d) continue;
+        for (int k = 0; k < 3; ++k) {
+          c[x][k] = cv::saturate_cast<uint8_t>(float(c[x][k]) + (*d)[k]);
+        }
       }
     }
   });
