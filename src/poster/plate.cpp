@@ -16,10 +16,49 @@ constexpr int strokeMargin = 8;  // pixels around a line's rectangle that its fi
 // Lines up to this height are filled at full scale; higher ones, whose strokes are wide, are
 // filled scaled down to it.
 constexpr int strokeFillHeight = 128;
+// A pixel within this many levels of a line's ink in each channel is drawn in that ink.
+constexpr double inkLikeLevels = 40;
 
 // The pixels of a whole-pixel rectangle of the working image.
 cv::Rect rows(const Rect& rect) {
   return cv::Rect(int(rect.x), int(rect.y), int(rect.width), int(rect.height));
+}
+
+// What a line's fill must not read in the area around it: the strokes, a pixel's width of their
+// rims, and, when the line is in one ink, what else is drawn in that ink apart from them (a rule
+// under a label, the letters of a word the detector missed): the fill would draw it into the hole
+// as a dark smear. Ink-coloured shapes that touch the strokes stay readable (a frame the letters
+// lean on goes on through the hole), and so do all of them where they are most of what is left.
+cv::Mat unreadAround(const cv::Mat& area, const cv::Mat& strokes, const TextInk& ink) {
+  cv::Mat unread;
+  cv::dilate(strokes, unread, cv::Mat());
+  if (!ink.oneColour) return unread;
+  const cv::Scalar colour(ink.ink[0] * 255, ink.ink[1] * 255, ink.ink[2] * 255);
+  cv::Mat distance;
+  cv::absdiff(area, colour, distance);
+  distance = distance.reshape(1, int(distance.total()));
+  cv::reduce(distance, distance, 1, cv::REDUCE_MAX);
+  const cv::Mat inkLike = (distance.reshape(1, area.rows) <= inkLikeLevels) & (unread == 0);
+  cv::Mat shapes;
+  const int count = cv::connectedComponents(inkLike, shapes, 8, CV_32S);
+  if (count <= 1) return unread;
+  cv::Mat rim;
+  cv::dilate(unread, rim, cv::Mat());
+  std::vector<bool> apart(size_t(count), true);
+  for (int y = 0; y < shapes.rows; ++y) {
+    for (int x = 0; x < shapes.cols; ++x) {
+      if (rim.at<uint8_t>(y, x)) apart[size_t(shapes.at<int>(y, x))] = false;
+    }
+  }
+  cv::Mat both = unread.clone();
+  for (int y = 0; y < shapes.rows; ++y) {
+    for (int x = 0; x < shapes.cols; ++x) {
+      const int s = shapes.at<int>(y, x);
+      if (s > 0 && apart[size_t(s)]) both.at<uint8_t>(y, x) = 255;
+    }
+  }
+  const int left = int(area.total()) - cv::countNonZero(unread);
+  return int(area.total()) - cv::countNonZero(both) >= left / 2 ? both : unread;
 }
 
 }  // namespace
@@ -74,7 +113,7 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
                              cv::Point(strokeMargin, strokeMargin)) &
                             cv::Rect(0, 0, W, H);
     cv::Mat area = rgb(around);
-    fillHoles(area, strokes(around), strokes(around),
+    fillHoles(area, strokes(around), unreadAround(area, strokes(around), *ink),
               lineScaleSide(around.width, around.height, strokeFillHeight));
   }
   // Last, the grain of the picture around them, in both.

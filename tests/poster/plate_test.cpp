@@ -89,6 +89,29 @@ TEST(Plate, StrokesOnABandAreFilledFromTheirRimsAndThePhotoBelowStays) {
   EXPECT_EQ(meanError(plated, poster, outside), 0.0);
 }
 
+TEST(Plate, ALabelOverARuleInItsInkLeavesNoSmearOfTheRule) {
+  // Small print over flat colour, a rule in the same ink a few pixels below it, as type posters
+  // set their labels.
+  cv::Mat truth(200, 400, CV_8UC3, cv::Scalar(144, 214, 184));
+  truth(cv::Rect(0, 60, 400, 3)).setTo(cv::Scalar(18, 21, 27));
+  cv::Mat poster = truth.clone();
+  cv::putText(poster, "DISTRIBUTED BY", {40, 56}, cv::FONT_HERSHEY_DUPLEX, 0.6, {18, 21, 27}, 2,
+              cv::LINE_AA);
+  const PosterRun run = runOver(poster);
+  const Rect line{30, 36, 200, 22};
+  const std::vector<uint8_t> bytes = renderRgba8(run.working, line);
+  std::optional<TextInk> ink = findTextInk(bytes.data(), 200, 22);
+  ASSERT_TRUE(ink);
+  ink->rect = line;
+  const cv::Mat plated = pictureOf(reconstructPlate(run, {}, {ink}).plate);
+  const cv::Rect letters(30, 36, 200, 22);
+  cv::Mat worst;
+  cv::absdiff(plated(letters), truth(letters), worst);
+  double largest = 0;
+  cv::minMaxLoc(worst.reshape(1), nullptr, &largest);
+  EXPECT_LE(largest, 12) << "no dark smear from the rule";
+}
+
 TEST(Plate, ASubjectsHoleContinuesTheShallowFocusBackdropAroundIt) {
   // A figure (a head and shoulders) pasted on blurred photos; the plate behind it against the
   // photo. Blurring everything around into the hole, as a plain fill does, misses by 19-22
