@@ -174,10 +174,6 @@ void fillWith(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int l
   filled.copyTo(rgb, target);
 }
 
-}  // namespace
-
-namespace {
-
 // The fine detail of the known pixels of a part of a picture, and how strong its grain is.
 class GrainSource {
  public:
