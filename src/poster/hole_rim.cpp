@@ -57,16 +57,6 @@ cv::Mat enlarged(const cv::Mat& mask, cv::Size size) {
   return big;
 }
 
-// How far each pixel of a 32-bit RGB picture lies from a colour, in levels on its most different
-// channel (32-bit).
-cv::Mat distance(const cv::Mat& values, const cv::Mat& colours) {
-  cv::Mat difference;
-  cv::absdiff(values, colours, difference);
-  std::vector<cv::Mat> channels;
-  cv::split(difference, channels);
-  return cv::max(cv::max(channels[0], channels[1]), channels[2]);
-}
-
 // The mean of colours (32-bit RGB) near each pixel, each weighted by weight (32-bit) and by a
 // Gaussian of the given spread.
 cv::Mat weightedMean(const cv::Mat& colours, const cv::Mat& weight, double spread) {
@@ -96,7 +86,7 @@ cv::Mat prevailing(const cv::Mat& values, const cv::Mat& known, double spread, i
   const float tolerances[] = {4 * oddLevel, 2 * oddLevel, oddLevel};
   for (int round = 0; round < rounds && round < 3; ++round) {
     cv::Mat near;
-    cv::Mat(distance(colours, mean) < tolerances[round]).convertTo(near, CV_32F, 1.0 / 255);
+    cv::Mat(channelDistance(colours, mean) < tolerances[round]).convertTo(near, CV_32F, 1.0 / 255);
     mean = weightedMean(colours, counted.mul(near), spread / step);
   }
   cv::resize(mean, mean, values.size(), 0, 0, cv::INTER_LINEAR);
@@ -129,6 +119,14 @@ cv::Mat mostlyFlat(const cv::Mat& values, const cv::Mat& area) {
 
 }  // namespace
 
+cv::Mat channelDistance(const cv::Mat& values, cv::InputArray colours) {
+  cv::Mat difference;
+  cv::absdiff(values, colours, difference);
+  std::vector<cv::Mat> channels;
+  cv::split(difference, channels);
+  return cv::max(cv::max(channels[0], channels[1]), channels[2]);
+}
+
 HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& hole) {
   HoleRim rim{cv::Mat(rgb.size(), CV_8U, cv::Scalar(0)), cv::Mat(rgb.size(), CV_8U, cv::Scalar(0))};
   if (cv::countNonZero(hole) == 0) return rim;
@@ -153,7 +151,7 @@ HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& h
   if (cv::countNonZero(beyond) == 0) return rim;
 
   const cv::Mat background = prevailing(values, beyond, backgroundSpread * rimWidth, 3);
-  const cv::Mat fromBackground = distance(values, background);
+  const cv::Mat fromBackground = channelDistance(values, background);
   // The backdrop's flatness is judged twice as far out (by distance, far cheaper than so wide
   // a dilation).
   cv::Mat away;
@@ -180,7 +178,7 @@ HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& h
   }
   const cv::Mat loose = odd & ~reached;
   const cv::Mat likeSubject =
-      distance(values, prevailing(values, smallSubject, 2 * rimWidth, 0)) < fromBackground;
+      channelDistance(values, prevailing(values, smallSubject, 2 * rimWidth, 0)) < fromBackground;
   cv::Mat labels;
   const int count = cv::connectedComponents(loose, labels, 8, CV_32S);
   cv::Mat touchesHole;
@@ -204,7 +202,7 @@ HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& h
   cv::Mat thick;
   cv::morphologyEx(reached, thick, cv::MORPH_OPEN, disc(1));
   const cv::Mat continues =
-      thick & (distance(values, prevailing(values, thick, 2 * rimWidth, 3)) < 2 * oddLevel);
+      thick & (channelDistance(values, prevailing(values, thick, 2 * rimWidth, 3)) < 2 * oddLevel);
   cv::Mat swallowed = close & odd & ~continues;
   for (int y = 0; y < labels.rows; ++y) {
     const int* label = labels.ptr<int>(y);

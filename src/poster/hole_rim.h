@@ -22,4 +22,8 @@ struct HoleRim {
 // picture's size and outside hole.
 HoleRim readHoleRim(const cv::Mat& rgb, const cv::Mat& subject, const cv::Mat& hole);
 
+// How far each pixel of a 3-channel picture lies from a colour (a picture of colours, or one
+// colour), in levels on its most different channel: one channel of the picture's depth.
+cv::Mat channelDistance(const cv::Mat& values, cv::InputArray colours);
+
 }  // namespace plumvane

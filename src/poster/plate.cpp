@@ -34,11 +34,7 @@ cv::Mat unreadAround(const cv::Mat& area, const cv::Mat& strokes, const TextInk&
   cv::dilate(strokes, unread, cv::Mat());
   if (!ink.oneColour) return unread;
   const cv::Scalar colour(ink.ink[0] * 255, ink.ink[1] * 255, ink.ink[2] * 255);
-  cv::Mat distance;
-  cv::absdiff(area, colour, distance);
-  distance = distance.reshape(1, int(distance.total()));
-  cv::reduce(distance, distance, 1, cv::REDUCE_MAX);
-  const cv::Mat inkLike = (distance.reshape(1, area.rows) <= inkLikeLevels) & (unread == 0);
+  const cv::Mat inkLike = (channelDistance(area, colour) <= inkLikeLevels) & (unread == 0);
   cv::Mat shapes;
   const int count = cv::connectedComponents(inkLike, shapes, 8, CV_32S);
   if (count <= 1) return unread;

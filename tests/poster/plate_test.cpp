@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/image/image_ops.h"
+#include "poster/hole_rim.h"
 #include "poster/subject_masks.h"
 
 namespace plumvane {
@@ -176,13 +177,8 @@ TEST(Plate, ASubjectInARingLeavesNeitherItsHaloNorScrapsOfTheRing) {
   cv::circle(ring, {450, 300}, 220, 255, 20);
   const cv::Mat flat = covered & ~ring;
   const cv::Mat ground3(600, 900, CV_8UC3, ground);
-  std::vector<cv::Mat> channels;
-  cv::Mat off;
-  cv::absdiff(plated, ground3, off);
-  cv::split(off, channels);
   double worst = 0;
-  cv::minMaxLoc(cv::max(cv::max(channels[0], channels[1]), channels[2]), nullptr, &worst, nullptr,
-                nullptr, flat);
+  cv::minMaxLoc(channelDistance(plated, ground3), nullptr, &worst, nullptr, nullptr, flat);
   std::printf("[ measure  ] in the hole %.2f, at worst %.0f\n", meanError(plated, ground3, flat),
               worst);
   // Nothing of the photo, its fringe or the ring is drawn into the flat colour.
@@ -193,11 +189,9 @@ TEST(Plate, ASubjectInARingLeavesNeitherItsHaloNorScrapsOfTheRing) {
   cv::dilate(covered, around, cv::getStructuringElement(cv::MORPH_ELLIPSE, {5, 5}));
   EXPECT_EQ(meanError(plated, poster, ~around), 0.0);
   // What is left of the ring is whole: each piece of it in the ring's colour reaches out there.
-  cv::absdiff(plated, cv::Mat(600, 900, CV_8UC3, ringColour), off);
-  cv::split(off, channels);
   cv::Mat labels;
-  const int pieces = cv::connectedComponents(
-      cv::max(cv::max(channels[0], channels[1]), channels[2]) < 48, labels, 8, CV_32S);
+  const int pieces =
+      cv::connectedComponents(channelDistance(plated, ringColour) < 48, labels, 8, CV_32S);
   std::vector<bool> reachesOut(size_t(pieces), false);
   for (size_t p = 0; p < labels.total(); ++p) {
     if (!around.data[p]) reachesOut[size_t(labels.at<int>(int(p)))] = true;
