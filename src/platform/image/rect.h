@@ -32,6 +32,13 @@ inline Rect intersection(const Rect& a, const Rect& b) {
   return Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
+// The smallest rectangle that holds both a and b.
+inline Rect bothOf(const Rect& a, const Rect& b) {
+  const double x0 = std::min(a.minX(), b.minX());
+  const double y0 = std::min(a.minY(), b.minY());
+  return Rect{x0, y0, std::max(a.maxX(), b.maxX()) - x0, std::max(a.maxY(), b.maxY()) - y0};
+}
+
 // r grown by dx on the left and right and by dy at the top and bottom (negative values shrink).
 inline Rect outset(const Rect& r, double dx, double dy) {
   return Rect{r.x - dx, r.y - dy, r.width + 2 * dx, r.height + 2 * dy};

@@ -240,10 +240,7 @@ std::array<cv::Point2f, 4> cornersOf(const Rect& box) {
 // One line along the upright box that holds all the boxes.
 DetectedLine alongBoxes(const std::vector<Rect>& boxes) {
   Rect box = boxes.front();
-  for (const Rect& b : boxes) {
-    const double x0 = std::min(box.minX(), b.minX()), y0 = std::min(box.minY(), b.minY());
-    box = Rect{x0, y0, std::max(box.maxX(), b.maxX()) - x0, std::max(box.maxY(), b.maxY()) - y0};
-  }
+  for (const Rect& b : boxes) box = bothOf(box, b);
   return DetectedLine{cornersOf(box), box};
 }
 

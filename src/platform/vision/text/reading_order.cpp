@@ -109,10 +109,7 @@ std::vector<size_t> readingOrder(const std::vector<Rect>& boxes, double sameLine
     Rect b = boxes[block.front()];
     for (size_t i : block) {
       blockOf[i] = blocks.size();
-      const double x0 = std::min(b.minX(), boxes[i].minX()),
-                   y0 = std::min(b.minY(), boxes[i].minY());
-      b = Rect{x0, y0, std::max(b.maxX(), boxes[i].maxX()) - x0,
-               std::max(b.maxY(), boxes[i].maxY()) - y0};
+      b = bothOf(b, boxes[i]);
     }
     blocks.push_back(b);
   }
