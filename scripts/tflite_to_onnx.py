@@ -10,6 +10,12 @@ transposed to NCHW once, every 4-D tensor inside stays NCHW, and each output is 
 so the ONNX model has the TFLite model's input and output shapes. Each operator's output shape is
 worked out and checked against the shape the TFLite file records.
 
+Where no operator depends on the exact size of the picture, the ONNX model's height and width are
+left free, so that it can be run at other sizes than the one it was made for: every stride divides
+its input's size (SAME padding is then the same at any size), every average pool spans the whole
+plane (it becomes a global average) and every resize is by a whole factor. The model then takes
+any size whose sides the product of its strides divides.
+
 Runs with Debian's python3-onnx, python3-numpy and python3-flatbuffers.
 """
 
@@ -108,6 +114,7 @@ class Converter:
         self.constants = {}  # tensor index -> numpy array (TFLite layout)
         self.shapes = {}  # tensor index -> NHWC shape of a produced activation
         self.unique = 0
+        self.any_size = True  # no operator so far depends on the picture's exact size
 
     # ------------------------------------------------------------------ tensors
     def name(self, index):
@@ -165,6 +172,12 @@ class Converter:
                                self.initializer(np.float32(6), "six")], [output])
         else:
             raise ConversionError("unsupported fused activation %d" % fused)
+
+    def strided(self, size, kernel, stride, same):
+        """Notes whether an operator's window leaves the graph free of the picture's size: SAME
+        windows whose stride divides the size, and VALID ones that neither shrink nor skip."""
+        if (stride > 1 and size % stride) or (not same and (kernel > 1 or stride > 1)):
+            self.any_size = False
 
     def produce(self, index, shape):
         shape = [int(d) for d in shape]
@@ -225,6 +238,11 @@ class Converter:
                 self.node("Identity", [self.name(i)], [name])
             graph_outputs.append(helper.make_tensor_value_info(name, TensorProto.FLOAT, shape))
 
+        if self.any_size:
+            for value in graph_inputs + graph_outputs:
+                dims = value.type.tensor_type.shape.dim
+                if len(dims) == 4:  # N x H x W x C
+                    dims[1].dim_param, dims[2].dim_param = "height", "width"
         graph = helper.make_graph(self.nodes, "converted", graph_inputs, graph_outputs, self.initializers)
         model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", OPSET)],
                                   producer_name="plumvane tflite_to_onnx")
@@ -254,6 +272,8 @@ class Converter:
         kh, kw = kernel.shape[2], kernel.shape[3]
         top, bottom = same_padding(h, kh, stride_h, dilation_h) if same else (0, 0)
         left, right = same_padding(w, kw, stride_w, dilation_w) if same else (0, 0)
+        self.strided(h, kh, stride_h, same)
+        self.strided(w, kw, stride_w, same)
         inputs = [self.name(ins[0]), self.initializer(kernel, "weights")]
         if len(ins) > 2 and ins[2] >= 0:
             inputs.append(self.initializer(self.constant(ins[2]).astype(np.float32), "bias"))
@@ -279,9 +299,15 @@ class Converter:
         fused = options.scalar(5, number_types.Int8Flags)
         top, bottom = same_padding(h, kh, stride_h) if same else (0, 0)
         left, right = same_padding(w, kw, stride_w) if same else (0, 0)
-        # TFLite averages over the pixels inside the picture only: padding is not counted.
-        self.node("AveragePool", [self.name(index)], [self.name(out) + "_raw"], kernel_shape=[kh, kw],
-                  strides=[stride_h, stride_w], pads=[top, left, bottom, right], count_include_pad=0)
+        if (kh, kw) == (h, w) and top + bottom + left + right == 0:
+            # One window over the whole plane: its mean at any size.
+            self.node("GlobalAveragePool", [self.name(index)], [self.name(out) + "_raw"])
+        else:
+            # TFLite averages over the pixels inside the picture only: padding is not counted.
+            self.node("AveragePool", [self.name(index)], [self.name(out) + "_raw"], kernel_shape=[kh, kw],
+                      strides=[stride_h, stride_w], pads=[top, left, bottom, right], count_include_pad=0)
+            self.strided(h, kh, stride_h, same)
+            self.strided(w, kw, stride_w, same)
         self.activation(fused, self.name(out))
         self.produce(out, [n, conv_output(h, kh, stride_h, same), conv_output(w, kw, stride_w, same), c])
 
@@ -310,9 +336,17 @@ class Converter:
         align = bool(options.scalar(2, number_types.BoolFlags)) if options else False
         half = bool(options.scalar(3, number_types.BoolFlags)) if options else False
         mode = "align_corners" if align else "half_pixel" if half else "asymmetric"
-        sizes = self.initializer(np.array([n, c, new_h, new_w], np.int64), "sizes")
-        self.node("Resize", [self.name(ins[0]), "", "", sizes], [self.name(out)], mode="linear",
-                  coordinate_transformation_mode=mode)
+        if new_h % h == 0 and new_w % w == 0 and mode == "half_pixel":
+            # By a whole factor, which holds at any size. (With half-pixel centres the sampling
+            # depends on the factor alone; with the other modes it depends on the size too.)
+            scales = self.initializer(np.array([1, 1, new_h // h, new_w // w], np.float32), "scales")
+            self.node("Resize", [self.name(ins[0]), "", scales], [self.name(out)], mode="linear",
+                      coordinate_transformation_mode=mode)
+        else:
+            sizes = self.initializer(np.array([n, c, new_h, new_w], np.int64), "sizes")
+            self.node("Resize", [self.name(ins[0]), "", "", sizes], [self.name(out)], mode="linear",
+                      coordinate_transformation_mode=mode)
+            self.any_size = False
         self.produce(out, [n, new_h, new_w, c])
 
     def transpose_conv(self, ins, out, options):
@@ -324,6 +358,8 @@ class Converter:
         same = padding == CUSTOM_SAME
         out_h = h * stride_h if same else (h - 1) * stride_h + kh
         out_w = w * stride_w if same else (w - 1) * stride_w + kw
+        if not same and (kh, kw) != (stride_h, stride_w):
+            self.any_size = False
         # The full transposed convolution is (in - 1) * stride + k long; SAME crops the excess,
         # the smaller half before, as the matching forward convolution pads.
         excess_h = (h - 1) * stride_h + kh - out_h

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
@@ -36,6 +37,7 @@ InputFormat inputFormat(const json& j) {
   InputFormat f;
   f.width = j.value("width", 0);
   f.height = j.value("height", 0);
+  f.multiple = std::max(0, j.value("multiple", 0));
   f.channelsFirst = j.value("layout", std::string("NCHW")) == "NCHW";
   f.bgr = j.value("colours", std::string("RGB")) == "BGR";
   const json& scale = j.at("scale");

@@ -11,10 +11,12 @@ namespace plumvane {
 
 // How a picture becomes a model's input tensor: resized to width x height, each channel taken in
 // the given colour order, divided by `scale` (or by the largest value of the picture when scale
-// is 0), then (value - mean) / std, laid out as NCHW or NHWC.
+// is 0), then (value - mean) / std, laid out as NCHW or NHWC. A model whose sides are free also
+// takes any width and height that are multiples of `multiple`.
 struct InputFormat {
   int width = 0;
   int height = 0;
+  int multiple = 0;           // "multiple": 0 when the model takes width x height alone
   bool channelsFirst = true;  // "layout": "NCHW" (true) or "NHWC"
   bool bgr = false;           // "colours": "RGB" or "BGR"
   float scale = 255;          // "scale": a number, or "max"

@@ -200,13 +200,17 @@ SegmentationModel::SegmentationModel(const ModelDescription& description, int th
     : description_(description), model_(description.file, threads, use) {}
 
 std::optional<Mask> SegmentationModel::map(const BitmapView& picture) {
+  return map(picture, description_.input.width, description_.input.height);
+}
+
+std::optional<Mask> SegmentationModel::map(const BitmapView& picture, int width, int height) {
   if (picture.width <= 0 || picture.height <= 0) return std::nullopt;
   const InputFormat& format = description_.input;
-  auto outputs = model_.run(modelInput(picture, format, format.width, format.height));
+  auto outputs = model_.run(modelInput(picture, format, width, height));
   if (!outputs || size_t(description_.output) >= outputs->size()) return std::nullopt;
   Tensor& map = (*outputs)[size_t(description_.output)];
-  if (map.values.size() != size_t(format.width) * size_t(format.height)) return std::nullopt;
-  Mask mask{format.width, format.height, std::move(map.values)};
+  if (map.values.size() != size_t(width) * size_t(height)) return std::nullopt;
+  Mask mask{width, height, std::move(map.values)};
   for (float& v : mask.values) v = std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
   return mask;
 }

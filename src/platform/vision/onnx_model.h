@@ -58,6 +58,13 @@ class SegmentationModel {
   // The picture's map at the model's resolution; nothing when inference fails.
   std::optional<Mask> map(const BitmapView& picture);
 
+  // The picture's map with the model run at width x height, which a model whose sides are free
+  // takes (InputFormat::multiple); nothing when inference fails.
+  std::optional<Mask> map(const BitmapView& picture, int width, int height);
+
+  // How the model takes its input.
+  const InputFormat& input() const { return description_.input; }
+
  private:
   ModelDescription description_;
   OnnxModel model_;

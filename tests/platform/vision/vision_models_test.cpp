@@ -403,5 +403,32 @@ TEST(OptimizedModels, CopiesMapAsTheirModelsAndStaleOrDamagedOnesArePassedOver) 
   }
 }
 
+// The person model, whose sides are free, maps a photo alike at its own size and at the other
+// sizes the person path runs it at: a conversion that left a pooling window or a resize tied to
+// the size it was made for would fail there or map nonsense.
+TEST(PersonModel, MapsAPhotoAlikeAtEverySizeItTakes) {
+  const PeopleModels models = loadPeopleModels();
+  ASSERT_GT(models.segmentation.input.multiple, 0);
+  SegmentationModel model(models.segmentation, 1);
+  const Bitmap photo = bitmapOf(cv::imread(std::string(PLUMVANE_TESTDATA) + "/astronaut.png"));
+  const auto personAt = [&](int side) {
+    const std::optional<Mask> map = model.map(photo.view(), side, side);
+    EXPECT_TRUE(map && map->width == side && map->height == side) << side;
+    if (!map || map->width != side || map->height != side) return cv::Mat();
+    cv::Mat m(side, side, CV_32F, const_cast<float*>(map->values.data())), at256;
+    cv::resize(m, at256, {256, 256}, 0, 0, cv::INTER_AREA);
+    return cv::Mat(at256 >= 0.5f);
+  };
+  const cv::Mat own = personAt(256);
+  ASSERT_FALSE(own.empty());
+  ASSERT_GT(cv::countNonZero(own), 256 * 256 / 5);  // the astronaut fills much of the photo
+  for (int side : {224, 384, 512}) {
+    const cv::Mat other = personAt(side);
+    ASSERT_FALSE(other.empty());
+    const double both = cv::countNonZero(own & other), either = cv::countNonZero(own | other);
+    EXPECT_GT(both / either, 0.9) << side;
+  }
+}
+
 }  // namespace
 }  // namespace plumvane
