@@ -48,6 +48,19 @@ constexpr double fullestShare = 0.6;
 // ground.
 constexpr double faintShare = 0.25;
 constexpr float aloneEnds = 0.15f;
+// A model whose sides are free sees each crop at cropZoom times the crop's longer side, from
+// leastSide to mostSide: small people magnified to the size the model knows, tall ones with more
+// of their own detail than at its usual 256. On a crowd of 22 at 1280 x 720 (40 frames), this
+// took the people covered from 0.923 to 0.936 and the worst tenth from 0.608 to 0.665, with the
+// ground lit as it was (0.0046, 0.0043). Every crop at 224 left the worst tenth at 0.565; every
+// crop at 384 covered the smallest people (crops of about 100 pixels) 0.05-0.12 less than at
+// 256. A largest side of 512 took the worst tenth to 0.708 but lit half as much ground again
+// (0.0064), and 640 more (0.0087): the model begins to take grass between legs for the person.
+// On a street of 768 x 576, whose crops are mostly 64-128 pixels, the walkers covered, the matte
+// on them and its steadiness stay as they were, in a little less processor time.
+constexpr double cropZoom = 2;
+constexpr int leastSide = 224, mostSide = 384;
+
 // In a video the crops are segmented every segmentEvery-th frame, and on every frame the
 // detector looks at; in between, each crop's map moves on with its people.
 constexpr int segmentEvery = 2;
@@ -166,7 +179,8 @@ class OnnxPeople : public PersonSegmenter {
         for (int i = range.start; i < range.end; ++i) {
           const size_t k = which[size_t(i)];
           const cv::Rect& r = crops[k].rect;
-          std::optional<Mask> map = segmentation_.map(viewOf(picture, r));
+          const cv::Size seen = modelSizeFor(r);
+          std::optional<Mask> map = segmentation_.map(viewOf(picture, r), seen.width, seen.height);
           if (!map || !isSure(*map)) continue;
           const bool coarser = r.width > map->width || r.height > map->height;
           maps[k] = coarser ? refinedMask(viewOf(picture, r), *map)
@@ -216,6 +230,16 @@ class OnnxPeople : public PersonSegmenter {
         sure.push_back({crops[k], std::move(maps[k]), stillOf(picture, crops[k].rect)});
     }
     return sure;
+  }
+
+  // The size the model sees a crop at: its own, or a square that follows the crop (cropZoom).
+  cv::Size modelSizeFor(const cv::Rect& crop) const {
+    const InputFormat& input = segmentation_.input();
+    if (input.multiple <= 0) return {input.width, input.height};
+    const int zoomed = int(std::ceil(cropZoom * std::max(crop.width, crop.height)));
+    const int side = std::clamp(zoomed, leastSide, mostSide);
+    const int m = input.multiple;
+    return {(side + m - 1) / m * m, (side + m - 1) / m * m};
   }
 
   // The map last segmented on a crop like r (each side within a few pixels), if the picture
