@@ -36,6 +36,16 @@ constexpr int uprightRuleShare = 95;  // percent of a column's pixels
 // A line's rectangle is padded by 0.22 of the line's height on every side: at its ends, by about
 // this share of its own height.
 constexpr double endShare = 0.15;
+// A picture stored with a lossy compression rings around its letters: on flat ground, pixels up to
+// haloReach beyond the grown strokes stay a few levels off the ground's colour, and would show on
+// the plate as the letters' ghost. Where the ground a few pixels further out has a median fine
+// detail of at most flatDetail levels, the pixels within haloReach that differ from the ground
+// painted in from beyond them by more than haloLevels and at most haloMost (in their most different
+// channel), and that reach the hole through such pixels, go with it. What differs more is drawn (a
+// rule, a dot of a pattern beside the letters), and stays.
+constexpr int haloReach = 5;
+constexpr double flatDetail = 1.0;
+constexpr int haloLevels = 2, haloMost = 32;
 
 float unit(float v) {
   return std::clamp(v, 0.0f, 1.0f);
@@ -239,6 +249,48 @@ std::optional<KeyedInk> strokesAgainst(const uint8_t* picture, const std::vector
   return keyed;
 }
 
+// The hole with the ringing around it on flat ground (see haloReach) taken in.
+cv::Mat withHalo(const cv::Mat& rgb, const cv::Mat& hole, const cv::Mat& elsewhere) {
+  const auto grown = [&](int by) {
+    cv::Mat out;
+    cv::dilate(hole, out,
+               cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * by + 1, 2 * by + 1)));
+    return out;
+  };
+  const cv::Mat reach = grown(haloReach);
+  const cv::Mat beyond = grown(haloReach + 3) & ~reach & ~elsewhere;
+  if (cv::countNonZero(beyond) == 0) return hole;
+  // The fine detail just beyond the reach: the grey's distance from its local mean.
+  cv::Mat grey, local, detail;
+  cv::cvtColor(rgb, grey, cv::COLOR_RGB2GRAY);
+  grey.convertTo(grey, CV_32F);
+  cv::GaussianBlur(grey, local, cv::Size(0, 0), 1.5);
+  cv::absdiff(grey, local, detail);
+  std::vector<float> around;
+  for (int y = 0; y < rgb.rows; ++y) {
+    for (int x = 0; x < rgb.cols; ++x) {
+      if (beyond.at<uint8_t>(y, x)) around.push_back(detail.at<float>(y, x));
+    }
+  }
+  if (double(upperMedian(around)) > flatDetail) return hole;
+  cv::Mat ground = rgb.clone();
+  const cv::Mat painted = reach | elsewhere;
+  fillHoles(ground, painted, painted, lineScaleSide(rgb.cols, rgb.rows, estimateHeight));
+  cv::Mat off;
+  cv::absdiff(rgb, ground, off);
+  off = off.reshape(1, int(off.total()));
+  cv::reduce(off, off, 1, cv::REDUCE_MAX);
+  off = off.reshape(1, rgb.rows);
+  const cv::Mat ringing = reach & ~elsewhere & (off > haloLevels) & (off <= haloMost);
+  // Grown from the hole through the ringing, a pixel a step, as far as it reaches.
+  cv::Mat taken = hole.clone(), step;
+  for (int i = 0; i < haloReach; ++i) {
+    cv::dilate(taken, step, cv::Mat::ones(3, 3, CV_8U));
+    taken |= step & ringing;
+  }
+  return taken;
+}
+
 }  // namespace
 
 std::optional<KeyedInk> keyedInk(const uint8_t* picture, const uint8_t* background, size_t n,
@@ -299,7 +351,8 @@ std::optional<KeyedInk> keyedInk(const uint8_t* picture, const uint8_t* backgrou
   return keyed;
 }
 
-std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h, const uint8_t* others) {
+std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h, const uint8_t* others,
+                                   bool lossy) {
   if (w <= 0 || h <= 0) return std::nullopt;
   const cv::Mat elsewhere = others ? cv::Mat(h, w, CV_8U, const_cast<uint8_t*>(others)) != 0
                                    : cv::Mat(h, w, CV_8U, cv::Scalar(0));
@@ -331,6 +384,7 @@ std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h, const u
   std::optional<KeyedInk> keyed =
       strokesAgainst(picture, inpainted(rgb, grown | elsewhere), evidence, elsewhere, w, h, hole);
   if (!keyed) return std::nullopt;
+  if (lossy) hole = withHalo(rgb, hole, elsewhere);
   TextInk found;
   found.w = w;
   found.h = h;

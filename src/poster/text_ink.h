@@ -41,10 +41,11 @@ std::optional<KeyedInk> keyedInk(const uint8_t* picture, const uint8_t* backgrou
 // around the strokes found against the first estimate, so that a band, a gradient or a photo
 // behind the letters is followed closely. The ink is told only from pixels in colours that
 // don't dominate the rectangle's border. The strokes (keyed opacity of at least one half) are
-// grown by a few pixels to take their anti-aliased rims. Pixels where `others` is non-zero belong
-// to other lines: they are neither background nor this line's ink. Nothing when there is too
-// little ink.
+// grown by a few pixels to take their anti-aliased rims; in a picture that was stored `lossy`,
+// also the ringing that the compression left around them on flat ground. Pixels where `others`
+// is non-zero belong to other lines: they are neither background nor this line's ink. Nothing
+// when there is too little ink.
 std::optional<TextInk> findTextInk(const uint8_t* picture, int w, int h,
-                                   const uint8_t* others = nullptr);
+                                   const uint8_t* others = nullptr, bool lossy = false);
 
 }  // namespace plumvane

@@ -103,7 +103,7 @@ std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
     const std::vector<uint8_t> picture = renderRgba8(run.working, rect);
     const std::vector<uint8_t> others = otherLinesIn(regions, i);
     std::optional<TextInk> ink =
-        findTextInk(picture.data(), int(rect.width), int(rect.height), others.data());
+        findTextInk(picture.data(), int(rect.width), int(rect.height), others.data(), run.lossy);
     if (ink) ink->rect = rect;
     inks.push_back(std::move(ink));
   }

@@ -139,11 +139,13 @@ struct Decomposed {
   std::string dir;
 };
 
-Decomposed decompose(const Poster& poster, const std::string& dir) {
+// The poster is stored as `file`: a PNG, or a JPEG of quality 85.
+Decomposed decompose(const Poster& poster, const std::string& dir,
+                     const std::string& file = "poster.png") {
   Decomposed d;
   d.dir = dir + "/pieces";
-  EXPECT_TRUE(cv::imwrite(dir + "/poster.png", poster.picture));
-  const auto result = runPlumvane({"--image", dir + "/poster.png", d.dir});
+  EXPECT_TRUE(cv::imwrite(dir + "/" + file, poster.picture, {cv::IMWRITE_JPEG_QUALITY, 85}));
+  const auto result = runPlumvane({"--image", dir + "/" + file, d.dir});
   EXPECT_EQ(result.status, 0) << result.err;
   const std::string size = "size " + std::to_string(poster.picture.cols) + " " +
                            std::to_string(poster.picture.rows) + "\n";
@@ -333,6 +335,35 @@ TEST(PosterMode, LettersOverAGrainyPhotoLeaveItsGrainWhereTheyWere) {
   std::printf("[ measure  ] grain under the letters: %.2f of the photo's\n", kept);
   EXPECT_GE(kept, 0.7);
   EXPECT_LE(kept, 1.3);
+}
+
+TEST(PosterMode, LettersOfAJpegLeaveNoRingingOnThePlate) {
+  // Dark lines on paper colour, stored as a JPEG: the compression leaves pixels a few levels off
+  // the paper around the letters, beyond their anti-aliased rims.
+  Poster poster = posterOn("coffee.png", 0, {1200, 400});
+  poster.picture.setTo(cv::Scalar(234, 238, 243, 255));
+  poster.background = poster.picture.clone();
+  letter(poster, "dejavu/DejaVuSans-Bold.ttf", "Morning Coffee Club", 90, {60, 140}, {40, 30, 20});
+  letter(poster, "liberation/LiberationSerif-Regular.ttf", "Saturday at nine", 70, {60, 300},
+         {40, 30, 20});
+  const Decomposed d = decompose(poster, testing::freshDirectory(), "poster.jpg");
+  ASSERT_EQ(d.texts.size(), 2u);
+  for (size_t i = 0; i < d.texts.size(); ++i) {
+    const Piece& p = d.texts[i];
+    EXPECT_LE(editDistance(p.text, poster.lines[i]), 1u) << p.text;
+    // The plate where the line was is the paper: the ringing went with the letters.
+    cv::Mat off;
+    cv::absdiff(d.plate(p.rect), poster.background(p.rect), off);
+    cv::Mat most = off.reshape(1, int(off.total()));
+    cv::reduce(most, most, 1, cv::REDUCE_MAX);
+    const double share = cv::countNonZero(most > 4) / double(p.rect.area());
+    std::printf("[ measure  ] %s: plate over 4 levels off the paper in %.4f\n", p.text.c_str(),
+                share);
+    EXPECT_LE(share, 0.01) << p.text;
+  }
+  for (const TextLine& line : read(d.plate)) {
+    EXPECT_LE(line.confidence, 0.3f) << "still on the plate: " << line.text;
+  }
 }
 
 // The width of a line set in a font installed from Debian's packages.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/files/picture_header.h"
 #include "platform/image/image.h"
 
 namespace plumvane {
@@ -17,5 +18,9 @@ namespace plumvane {
 // unreadable, truncated, declares more than maxPixels pixels (refused before any pixel is
 // decoded), or is not a picture; the decoders' own warnings are kept off standard error.
 std::optional<Image> decodePicture(const std::string& path);
+
+// The format a picture file's header declares; nothing when the file is missing or no picture
+// decodePicture reads.
+std::optional<PictureFormat> pictureFormat(const std::string& path);
 
 }  // namespace plumvane
