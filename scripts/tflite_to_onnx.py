@@ -336,9 +336,9 @@ class Converter:
         align = bool(options.scalar(2, number_types.BoolFlags)) if options else False
         half = bool(options.scalar(3, number_types.BoolFlags)) if options else False
         mode = "align_corners" if align else "half_pixel" if half else "asymmetric"
-        if new_h % h == 0 and new_w % w == 0 and mode == "half_pixel":
-            # By a whole factor, which holds at any size. (With half-pixel centres the sampling
-            # depends on the factor alone; with the other modes it depends on the size too.)
+        if new_h % h == 0 and new_w % w == 0 and mode != "align_corners":
+            # By a whole factor, which holds at any size. (With the corners aligned, where each
+            # output pixel samples depends on the size too.)
             scales = self.initializer(np.array([1, 1, new_h // h, new_w // w], np.float32), "scales")
             self.node("Resize", [self.name(ins[0]), "", scales], [self.name(out)], mode="linear",
                       coordinate_transformation_mode=mode)
