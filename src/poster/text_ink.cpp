@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "poster/hole_fill.h"
+#include "poster/hole_rim.h"
 
 namespace plumvane {
 namespace {
@@ -276,11 +277,7 @@ cv::Mat withHalo(const cv::Mat& rgb, const cv::Mat& hole, const cv::Mat& elsewhe
   cv::Mat ground = rgb.clone();
   const cv::Mat painted = reach | elsewhere;
   fillHoles(ground, painted, painted, lineScaleSide(rgb.cols, rgb.rows, estimateHeight));
-  cv::Mat off;
-  cv::absdiff(rgb, ground, off);
-  off = off.reshape(1, int(off.total()));
-  cv::reduce(off, off, 1, cv::REDUCE_MAX);
-  off = off.reshape(1, rgb.rows);
+  const cv::Mat off = channelDistance(rgb, ground);
   const cv::Mat ringing = reach & ~elsewhere & (off > haloLevels) & (off <= haloMost);
   // Grown from the hole through the ringing, a pixel a step, as far as it reaches.
   cv::Mat taken = hole.clone(), step;

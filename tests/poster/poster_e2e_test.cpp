@@ -13,6 +13,7 @@
 #include "edit_distance.h"
 #include "fresh_directory.h"
 #include "platform/vision/vision.h"
+#include "poster/hole_rim.h"
 #include "run_binary.h"
 
 namespace plumvane {
@@ -352,11 +353,8 @@ TEST(PosterMode, LettersOfAJpegLeaveNoRingingOnThePlate) {
     const Piece& p = d.texts[i];
     EXPECT_LE(editDistance(p.text, poster.lines[i]), 1u) << p.text;
     // The plate where the line was is the paper: the ringing went with the letters.
-    cv::Mat off;
-    cv::absdiff(d.plate(p.rect), poster.background(p.rect), off);
-    cv::Mat most = off.reshape(1, int(off.total()));
-    cv::reduce(most, most, 1, cv::REDUCE_MAX);
-    const double share = cv::countNonZero(most > 4) / double(p.rect.area());
+    const cv::Mat off = channelDistance(d.plate(p.rect), poster.background(p.rect));
+    const double share = cv::countNonZero(off > 4) / double(p.rect.area());
     std::printf("[ measure  ] %s: plate over 4 levels off the paper in %.4f\n", p.text.c_str(),
                 share);
     EXPECT_LE(share, 0.01) << p.text;

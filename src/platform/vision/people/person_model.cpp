@@ -238,8 +238,8 @@ class OnnxPeople : public PersonSegmenter {
     if (input.multiple <= 0) return {input.width, input.height};
     const int zoomed = int(std::ceil(cropZoom * std::max(crop.width, crop.height)));
     const int side = std::clamp(zoomed, leastSide, mostSide);
-    const int m = input.multiple;
-    return {(side + m - 1) / m * m, (side + m - 1) / m * m};
+    const int m = input.multiple, rounded = (side + m - 1) / m * m;
+    return {rounded, rounded};
   }
 
   // The map last segmented on a crop like r (each side within a few pixels), if the picture
