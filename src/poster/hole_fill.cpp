@@ -4,6 +4,7 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/photo.hpp>
+#include <opencv2/xphoto/inpainting.hpp>
 #include <optional>
 
 namespace plumvane {
@@ -45,6 +46,12 @@ uint32_t scrambled(uint32_t v) {
   return v ^ (v >> 16);
 }
 
+// Lines up to this height are filled at full scale; higher ones, whose strokes are wide, are
+// filled scaled down to it (the grain finer than that is given afterwards, by addGrain). Over
+// leaves and feathers, their texture rebuilt at 64 pixels high left the letters' ghost; at 128,
+// no more than at full scale, in under half the time.
+constexpr int strokeFillHeight = 128;
+
 // The longer side at which the holes of subjects are filled.
 constexpr int subjectFillSide = 1000;
 
@@ -70,6 +77,22 @@ cv::Mat inpainted(const cv::Mat& rgb, const cv::Mat& hole) {
   cv::copyMakeBorder(hole, widenedHole, b, b, b, b, cv::BORDER_REPLICATE);
   cv::inpaint(widened, widenedHole, filled, inpaintRadius, cv::INPAINT_NS);
   return filled(cv::Rect(b, b, rgb.cols, rgb.rows));
+}
+
+// Textured ground (leaves, feathers, a photo's grain) is rebuilt in the hole from the patterns
+// around it (OpenCV's frequency-selective reconstruction): each block of the hole is the sum of
+// the few frequencies that best fit the known pixels around it, so stripes, veins and grain run
+// on through the hole, where inpainting from the rim would smear them into streaks along the
+// letters. Only the brightness is rebuilt so: the texture is in it, and the colour, inpainted from
+// the rim, stays within the colours around (rebuilt too, a grey ground came out with green specks).
+cv::Mat reconstructed(const cv::Mat& rgb, const cv::Mat& hole) {
+  cv::Mat ycc, luma, texture, filled;
+  cv::cvtColor(inpainted(rgb, hole), ycc, cv::COLOR_RGB2YCrCb);
+  cv::extractChannel(ycc, luma, 0);
+  cv::xphoto::inpaint(luma, hole == 0, texture, cv::xphoto::INPAINT_FSR_FAST);
+  cv::insertChannel(texture, ycc, 0);
+  cv::cvtColor(ycc, filled, cv::COLOR_YCrCb2RGB);
+  return filled;
 }
 
 cv::Mat threeChannels(const cv::Mat& single) {
@@ -330,6 +353,17 @@ int lineScaleSide(int w, int h, int height) {
 
 void fillHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int largeSide) {
   fillWith(rgb, target, unknown, largeSide, inpainted);
+}
+
+void fillStrokes(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown) {
+  cv::Mat avoided;
+  cv::dilate(unknown > 0, avoided,
+             cv::getStructuringElement(cv::MORPH_ELLIPSE,
+                                       cv::Size(2 * grainClearance + 1, 2 * grainClearance + 1)));
+  const bool textured = cv::countNonZero(avoided) < int(avoided.total()) &&
+                        GrainSource(rgb, cv::Rect(0, 0, rgb.cols, rgb.rows), avoided).grainy();
+  fillWith(rgb, target, unknown, lineScaleSide(rgb.cols, rgb.rows, strokeFillHeight),
+           textured ? reconstructed : inpainted);
 }
 
 void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown) {

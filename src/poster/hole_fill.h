@@ -14,6 +14,13 @@ namespace plumvane {
 // detail. Pixels outside target are left as they are, and so is everything when no pixel is known.
 void fillHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int largeSide);
 
+// Paints in the strokes of a line of text (target, where unknown is non-zero too) from their
+// surroundings, at full scale in a line up to 128 pixels high and scaled down to that height in a
+// higher one: as fillHoles does where the ground around them is flat, and where it has grain (see
+// addGrain) by rebuilding its texture, so that leaves, feathers or grass run on through the hole
+// rather than being smeared into streaks in the letters' shape.
+void fillStrokes(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown);
+
 // Paints in the large holes that subjects leave, as fillHoles does at a reduced scale of at most
 // 1000 pixels on the longer side, but deeper than a twenty-fourth of that side from the rim the
 // inpainting is mixed, up to half and half, with the smoothest surface over the hole (each

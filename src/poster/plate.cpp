@@ -13,9 +13,6 @@ constexpr int subjectGrowth = 8;
 // A subject's coverage (of 255) from which its pixels are replaced whole on the plate.
 constexpr double softEdgeLevel = 32;
 constexpr int strokeMargin = 8;  // pixels around a line's rectangle that its fill may read
-// Lines up to this height are filled at full scale; higher ones, whose strokes are wide, are
-// filled scaled down to it.
-constexpr int strokeFillHeight = 128;
 // A pixel within this many levels of a line's ink in each channel is drawn in that ink.
 constexpr double inkLikeLevels = 40;
 
@@ -101,16 +98,27 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   const cv::Mat picture = rgb.clone();
   const cv::Mat unknown = removed | strokes | rim.unread;
   fillSubjectHoles(rgb, removed, unknown);
-  // Then each line's strokes at full scale from their rims, the filled subjects counting as known.
+  // Then each line's strokes from their rims, the filled subjects counting as known. A line reads
+  // no pixel that another line's fill writes (all strokes are unknown to every line), so the
+  // lines are filled side by side and their fills laid in order, as if filled one after another.
   strokes.setTo(0, removed);
-  for (const auto& ink : inks) {
-    if (!ink) continue;
-    const cv::Rect around = (rows(ink->rect) + cv::Size(2 * strokeMargin, 2 * strokeMargin) -
-                             cv::Point(strokeMargin, strokeMargin)) &
-                            cv::Rect(0, 0, W, H);
-    cv::Mat area = rgb(around);
-    fillHoles(area, strokes(around), unreadAround(area, strokes(around), *ink),
-              lineScaleSide(around.width, around.height, strokeFillHeight));
+  std::vector<cv::Rect> arounds(inks.size());
+  std::vector<cv::Mat> fills(inks.size());
+  cv::parallel_for_(cv::Range(0, int(inks.size())), [&](const cv::Range& range) {
+    for (int i = range.start; i < range.end; ++i) {
+      if (!inks[size_t(i)]) continue;
+      const TextInk& ink = *inks[size_t(i)];
+      const cv::Rect around = (rows(ink.rect) + cv::Size(2 * strokeMargin, 2 * strokeMargin) -
+                               cv::Point(strokeMargin, strokeMargin)) &
+                              cv::Rect(0, 0, W, H);
+      cv::Mat area = rgb(around).clone();
+      fillStrokes(area, strokes(around), unreadAround(area, strokes(around), ink));
+      arounds[size_t(i)] = around;
+      fills[size_t(i)] = std::move(area);
+    }
+  });
+  for (size_t i = 0; i < inks.size(); ++i) {
+    if (!fills[i].empty()) fills[i].copyTo(rgb(arounds[i]), strokes(arounds[i]));
   }
   // Last, the grain of the picture around them, in both.
   addGrain(rgb, picture, removed | strokes, unknown);

@@ -338,6 +338,22 @@ TEST(PosterMode, LettersOverAGrainyPhotoLeaveItsGrainWhereTheyWere) {
   EXPECT_LE(kept, 1.3);
 }
 
+TEST(PosterMode, LettersOverGrassLeaveTheBladesRunningOnWhereTheyWere) {
+  // Bold white lines over a field of grass: where the letters were, the plate goes on with the
+  // blades around them. Filled from the rim, it showed the letters' shapes as streaks, and the
+  // lines could still be read there.
+  Poster poster = posterOn("dune.jpg", 0);
+  letter(poster, "dejavu/DejaVuSans-Bold.ttf", "Sea breeze", 100, {760, 640}, {250, 250, 250});
+  letter(poster, "dejavu/DejaVuSans-Bold.ttf", "Dune grass", 110, {80, 760}, {255, 255, 255});
+  const Decomposed d = decompose(poster, testing::freshDirectory());
+  expectLettersLifted(poster, d, 12);
+  cv::Mat strokes;
+  cv::erode(poster.ink >= 128, strokes, cv::Mat());
+  const double kept = grainOf(d.plate, strokes) / grainOf(poster.background, strokes);
+  std::printf("[ measure  ] grain under the letters: %.2f of the grass's\n", kept);
+  EXPECT_GE(kept, 0.5);
+}
+
 TEST(PosterMode, LettersOfAJpegLeaveNoRingingOnThePlate) {
   // Dark lines on paper colour, stored as a JPEG: the compression leaves pixels a few levels off
   // the paper around the letters, beyond their anti-aliased rims.
