@@ -315,6 +315,15 @@ double grainOf(const cv::Mat& bgra, const cv::Mat& where) {
   return std::sqrt(cv::mean(detail, where)[0]);
 }
 
+// The plate's fine detail within the letters' strokes, against the poster's background there.
+double grainWhereLettersWere(const Poster& poster, const Decomposed& d) {
+  cv::Mat strokes;
+  cv::erode(poster.ink >= 128, strokes, cv::Mat());
+  const double kept = grainOf(d.plate, strokes) / grainOf(poster.background, strokes);
+  std::printf("[ measure  ] grain under the letters: %.2f of the ground's\n", kept);
+  return kept;
+}
+
 TEST(PosterMode, LettersOverAGrainyPhotoLeaveItsGrainWhereTheyWere) {
   // A photo with film grain, as a fast film or a high sensitivity gives it, under a white line.
   Poster poster = posterOn("coffee.png", 0);
@@ -330,10 +339,7 @@ TEST(PosterMode, LettersOverAGrainyPhotoLeaveItsGrainWhereTheyWere) {
   expectLettersLifted(poster, d, 10);
   // Where the letters were, the plate is as grainy as the photo was, not a smooth patch in their
   // shape.
-  cv::Mat strokes;
-  cv::erode(poster.ink >= 128, strokes, cv::Mat());
-  const double kept = grainOf(d.plate, strokes) / grainOf(poster.background, strokes);
-  std::printf("[ measure  ] grain under the letters: %.2f of the photo's\n", kept);
+  const double kept = grainWhereLettersWere(poster, d);
   EXPECT_GE(kept, 0.7);
   EXPECT_LE(kept, 1.3);
 }
@@ -347,11 +353,7 @@ TEST(PosterMode, LettersOverGrassLeaveTheBladesRunningOnWhereTheyWere) {
   letter(poster, "dejavu/DejaVuSans-Bold.ttf", "Dune grass", 110, {80, 760}, {255, 255, 255});
   const Decomposed d = decompose(poster, testing::freshDirectory());
   expectLettersLifted(poster, d, 12);
-  cv::Mat strokes;
-  cv::erode(poster.ink >= 128, strokes, cv::Mat());
-  const double kept = grainOf(d.plate, strokes) / grainOf(poster.background, strokes);
-  std::printf("[ measure  ] grain under the letters: %.2f of the grass's\n", kept);
-  EXPECT_GE(kept, 0.5);
+  EXPECT_GE(grainWhereLettersWere(poster, d), 0.5);
 }
 
 TEST(PosterMode, LettersOfAJpegLeaveNoRingingOnThePlate) {
