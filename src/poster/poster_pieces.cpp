@@ -63,9 +63,7 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
 
   std::optional<Image> picture = decodePicture(picturePath);
   if (!picture) fail("can't read the picture");
-  const std::optional<PictureFormat> format = pictureFormat(picturePath);
-  run.lossy = format == PictureFormat::jpeg || format == PictureFormat::heif ||
-              format == PictureFormat::jpeg2000;
+  run.lossy = storedLossily(picturePath);
   const WorkingSize size = workingSize(picture->width, picture->height, maxSide);
   // The picture is resampled to exactly W x H, so that every pixel of the working image is
   // covered whole.

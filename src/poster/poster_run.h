@@ -13,8 +13,8 @@ struct PosterRun {
   // The picture scaled to the working size W x H, at (0, 0). Its extent is the working
   // rectangle, to which every image of the run is cropped, and its size is the "size" line's.
   Image working;
-  // Whether the picture was stored with a lossy compression (JPEG, HEIF, JPEG 2000), which
-  // leaves a faint ringing around sharp edges such as letters.
+  // Whether the picture was stored with a lossy compression (JPEG, HEIF, JPEG 2000, lossy
+  // WebP), which leaves a faint ringing around sharp edges such as letters.
   bool lossy = false;
 };
 

@@ -91,11 +91,10 @@ std::optional<Image> toImage(const cv::Mat& decoded) {
 
 }  // namespace
 
-std::optional<PictureFormat> pictureFormat(const std::string& path) {
+bool storedLossily(const std::string& path) {
   const MappedFile file(path);
   const std::optional<PictureHeader> header = readPictureHeader(file.bytes());
-  if (!header) return std::nullopt;
-  return header->format;
+  return header && header->lossy;
 }
 
 std::optional<Image> decodePicture(const std::string& path) {

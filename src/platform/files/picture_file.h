@@ -19,8 +19,8 @@ namespace plumvane {
 // decoded), or is not a picture; the decoders' own warnings are kept off standard error.
 std::optional<Image> decodePicture(const std::string& path);
 
-// The format a picture file's header declares; nothing when the file is missing or no picture
-// decodePicture reads.
-std::optional<PictureFormat> pictureFormat(const std::string& path);
+// Whether a picture file's header says its pixels were stored with a lossy compression (see
+// PictureHeader::lossy); false too when the file is missing or no picture decodePicture reads.
+bool storedLossily(const std::string& path);
 
 }  // namespace plumvane

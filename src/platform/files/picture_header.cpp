@@ -19,7 +19,9 @@ std::optional<PictureHeader> sized(PictureFormat format, int64_t width, int64_t 
                                    std::vector<uint8_t> icc = {}) {
   // Sides beyond the pixel limit are refused here, so that width * height can't overflow.
   if (width <= 0 || height <= 0 || width > maxPixels || height > maxPixels) return std::nullopt;
-  return PictureHeader{format, width, height, std::move(icc)};
+  PictureHeader header{format, width, height, std::move(icc)};
+  header.lossy = format == PictureFormat::jpeg || format == PictureFormat::jpeg2000;
+  return header;
 }
 
 // zlib data that inflates to at most `limit` bytes; nothing when it is damaged or larger.
@@ -124,6 +126,7 @@ std::optional<PictureHeader> webp(const Bytes& b) {
   std::optional<PictureHeader> header;
   std::vector<uint8_t> icc;
   int orientation = 1;
+  bool lossy = false;
   for (size_t at = 12; b.has(at, 8);) {
     const size_t length = *b.le(at + 4, 4);
     const size_t body = at + 8;
@@ -136,8 +139,12 @@ std::optional<PictureHeader> webp(const Bytes& b) {
         icc.assign(b.data.begin() + long(body), b.data.begin() + long(body + length));
     } else if (b.startsWith(at, "EXIF")) {
       orientation = exifOrientation(b.slice(body, length));
-    } else if (b.startsWith(at, "VP8 ") && length >= 10 && !header) {
-      header = sized(PictureFormat::webp, *b.le(body + 6, 2) & 0x3FFF, *b.le(body + 8, 2) & 0x3FFF);
+    } else if (b.startsWith(at, "VP8 ") && length >= 10) {
+      lossy = true;
+      if (!header) {
+        header =
+            sized(PictureFormat::webp, *b.le(body + 6, 2) & 0x3FFF, *b.le(body + 8, 2) & 0x3FFF);
+      }
     } else if (b.startsWith(at, "VP8L") && length >= 5 && !header) {
       const uint32_t bits = *b.le(body + 1, 4);
       header = sized(PictureFormat::webp, (bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1);
@@ -147,6 +154,7 @@ std::optional<PictureHeader> webp(const Bytes& b) {
   if (header) {
     header->iccProfile = std::move(icc);
     header->orientation = orientation;
+    header->lossy = lossy;
   }
   return header;
 }
@@ -352,7 +360,11 @@ std::optional<PictureHeader> readPictureHeader(std::span<const uint8_t> file) {
   }
   if (b.startsWith(0, "#?")) return radiance(b);
   if (b.startsWith(0, "\xFF\x4F\xFF\x51") || b.startsWith(4, "jP  ")) return jpeg2000(b);
-  if (isHeif(b)) return PictureHeader{PictureFormat::heif, 0, 0, {}};
+  if (isHeif(b)) {
+    PictureHeader header{PictureFormat::heif, 0, 0, {}};
+    header.lossy = true;
+    return header;
+  }
   return std::nullopt;
 }
 

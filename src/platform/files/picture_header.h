@@ -38,6 +38,10 @@ struct PictureHeader {
   // other diagonal, 8 turned a quarter anticlockwise. 1 when the file has no tag, an invalid one
   // or damaged EXIF data, and for HEIF, whose own transformations its decoder applies.
   int orientation = 1;
+  // Whether the pixels were stored with a lossy compression, which leaves ringing around sharp
+  // edges: JPEG, HEIF and JPEG 2000 (their lossless modes are rare), and WebP when its image is a
+  // VP8 stream rather than a lossless one.
+  bool lossy = false;
 };
 
 // The orientation that EXIF data (a TIFF header and its first IFD, as JPEG's APP1 segment after

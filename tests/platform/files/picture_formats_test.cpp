@@ -165,6 +165,32 @@ TEST_F(PictureFiles, EachFormatDecodesAsOpenCvDidAndRefusesDamage) {
   }
 }
 
+TEST_F(PictureFiles, TellsPicturesStoredLossilyFromLosslessOnes) {
+  // WebP is either: its image a VP8 stream (lossy, also after an alpha chunk in the extended
+  // layout) or a lossless one.
+  cv::Mat withAlpha;
+  cv::cvtColor(bands(), withAlpha, cv::COLOR_BGR2BGRA);
+  const std::vector<int> lossless = {cv::IMWRITE_WEBP_QUALITY, 101};
+  const std::vector<int> lossy = {cv::IMWRITE_WEBP_QUALITY, 80};
+  ASSERT_TRUE(cv::imwrite(path("a.png"), bands()));
+  ASSERT_TRUE(cv::imwrite(path("a.jpg"), bands()));
+  ASSERT_TRUE(cv::imwrite(path("a.tiff"), bands()));
+  ASSERT_TRUE(cv::imwrite(path("lossless.webp"), bands(), lossless));
+  ASSERT_TRUE(cv::imwrite(path("lossless-alpha.webp"), withAlpha, lossless));
+  ASSERT_TRUE(cv::imwrite(path("lossy.webp"), bands(), lossy));
+  ASSERT_TRUE(cv::imwrite(path("lossy-alpha.webp"), withAlpha, lossy));
+  for (const auto& [name, stored] : std::map<std::string, bool>{{"a.png", false},
+                                                                {"a.jpg", true},
+                                                                {"a.tiff", false},
+                                                                {"lossless.webp", false},
+                                                                {"lossless-alpha.webp", false},
+                                                                {"lossy.webp", true},
+                                                                {"lossy-alpha.webp", true},
+                                                                {"missing.jpg", false}}) {
+    EXPECT_EQ(storedLossily(path(name)), stored) << name;
+  }
+}
+
 TEST_F(PictureFiles, HugeDeclaredSizesAreRefusedUnread) {
   // Headers that claim far more pixels than the files hold, each followed by a little data.
   std::vector<uchar> jpeg;
