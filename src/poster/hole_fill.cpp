@@ -7,6 +7,8 @@
 #include <opencv2/xphoto/inpainting.hpp>
 #include <optional>
 
+#include "poster/patch_synthesis.h"
+
 namespace plumvane {
 namespace {
 
@@ -36,21 +38,17 @@ constexpr float grainOutlier = 10;
 // Grain is taken only from where the picture's local mean is within grainLike levels of the fill.
 constexpr float grainLike = 16;
 
-// A well-mixed 32-bit value of v (a multiply-xorshift hash): places that vary from pixel to pixel
-// yet are the same from run to run.
-uint32_t scrambled(uint32_t v) {
-  v ^= v >> 16;
-  v *= 0x7feb352du;
-  v ^= v >> 15;
-  v *= 0x846ca68bu;
-  return v ^ (v >> 16);
-}
-
 // Lines up to this height are filled at full scale; higher ones, whose strokes are wide, are
 // filled scaled down to it (the grain finer than that is given afterwards, by addGrain). Over
 // leaves, their texture rebuilt at 64 pixels high still showed the letters' ghost; at 128 it did
 // not, and the fill took about as long as at full scale on lines of 100-200 pixels.
 constexpr int strokeFillHeight = 128;
+
+// A subject's hole in ground whose typical grain, in the tiles around it, is at least this many
+// levels is synthesised from squares of that ground (patch_synthesis.h): grass, wood, clouds.
+// Smoothly filled, it showed streaks and a smear of the subject's colours; on blurred ground
+// (typical grain about 0.3) the smooth fill stays closer to what the hole hid.
+constexpr float texturedGrain = 1.0f;
 
 // The longer side at which the holes of subjects are filled.
 constexpr int subjectFillSide = 1000;
@@ -197,6 +195,15 @@ void fillWith(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int l
   filled.copyTo(rgb, target);
 }
 
+// The pixels that grain is not read from: the unknown ones and a clearance around them.
+cv::Mat clearOf(const cv::Mat& unknown) {
+  cv::Mat avoided;
+  cv::dilate(unknown > 0, avoided,
+             cv::getStructuringElement(cv::MORPH_ELLIPSE,
+                                       cv::Size(2 * grainClearance + 1, 2 * grainClearance + 1)));
+  return avoided;
+}
+
 // The fine detail of the known pixels of a part of a picture, and how strong its grain is.
 class GrainSource {
  public:
@@ -213,6 +220,7 @@ class GrainSource {
     tilesAcross_ = (r.width + grainTile - 1) / grainTile;
     const int tilesDown = (r.height + grainTile - 1) / grainTile;
     level_.assign(size_t(tilesAcross_) * size_t(tilesDown), 0.0f);
+    std::vector<uint8_t> seen(level_.size(), 0);
     cv::parallel_for_(cv::Range(0, tilesDown), [&](const cv::Range& rows) {
       std::vector<float> strengths;
       for (int ty = rows.start; ty < rows.end; ++ty) {
@@ -230,9 +238,13 @@ class GrainSource {
           const auto quartile = strengths.begin() + std::ptrdiff_t(strengths.size() / 4);
           std::nth_element(strengths.begin(), quartile, strengths.end());
           level_[size_t(ty) * size_t(tilesAcross_) + size_t(tx)] = *quartile;
+          seen[size_t(ty) * size_t(tilesAcross_) + size_t(tx)] = 1;
         }
       }
     });
+    for (size_t t = 0; t < level_.size(); ++t) {
+      if (seen[t]) counted_.push_back(level_[t]);
+    }
   }
 
   const cv::Mat& known() const { return known_; }
@@ -242,6 +254,14 @@ class GrainSource {
   // Whether any tile has grain.
   bool grainy() const {
     return std::any_of(level_.begin(), level_.end(), [](float l) { return l >= grainFloor; });
+  }
+  // The median strength of the grain over the tiles with known pixels.
+  float typicalGrain() const {
+    std::vector<float> levels = counted_;
+    if (levels.empty()) return 0;
+    const auto middle = levels.begin() + std::ptrdiff_t(levels.size() / 2);
+    std::nth_element(levels.begin(), middle, levels.end());
+    return *middle;
   }
 
   // The detail of the known pixel p, if it is grain that fits a hole pixel filled with `fill`:
@@ -277,7 +297,8 @@ class GrainSource {
 
   cv::Mat picture_, known_, sums_, weights_;
   int tilesAcross_ = 0;
-  std::vector<float> level_;  // the grain's strength in each tile, row by row
+  std::vector<float> level_;    // the grain's strength in each tile, row by row
+  std::vector<float> counted_;  // that of the tiles with known pixels
 };
 
 }  // namespace
@@ -290,10 +311,7 @@ void addGrain(cv::Mat& rgb, const cv::Mat& picture, const cv::Mat& hole, const c
   if (holeBox.empty()) return;
   const cv::Rect r = (holeBox - cv::Point(margin, margin) + cv::Size(2 * margin, 2 * margin)) &
                      cv::Rect(0, 0, rgb.cols, rgb.rows);
-  cv::Mat avoided;
-  cv::dilate(unknown(r) > 0, avoided,
-             cv::getStructuringElement(cv::MORPH_ELLIPSE,
-                                       cv::Size(2 * grainClearance + 1, 2 * grainClearance + 1)));
+  const cv::Mat avoided = clearOf(unknown(r));
   if (cv::countNonZero(avoided) == int(avoided.total())) return;  // nothing known
   const GrainSource source(picture, r, avoided);
   if (!source.grainy()) return;  // flat ground all round: no grain to give
@@ -356,10 +374,7 @@ void fillHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int 
 }
 
 void fillStrokes(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown) {
-  cv::Mat avoided;
-  cv::dilate(unknown > 0, avoided,
-             cv::getStructuringElement(cv::MORPH_ELLIPSE,
-                                       cv::Size(2 * grainClearance + 1, 2 * grainClearance + 1)));
+  const cv::Mat avoided = clearOf(unknown);
   const bool textured = cv::countNonZero(avoided) < int(avoided.total()) &&
                         GrainSource(rgb, cv::Rect(0, 0, rgb.cols, rgb.rows), avoided).grainy();
   fillWith(rgb, target, unknown, lineScaleSide(rgb.cols, rgb.rows, strokeFillHeight),
@@ -368,6 +383,14 @@ void fillStrokes(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown) {
 
 void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown) {
   fillWith(rgb, target, unknown, subjectFillSide, inpaintedIntoMembrane);
+  const cv::Rect box = cv::boundingRect(target);
+  if (box.empty()) return;
+  const int context = std::max(box.width, box.height) / 2;
+  const cv::Rect around = (box - cv::Point(context, context) + cv::Size(2 * context, 2 * context)) &
+                          cv::Rect(0, 0, rgb.cols, rgb.rows);
+  if (GrainSource(rgb, around, clearOf(unknown(around))).typicalGrain() >= texturedGrain) {
+    rgb = synthesised(rgb, target, unknown);
+  }
 }
 
 }  // namespace plumvane

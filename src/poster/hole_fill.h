@@ -25,7 +25,9 @@ void fillStrokes(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown);
 // 1000 pixels on the longer side, but deeper than a twenty-fourth of that side from the rim the
 // inpainting is mixed, up to half and half, with the smoothest surface over the hole (each
 // pixel the mean of its neighbours, solved at half the scale): closer to what the hole hid than
-// either alone.
+// either alone. Where the ground around a hole is textured (its typical grain at least a level:
+// grass, wood, clouds), that smooth fill is only the start of the hole's synthesis from squares
+// of the ground around it (patch_synthesis.h), at the picture's own scale.
 void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown);
 
 // Gives the filled pixels of rgb where hole is non-zero the grain of the picture around them:
