@@ -13,7 +13,7 @@ namespace {
 // Squares of 7 x 7 pixels.
 constexpr int radius = 3;
 // The coarsest scale is the first at which the hole's longer side is at most coarsestHole pixels,
-// or the picture's part around it is still at least 8 squares across.
+// or else the last at which the picture's part around it is at least 8 squares across.
 constexpr int coarsestHole = 32;
 // Rounds of search and blending at each scale: more at the coarsest, where the layout of the fill
 // is settled, and fewer above, where each starts from the scale below.
@@ -23,11 +23,11 @@ constexpr int searchPasses = 3;
 // likeLevels on average weighs e^-1/2 as much as one that fits exactly.
 constexpr float likeLevels = 5;
 
-// Scales with more squares over the hole than this are not searched: their matches are the
-// scale below's, brought up, and only blended. Searching them would take most of the time and
-// change little: at that size the layout is settled, and the squares bring the fine detail.
+// Scales with more squares over the hole than this are searched once, and only near the matches
+// brought up from the scale below: searching them in full would take most of the time and change
+// little, for at that size the layout is settled and the squares bring the fine detail. That one
+// pass looks this far around each match, in this many bands of rows side by side.
 constexpr size_t mostSearched = 150000;
-// There, one pass looks only this far around each match, in this many bands side by side.
 constexpr int nearReach = 16;
 constexpr size_t nearBands = 16;
 
