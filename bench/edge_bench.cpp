@@ -14,6 +14,9 @@
 //   back   the share of the soft pixels (0.1 < alpha < 0.9) whose written colour is nearer the
 //          background's colour nearby than the subject's (edges.h): how much of the old
 //          background the edge keeps.
+//   rim    the same share of the sure subject's own pixels beside the soft ones, with the after
+//          binary's alpha: about what `back` would be with the subject's true colours, where
+//          the subject near its edge looks like the ground.
 // Prints one row per picture and the medians of the ratios after / before.
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -113,10 +116,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string before = argv[1], after = argv[2];
-  std::printf("%-22s %10s %6s %6s %5s %5s %5s %5s %5s %5s %5s %5s %5s\n", "picture", "size", "t0 s",
-              "t1/t0", "band0", "band1", "edge0", "edge1", "sup0", "sup1", "IoU", "back0", "back1");
+  std::printf("%-22s %10s %6s %6s %5s %5s %5s %5s %5s %5s %5s %5s %5s %5s\n", "picture", "size",
+              "t0 s", "t1/t0", "band0", "band1", "edge0", "edge1", "sup0", "sup1", "IoU", "back0",
+              "back1", "rim1");
   std::vector<double> timeRatios, bandsBefore, bandsAfter, edgesBefore, edgesAfter, backsBefore,
-      backsAfter, supportsBefore, supportsAfter;
+      backsAfter, rims, supportsBefore, supportsAfter;
   for (int i = 3; i < argc; ++i) {
     const std::string picture = argv[i];
     const auto decoded = decodePicture(picture);
@@ -152,12 +156,14 @@ int main(int argc, char** argv) {
     const double iou = unionArea > 0 ? cv::countNonZero(in0 & in1) / unionArea : 1.0;
     const double back0 = testing::bandBackgroundShare(alpha0, colours, written0.colours);
     const double back1 = testing::bandBackgroundShare(alpha1, colours, written1.colours);
+    const double rim1 = testing::rimBackgroundShare(alpha1, colours);
 
     const std::string name = picture.substr(picture.find_last_of('/') + 1);
     const std::string size = std::to_string(grey.cols) + "x" + std::to_string(grey.rows);
-    std::printf("%-22s %10s %6.2f %6.2f %5.1f %5.1f %5.2f %5.2f %5.3f %5.3f %5.3f %5.3f %5.3f\n",
-                name.c_str(), size.c_str(), t0, t1 / t0, band0, band1, edge0, edge1, sup0, sup1,
-                iou, back0, back1);
+    std::printf(
+        "%-22s %10s %6.2f %6.2f %5.1f %5.1f %5.2f %5.2f %5.3f %5.3f %5.3f %5.3f %5.3f %5.3f\n",
+        name.c_str(), size.c_str(), t0, t1 / t0, band0, band1, edge0, edge1, sup0, sup1, iou, back0,
+        back1, rim1);
     std::fflush(stdout);
     timeRatios.push_back(t1 / t0);
     bandsBefore.push_back(band0);
@@ -166,6 +172,7 @@ int main(int argc, char** argv) {
     edgesAfter.push_back(edge1);
     backsBefore.push_back(back0);
     backsAfter.push_back(back1);
+    rims.push_back(rim1);
     if (cv::countNonZero(testing::outlineOf(alpha0)) > 0) {  // a subject was found
       supportsBefore.push_back(sup0);
       supportsAfter.push_back(sup1);
@@ -179,9 +186,9 @@ int main(int argc, char** argv) {
   };
   std::printf(
       "median time ratio %.2f, median band %.1f -> %.1f pixels, edge %.2f -> %.2f, "
-      "background share %.3f -> %.3f\nmean support %.3f -> %.3f\n",
+      "background share %.3f -> %.3f (the subject's rim %.3f)\nmean support %.3f -> %.3f\n",
       median(timeRatios), median(bandsBefore), median(bandsAfter), median(edgesBefore),
-      median(edgesAfter), median(backsBefore), median(backsAfter), mean(supportsBefore),
-      mean(supportsAfter));
+      median(edgesAfter), median(backsBefore), median(backsAfter), median(rims),
+      mean(supportsBefore), mean(supportsAfter));
   return 0;
 }

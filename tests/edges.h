@@ -42,15 +42,15 @@ inline double edgeContrast(const cv::Mat& coverage, const cv::Mat& grey) {
   return cv::mean(gradient, outline)[0] / *at95;
 }
 
-// How much of the old background the edge's colours keep: the share of the soft pixels
-// (0.1 < coverage < 0.9) whose written colour is nearer the background's colour nearby (the
-// picture's mean where coverage < 0.02 within 15 pixels) than the subject's (coverage > 0.98).
-// Pixels without both sides nearby are not counted. `picture` and `written` are CV_32FC3.
-inline double bandBackgroundShare(const cv::Mat& coverage, const cv::Mat& picture,
-                                  const cv::Mat& written) {
-  auto meanWhere = [&](const cv::Mat& where, cv::Mat& count) {
+// The share of the pixels `where` selects whose colour in `colours` is nearer the background's
+// colour nearby (the picture's mean where coverage < 0.02 within 15 pixels) than the subject's
+// (coverage > 0.98). Pixels without both sides nearby are not counted. `picture` and `colours`
+// are CV_32FC3.
+inline double nearerBackgroundShare(const cv::Mat& coverage, const cv::Mat& picture,
+                                    const cv::Mat& colours, const cv::Mat& where) {
+  auto meanWhere = [&](const cv::Mat& side, cv::Mat& count) {
     cv::Mat weight, weight3, sum;
-    where.convertTo(weight, CV_32F, 1.0 / 255);
+    side.convertTo(weight, CV_32F, 1.0 / 255);
     cv::boxFilter(weight, count, -1, cv::Size(31, 31), {-1, -1}, false, cv::BORDER_CONSTANT);
     cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight3);
     cv::boxFilter(picture.mul(weight3), sum, -1, cv::Size(31, 31), {-1, -1}, false,
@@ -60,19 +60,36 @@ inline double bandBackgroundShare(const cv::Mat& coverage, const cv::Mat& pictur
   cv::Mat backCount, foreCount;
   const cv::Mat back = meanWhere(coverage < 0.02f, backCount);
   const cv::Mat fore = meanWhere(coverage > 0.98f, foreCount);
-  int soft = 0, nearer = 0;
+  int counted = 0, nearer = 0;
   for (int y = 0; y < coverage.rows; ++y) {
     for (int x = 0; x < coverage.cols; ++x) {
-      const float a = coverage.at<float>(y, x), nb = backCount.at<float>(y, x),
-                  nf = foreCount.at<float>(y, x);
-      if (a <= 0.1f || a >= 0.9f || nb <= 0 || nf <= 0) continue;
-      const cv::Vec3f c = written.at<cv::Vec3f>(y, x);
-      ++soft;
+      const float nb = backCount.at<float>(y, x), nf = foreCount.at<float>(y, x);
+      if (!where.at<uchar>(y, x) || nb <= 0 || nf <= 0) continue;
+      const cv::Vec3f c = colours.at<cv::Vec3f>(y, x);
+      ++counted;
       nearer +=
           cv::norm(c - back.at<cv::Vec3f>(y, x) / nb) < cv::norm(c - fore.at<cv::Vec3f>(y, x) / nf);
     }
   }
-  return soft > 0 ? double(nearer) / soft : 0.0;
+  return counted > 0 ? double(nearer) / counted : 0.0;
+}
+
+// How much of the old background the edge's colours keep: nearerBackgroundShare of the soft
+// pixels (0.1 < coverage < 0.9) in their written colours.
+inline double bandBackgroundShare(const cv::Mat& coverage, const cv::Mat& picture,
+                                  const cv::Mat& written) {
+  return nearerBackgroundShare(coverage, picture, written, (coverage > 0.1f) & (coverage < 0.9f));
+}
+
+// About what bandBackgroundShare gives with the subject's true colours: the same share of the sure
+// subject's own pixels within two pixels of the soft ones. Where the subject's colours near
+// its edge are like the ground's (white fur on a white wall, or the subject going on beyond the
+// cut), they too lie nearer the background's mean.
+inline double rimBackgroundShare(const cv::Mat& coverage, const cv::Mat& picture) {
+  cv::Mat nearSoft;
+  cv::dilate((coverage > 0.1f) & (coverage < 0.9f), nearSoft,
+             cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5)));
+  return nearerBackgroundShare(coverage, picture, picture, nearSoft & (coverage > 0.98f));
 }
 
 inline cv::Mat photo(const std::string& name, cv::Size size) {
