@@ -15,6 +15,9 @@ constexpr double softEdgeLevel = 32;
 constexpr int strokeMargin = 8;  // pixels around a line's rectangle that its fill may read
 // A pixel within this many levels of a line's ink in each channel is drawn in that ink.
 constexpr double inkLikeLevels = 40;
+// A line whose area around, its own strokes aside, is more than this share other lines' strokes
+// is set within them.
+constexpr double nestedShare = 0.5;
 
 // The pixels of a whole-pixel rectangle of the working image.
 cv::Rect rows(const Rect& rect) {
@@ -52,6 +55,22 @@ cv::Mat unreadAround(const cv::Mat& area, const cv::Mat& strokes, const TextInk&
   }
   const int left = int(area.total()) - cv::countNonZero(unread);
   return int(area.total()) - cv::countNonZero(both) >= left / 2 ? both : unread;
+}
+
+// The area around a line's rectangle that its fill may read.
+cv::Rect areaAround(const cv::Rect& line, int W, int H) {
+  return (line + cv::Size(2 * strokeMargin, 2 * strokeMargin) -
+          cv::Point(strokeMargin, strokeMargin)) &
+         cv::Rect(0, 0, W, H);
+}
+
+// The line's own strokes within `around`, as far as they are still to be filled (`strokes`).
+cv::Mat ownStrokes(const TextInk& ink, const cv::Rect& around, const cv::Mat& strokes) {
+  cv::Mat own(around.size(), CV_8U, cv::Scalar(0));
+  const cv::Rect r = rows(ink.rect), inside = r & around;
+  const cv::Mat hole(ink.h, ink.w, CV_8U, const_cast<uint8_t*>(ink.hole.data()));
+  hole(inside - r.tl()).copyTo(own(inside - around.tl()));
+  return own & strokes(around);
 }
 
 }  // namespace
@@ -103,22 +122,43 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   // lines are filled side by side and their fills laid in order, as if filled one after another.
   strokes.setTo(0, removed);
   std::vector<cv::Rect> arounds(inks.size());
+  for (size_t i = 0; i < inks.size(); ++i) {
+    if (inks[i]) arounds[i] = areaAround(rows(inks[i]->rect), W, H);
+  }
+  // A line set within another's strokes (a credit inside a headline's letters) is filled after
+  // them, from their fill: its own area, all strokes unknown, has little or no ground left to
+  // read, and its fill, laid over the other's strokes there, showed as a dark box.
+  std::vector<bool> nested(inks.size(), false);
+  for (size_t i = 0; i < inks.size(); ++i) {
+    if (!inks[i]) continue;
+    const cv::Mat own = ownStrokes(*inks[i], arounds[i], strokes);
+    const int ground = int(arounds[i].area()) - cv::countNonZero(own);
+    nested[i] = cv::countNonZero(strokes(arounds[i]) & ~own) > nestedShare * ground;
+  }
   std::vector<cv::Mat> fills(inks.size());
   cv::parallel_for_(cv::Range(0, int(inks.size())), [&](const cv::Range& range) {
     for (int i = range.start; i < range.end; ++i) {
-      if (!inks[size_t(i)]) continue;
-      const TextInk& ink = *inks[size_t(i)];
-      const cv::Rect around = (rows(ink.rect) + cv::Size(2 * strokeMargin, 2 * strokeMargin) -
-                               cv::Point(strokeMargin, strokeMargin)) &
-                              cv::Rect(0, 0, W, H);
+      if (!inks[size_t(i)] || nested[size_t(i)]) continue;
+      const cv::Rect& around = arounds[size_t(i)];
       cv::Mat area = rgb(around).clone();
-      fillStrokes(area, strokes(around), unreadAround(area, strokes(around), ink));
-      arounds[size_t(i)] = around;
+      fillStrokes(area, strokes(around), unreadAround(area, strokes(around), *inks[size_t(i)]));
       fills[size_t(i)] = std::move(area);
     }
   });
+  cv::Mat unfilled = strokes.clone();
   for (size_t i = 0; i < inks.size(); ++i) {
-    if (!fills[i].empty()) fills[i].copyTo(rgb(arounds[i]), strokes(arounds[i]));
+    if (fills[i].empty()) continue;
+    fills[i].copyTo(rgb(arounds[i]), strokes(arounds[i]));
+    unfilled(arounds[i]).setTo(0);
+  }
+  // What no fill has reached yet (the strokes of other lines set within) stays unknown.
+  for (size_t i = 0; i < inks.size(); ++i) {
+    if (!nested[i]) continue;
+    const cv::Mat own = ownStrokes(*inks[i], arounds[i], strokes);
+    cv::Mat area = rgb(arounds[i]).clone();
+    fillStrokes(area, own, unreadAround(area, own | unfilled(arounds[i]), *inks[i]));
+    area.copyTo(rgb(arounds[i]), own);
+    unfilled(arounds[i]).setTo(0, own);
   }
   // Last, the grain of the picture around them, in both.
   addGrain(rgb, picture, removed | strokes, unknown);
