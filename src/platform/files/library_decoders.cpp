@@ -48,6 +48,8 @@ class PngDecoder {
       std::memcpy(into, s->bytes.data() + s->at, count);
       s->at += count;
     });
+    // libpng's own limit of a million pixels a side would refuse pictures that allowedSize takes.
+    png_set_user_limits(png_, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(png_, info_);
     const int64_t width = png_get_image_width(png_, info_);
     const int64_t height = png_get_image_height(png_, info_);

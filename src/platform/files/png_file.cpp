@@ -49,6 +49,9 @@ bool encode(FILE* file, const PngPixels& pixels, const PngOptions& options, png_
     return false;
   }
   png_init_io(png, file);
+  // libpng refuses a side over a million pixels unless told otherwise, a guard for readers; a
+  // panorama or a strip of that width is still a picture, and a PNG holds up to 2^31 - 1.
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_set_compression_level(png, options.compressionLevel);
   if (options.runs) {
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
