@@ -129,11 +129,13 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   // them, from their fill: its own area, all strokes unknown, has little or no ground left to
   // read, and its fill, laid over the other's strokes there, showed as a dark box.
   std::vector<bool> nested(inks.size(), false);
+  std::vector<cv::Mat> owns(inks.size());
   for (size_t i = 0; i < inks.size(); ++i) {
     if (!inks[i]) continue;
     const cv::Mat own = ownStrokes(*inks[i], arounds[i], strokes);
     const int ground = int(arounds[i].area()) - cv::countNonZero(own);
     nested[i] = cv::countNonZero(strokes(arounds[i]) & ~own) > nestedShare * ground;
+    if (nested[i]) owns[i] = own;
   }
   std::vector<cv::Mat> fills(inks.size());
   cv::parallel_for_(cv::Range(0, int(inks.size())), [&](const cv::Range& range) {
@@ -154,7 +156,7 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   // What no fill has reached yet (the strokes of other lines set within) stays unknown.
   for (size_t i = 0; i < inks.size(); ++i) {
     if (!nested[i]) continue;
-    const cv::Mat own = ownStrokes(*inks[i], arounds[i], strokes);
+    const cv::Mat& own = owns[i];
     cv::Mat area = rgb(arounds[i]).clone();
     fillStrokes(area, own, unreadAround(area, own | unfilled(arounds[i]), *inks[i]));
     area.copyTo(rgb(arounds[i]), own);
