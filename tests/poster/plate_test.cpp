@@ -306,14 +306,9 @@ TEST(Plate, APhotoInAFrameComesOffWholeWhenTheSegmenterCoversMostOfIt) {
   partial.rowRange(410, 600).setTo(0);
   partial.colRange(0, 240).setTo(0);
   const TextRegion line{Rect{610, 280, 140, 40}, Rect{620, 292, 120, 16}, "bar", {}};
-  TextInk ink;
-  ink.rect = line.rect;
-  ink.w = 140;
-  ink.h = 40;
-  ink.hole.assign(140 * 40, 0);
-  for (int y = bar.y - 2; y < bar.br().y + 2; ++y)
-    for (int x = bar.x - 2; x < bar.br().x + 2; ++x)
-      ink.hole[size_t((y - 280) * 140 + x - 610)] = 255;
+  cv::Mat hole(600, 800, CV_8U, cv::Scalar(0));
+  hole(bar + cv::Size(4, 4) - cv::Point(2, 2)).setTo(255);
+  const TextInk ink = inkOf({610, 280, 140, 40}, hole);
 
   const PosterRun run = runOver(poster);
   SubjectMasks found{{maskOver(run, partial)}, {}};
