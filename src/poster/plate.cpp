@@ -1,6 +1,7 @@
 #include "poster/plate.h"
 
 #include <algorithm>
+#include <future>
 #include <opencv2/imgproc.hpp>
 
 #include "poster/hole_fill.h"
@@ -116,7 +117,6 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   // Subjects first, at a reduced scale, with the strokes unknown as well.
   const cv::Mat picture = rgb.clone();
   const cv::Mat unknown = removed | strokes | rim.unread;
-  fillSubjectHoles(rgb, removed, unknown);
   // Then each line's strokes from their rims, the filled subjects counting as known. A line reads
   // no pixel that another line's fill writes (all strokes are unknown to every line), so the
   // lines are filled side by side and their fills laid in order, as if filled one after another.
@@ -137,16 +137,34 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
     nested[i] = cv::countNonZero(strokes(arounds[i]) & ~own) > nestedShare * ground;
     if (nested[i]) owns[i] = own;
   }
+  // A line clear of the subjects' holes reads nothing that their fill writes: it is filled while
+  // they are, from its area as it is now, and the others after them.
   std::vector<cv::Mat> fills(inks.size());
-  cv::parallel_for_(cv::Range(0, int(inks.size())), [&](const cv::Range& range) {
-    for (int i = range.start; i < range.end; ++i) {
-      if (!inks[size_t(i)] || nested[size_t(i)]) continue;
-      const cv::Rect& around = arounds[size_t(i)];
-      cv::Mat area = rgb(around).clone();
-      fillStrokes(area, strokes(around), unreadAround(area, strokes(around), *inks[size_t(i)]));
-      fills[size_t(i)] = std::move(area);
-    }
-  });
+  std::vector<int> clear, after;
+  for (size_t i = 0; i < inks.size(); ++i) {
+    if (!inks[i] || nested[i]) continue;
+    const bool touches = cv::countNonZero(removed(arounds[i])) > 0;
+    (touches ? after : clear).push_back(int(i));
+  }
+  const auto takeAreas = [&](const std::vector<int>& lines) {
+    for (const int i : lines) fills[size_t(i)] = rgb(arounds[size_t(i)]).clone();
+  };
+  const auto fillLines = [&](const std::vector<int>& lines) {
+    cv::parallel_for_(cv::Range(0, int(lines.size())), [&](const cv::Range& range) {
+      for (int l = range.start; l < range.end; ++l) {
+        const size_t i = size_t(lines[size_t(l)]);
+        const cv::Rect& around = arounds[i];
+        fillStrokes(fills[i], strokes(around), unreadAround(fills[i], strokes(around), *inks[i]));
+      }
+    });
+  };
+  takeAreas(clear);
+  std::future<void> subjectsFilled =
+      std::async(std::launch::async, [&] { fillSubjectHoles(rgb, removed, unknown); });
+  fillLines(clear);
+  subjectsFilled.get();
+  takeAreas(after);
+  fillLines(after);
   cv::Mat unfilled = strokes.clone();
   for (size_t i = 0; i < inks.size(); ++i) {
     if (fills[i].empty()) continue;
