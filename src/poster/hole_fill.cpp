@@ -4,9 +4,9 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/photo.hpp>
-#include <opencv2/xphoto/inpainting.hpp>
 #include <optional>
 
+#include "poster/frequency_fill.h"
 #include "poster/patch_synthesis.h"
 
 namespace plumvane {
@@ -78,17 +78,16 @@ cv::Mat inpainted(const cv::Mat& rgb, const cv::Mat& hole) {
 }
 
 // Textured ground (leaves, feathers, a photo's grain) is rebuilt in the hole from the patterns
-// around it (OpenCV's frequency-selective reconstruction): each block of the hole is the sum of
-// the few frequencies that best fit the known pixels around it, so stripes, veins and grain run
-// on through the hole, where inpainting from the rim would smear them into streaks along the
-// letters. Only the brightness is rebuilt so: the texture is in it, and the colour, inpainted from
-// the rim, stays within the colours around (rebuilt too, a grey ground came out with green specks).
+// around it (frequency_fill.h): each block of the hole is the sum of the few frequencies that best
+// fit the known pixels around it, so stripes, veins and grain run on through the hole, where
+// inpainting from the rim would smear them into streaks along the letters. Only the brightness is
+// rebuilt so: the texture is in it, and the colour, inpainted from the rim, stays within the
+// colours around (rebuilt too, a grey ground came out with green specks).
 cv::Mat reconstructed(const cv::Mat& rgb, const cv::Mat& hole) {
-  cv::Mat ycc, luma, texture, filled;
+  cv::Mat ycc, luma, filled;
   cv::cvtColor(inpainted(rgb, hole), ycc, cv::COLOR_RGB2YCrCb);
   cv::extractChannel(ycc, luma, 0);
-  cv::xphoto::inpaint(luma, hole == 0, texture, cv::xphoto::INPAINT_FSR_FAST);
-  cv::insertChannel(texture, ycc, 0);
+  cv::insertChannel(frequencyFilled(luma, hole == 0), ycc, 0);
   cv::cvtColor(ycc, filled, cv::COLOR_YCrCb2RGB);
   return filled;
 }
