@@ -114,10 +114,10 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
     cv::max(area, cv::Mat(ink->h, ink->w, CV_8U, const_cast<uint8_t*>(ink->hole.data())), area);
   }
 
-  // Subjects first, at a reduced scale, with the strokes unknown as well.
+  // The subjects' holes are filled at a reduced scale, with the strokes unknown as well.
   const cv::Mat picture = rgb.clone();
   const cv::Mat unknown = removed | strokes | rim.unread;
-  // Then each line's strokes from their rims, the filled subjects counting as known. A line reads
+  // Each line's strokes from their rims, the filled subjects counting as known. A line reads
   // no pixel that another line's fill writes (all strokes are unknown to every line), so the
   // lines are filled side by side and their fills laid in order, as if filled one after another.
   strokes.setTo(0, removed);
