@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/photo.hpp>
 #include <optional>
@@ -381,15 +382,20 @@ void fillStrokes(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown) {
 }
 
 void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown) {
-  fillWith(rgb, target, unknown, subjectFillSide, inpaintedIntoMembrane);
   const cv::Rect box = cv::boundingRect(target);
   if (box.empty()) return;
   const int context = std::max(box.width, box.height) / 2;
   const cv::Rect around = (box - cv::Point(context, context) + cv::Size(2 * context, 2 * context)) &
                           cv::Rect(0, 0, rgb.cols, rgb.rows);
-  if (GrainSource(rgb, around, clearOf(unknown(around))).typicalGrain() >= texturedGrain) {
-    rgb = synthesised(rgb, target, unknown);
-  }
+  // Whether the ground is textured is read from the known pixels around the hole, which the fill
+  // leaves as they are: it is worked out from a copy of them while the hole is filled.
+  const cv::Mat ground = rgb(around).clone();
+  std::future<bool> textured = std::async(std::launch::async, [&] {
+    return GrainSource(ground, cv::Rect(0, 0, ground.cols, ground.rows), clearOf(unknown(around)))
+               .typicalGrain() >= texturedGrain;
+  });
+  fillWith(rgb, target, unknown, subjectFillSide, inpaintedIntoMembrane);
+  if (textured.get()) rgb = synthesised(rgb, target, unknown);
 }
 
 }  // namespace plumvane
