@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -34,19 +35,28 @@ constexpr float stepShare = 0.5f;
 // Rebuilt pixels are read by the blocks after them at this weight.
 constexpr float rebuiltWeight = 0.5f;
 
-// A window's spectrum: windowArea complex values, row by row.
+// A real window's spectrum is its own conjugate mirrored through the origin: its columns 0 to
+// windowSide / 2 hold all of it.
+constexpr int halfColumns = windowSide / 2 + 1;
+constexpr int halfArea = windowSide * halfColumns;
+
+// The first `columns` columns of a window's spectrum, row by row.
 struct Spectrum {
-  std::vector<float> re = std::vector<float>(windowArea), im = std::vector<float>(windowArea);
+  std::vector<float> re, im;
 };
 
-Spectrum spectrumOf(const cv::Mat& window) {
+Spectrum spectrumOf(const cv::Mat& window, int columns) {
   cv::Mat complex;
   cv::dft(window, complex, cv::DFT_COMPLEX_OUTPUT);
   Spectrum s;
-  for (int i = 0; i < windowArea; ++i) {
-    const cv::Vec2f& v = complex.at<cv::Vec2f>(i / windowSide, i % windowSide);
-    s.re[size_t(i)] = v[0];
-    s.im[size_t(i)] = v[1];
+  s.re.resize(size_t(windowSide * columns));
+  s.im.resize(size_t(windowSide * columns));
+  for (int y = 0; y < windowSide; ++y) {
+    for (int x = 0; x < columns; ++x) {
+      const cv::Vec2f& v = complex.at<cv::Vec2f>(y, x);
+      s.re[size_t(y * columns + x)] = v[0];
+      s.im[size_t(y * columns + x)] = v[1];
+    }
   }
   return s;
 }
@@ -61,13 +71,13 @@ int frequency(int ky, int kx) {
 // that a block is built from its coarse structure first.
 const std::vector<float>& favourSquared() {
   static const std::vector<float> weights = [] {
-    std::vector<float> w(windowArea);
+    std::vector<float> w(halfArea);
     for (int y = 0; y < windowSide; ++y) {
-      for (int x = 0; x < windowSide; ++x) {
+      for (int x = 0; x < halfColumns; ++x) {
         const float fy = float(windowSide / 2 - std::abs(y - windowSide / 2));
         const float fx = float(windowSide / 2 - std::abs(x - windowSide / 2));
         const float favour = 1 - std::sqrt(fx * fx + fy * fy) * std::sqrt(2.0f) / windowSide;
-        w[size_t(y * windowSide + x)] = favour * favour;
+        w[size_t(y * halfColumns + x)] = favour * favour;
       }
     }
     return w;
@@ -168,28 +178,25 @@ class Extrapolation {
       }
       return count;
     };
-    std::vector<int> neighbours(now.size());
+    // The blocks still to rebuild, first first: fewest open neighbours, most weight, row order.
+    std::vector<int> neighbours(now.size()), indexAt(open.size(), -1);
     std::vector<double> read(now.size());
+    std::set<std::tuple<int, double, size_t>> order;
     for (size_t b = 0; b < now.size(); ++b) {
       neighbours[b] = openNeighbours(now[b]);
       read[b] = cv::sum(weights_(windowAround(blockAt(now[b], side))))[0];
+      indexAt[size_t((now[b].y / side) * across + now[b].x / side)] = int(b);
+      order.emplace(neighbours[b], -read[b], b);
     }
-    std::vector<bool> done(now.size(), false);
-    for (size_t round = 0; round < now.size(); ++round) {
-      size_t best = now.size();
-      for (size_t b = 0; b < now.size(); ++b) {
-        if (done[b]) continue;
-        if (best == now.size() || neighbours[b] < neighbours[best] ||
-            (neighbours[b] == neighbours[best] && read[b] > read[best])) {
-          best = b;
-        }
-      }
-      done[best] = true;
-      open[size_t((now[best].y / side) * across + now[best].x / side)] = 0;
-      for (size_t b = 0; b < now.size(); ++b) {
-        if (!done[b] && std::abs(now[b].x - now[best].x) <= side &&
-            std::abs(now[b].y - now[best].y) <= side) {
-          --neighbours[b];
+    while (!order.empty()) {
+      const size_t best = std::get<2>(*order.begin());
+      order.erase(order.begin());
+      const int bx = now[best].x / side, by = now[best].y / side;
+      for (int y = std::max(0, by - 1); y <= std::min(down - 1, by + 1); ++y) {
+        for (int x = std::max(0, bx - 1); x <= std::min(across - 1, bx + 1); ++x) {
+          const int b = indexAt[size_t(y * across + x)];
+          if (b < 0 || !order.erase({neighbours[size_t(b)], -read[size_t(b)], size_t(b)})) continue;
+          order.emplace(--neighbours[size_t(b)], -read[size_t(b)], size_t(b));
         }
       }
       rebuild(blockAt(now[best], side), decay);
@@ -215,8 +222,8 @@ class Extrapolation {
         weighted.at<float>(u, v) = w * values_.at<float>(window.y + y, window.x + x);
       }
     }
-    const Spectrum W = spectrumOf(weight), shifted = rowsTwice(W);
-    Spectrum R = spectrumOf(weighted);
+    const Spectrum W = spectrumOf(weight, windowSide), shifted = rowsTwice(W);
+    Spectrum R = spectrumOf(weighted, halfColumns);
     if (W.re[0] <= 0) return;  // nothing read around the block
 
     const double deviationRead = deviation(window);
@@ -224,23 +231,23 @@ class Extrapolation {
         int(std::lround(iterationsPerDeviation * (std::isnan(deviationRead) ? 0 : deviationRead))),
         fewestIterations, mostIterations);
     const std::vector<float>& favour = favourSquared();
-    std::vector<float> modelRe(windowArea, 0), modelIm(windowArea, 0), strength(windowArea);
+    std::vector<float> modelRe(windowArea, 0), modelIm(windowArea, 0), strength(halfArea);
     for (int step = 0; step < iterations;) {
-      for (size_t i = 0; i < windowArea; ++i) {
+      for (size_t i = 0; i < halfArea; ++i) {
         strength[i] = (R.re[i] * R.re[i] + R.im[i] * R.im[i]) * favour[i];
       }
       const int chosen = int(std::max_element(strength.begin(), strength.end()) - strength.begin());
-      const int ky = chosen / windowSide, kx = chosen % windowSide;
-      const int mirror = frequency(-ky, -kx);
+      const int ky = chosen / halfColumns, kx = chosen % halfColumns;
+      const int at = frequency(ky, kx), mirror = frequency(-ky, -kx);
       const float cRe = stepShare * R.re[size_t(chosen)] / W.re[0];
       const float cIm = stepShare * R.im[size_t(chosen)] / W.re[0];
-      modelRe[size_t(chosen)] += cRe;
-      modelIm[size_t(chosen)] += cIm;
+      modelRe[size_t(at)] += cRe;
+      modelIm[size_t(at)] += cIm;
       // The residual's spectrum loses the frequency's weighted spectrum, W shifted to it, and,
       // for a frequency with a distinct mirror, the mirror's, with the conjugate coefficient: the
       // fit stays real.
       subtractShifted(R, shifted, ky, kx, cRe, cIm);
-      if (mirror != chosen) {
+      if (mirror != at) {
         modelRe[size_t(mirror)] += cRe;
         modelIm[size_t(mirror)] -= cIm;
         subtractShifted(R, shifted, -ky, -kx, cRe, -cIm);
@@ -267,8 +274,8 @@ class Extrapolation {
     }
   }
 
-  // R(p) -= c W(p - k) for every frequency p. W's rows are held twice over (`twice`), so that
-  // each row of W shifted by kx is one run of memory.
+  // R(p) -= c W(p - k) for every frequency p that R holds. W's rows are held twice over
+  // (`twice`), so that each row of W shifted by kx is one run of memory.
   static void subtractShifted(Spectrum& R, const Spectrum& twice, int ky, int kx, float cRe,
                               float cIm) {
     const int shift = windowSide - (((kx % windowSide) + windowSide) % windowSide);
@@ -276,9 +283,9 @@ class Extrapolation {
       const int wy = ((py - ky) % windowSide + windowSide) % windowSide;
       const float* __restrict wRe = twice.re.data() + wy * 2 * windowSide + shift;
       const float* __restrict wIm = twice.im.data() + wy * 2 * windowSide + shift;
-      float* __restrict rRe = R.re.data() + py * windowSide;
-      float* __restrict rIm = R.im.data() + py * windowSide;
-      for (int px = 0; px < windowSide; ++px) {
+      float* __restrict rRe = R.re.data() + py * halfColumns;
+      float* __restrict rIm = R.im.data() + py * halfColumns;
+      for (int px = 0; px < halfColumns; ++px) {
         rRe[px] -= cRe * wRe[px] - cIm * wIm[px];
         rIm[px] -= cRe * wIm[px] + cIm * wRe[px];
       }
