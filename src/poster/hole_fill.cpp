@@ -313,14 +313,18 @@ void addGrain(cv::Mat& rgb, const cv::Mat& picture, const cv::Mat& hole, const c
                      cv::Rect(0, 0, rgb.cols, rgb.rows);
   const cv::Mat avoided = clearOf(unknown(r));
   if (cv::countNonZero(avoided) == int(avoided.total())) return;  // nothing known
+  // The nearest known pixel of each pixel, found on another thread while the grain is read:
+  // labels number the known pixels in row order.
+  std::future<cv::Mat> nearestKnown = std::async(std::launch::async, [&] {
+    cv::Mat distance, labels;
+    cv::distanceTransform(avoided, distance, labels, cv::DIST_L2, cv::DIST_MASK_3,
+                          cv::DIST_LABEL_PIXEL);
+    return labels;
+  });
   const GrainSource source(picture, r, avoided);
+  const cv::Mat labels = nearestKnown.get();
   if (!source.grainy()) return;  // flat ground all round: no grain to give
-  // The nearest known pixel of each pixel: labels number the known pixels in row order.
-  cv::Mat distance, labels;
-  cv::distanceTransform(avoided, distance, labels, cv::DIST_L2, cv::DIST_MASK_3,
-                        cv::DIST_LABEL_PIXEL);
-  distance.release();
-  std::vector<int> at(1);  // each label's pixel, as y * width + x
+  std::vector<int> at(1);        // each label's pixel, as y * width + x
   at.reserve(size_t(cv::countNonZero(source.known())) + 1);
   for (int y = 0; y < r.height; ++y) {
     const uint8_t* k = source.known().ptr<uint8_t>(y);
