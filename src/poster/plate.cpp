@@ -120,6 +120,9 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   // Each line's strokes from their rims, the filled subjects counting as known. A line reads
   // no pixel that another line's fill writes (all strokes are unknown to every line), so the
   // lines are filled side by side and their fills laid in order, as if filled one after another.
+  // Strokes within a subject's hole are filled with it; the plate still takes them whole, where a
+  // subject's faint rim alone would let the letters show through.
+  const cv::Mat allStrokes = strokes.clone();
   strokes.setTo(0, removed);
   std::vector<cv::Rect> arounds(inks.size());
   for (size_t i = 0; i < inks.size(); ++i) {
@@ -188,7 +191,7 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   result.plate.create(H, W, CV_8UC4);
   for (size_t p = 0; p < run.working.pixels.size(); ++p) {
     const uint8_t* c = rgb.data + p * 3;
-    const float h = std::max(soft.data[p], strokes.data[p]) / 255.0f;
+    const float h = std::max(soft.data[p], allStrokes.data[p]) / 255.0f;
     const Pixel& kept = run.working.pixels[p];
     const Pixel blended{c[0] / 255.0f * h + kept.r * (1 - h), c[1] / 255.0f * h + kept.g * (1 - h),
                         c[2] / 255.0f * h + kept.b * (1 - h), h + kept.a * (1 - h)};

@@ -162,6 +162,44 @@ TextInk inkOf(const cv::Rect& rect, const cv::Mat& hole) {
   return ink;
 }
 
+TEST(Plate, LettersUnderASubjectsFaintRimLeaveNoTrace) {
+  // A line on a light band whose lower strokes lie under the faint outer rim of a subject below
+  // (a coverage of a few percent, as a segmenter's mask fades out): the strokes there are the
+  // subject's hole as well as the line's, and showed through its faint rim as dark scraps.
+  const cv::Scalar band(235, 240, 245);
+  const cv::Mat truth(300, 700, CV_8UC3, band);
+  cv::Mat poster = truth.clone(), letters(300, 700, CV_8U, cv::Scalar(0));
+  cv::putText(letters, "Saturday at nine", {30, 120}, cv::FONT_HERSHEY_SIMPLEX, 1.9,
+              cv::Scalar(255), 6, cv::LINE_AA);
+  cv::Mat coverage, ink(300, 700, CV_32FC3, cv::Scalar(40, 30, 20)), blended;
+  cv::merge(std::vector<cv::Mat>(3, letters), coverage);
+  coverage.convertTo(coverage, CV_32FC3, 1.0 / 255);
+  truth.convertTo(blended, CV_32FC3);
+  blended = blended.mul(cv::Scalar::all(1) - coverage) + ink.mul(coverage);
+  blended.convertTo(poster, CV_8UC3);
+  // The line's hole covers its strokes and their soft rims, as the ink found for a line does.
+  cv::Mat hole;
+  cv::dilate(letters > 0, hole, cv::Mat());
+  // The subject: solid from row 150 down, fading out up to row 96, across the middle.
+  cv::Mat figure(300, 700, CV_8U, cv::Scalar(0));
+  for (int y = 96; y < 300; ++y) {
+    const int level = y >= 150 ? 255 : 3 + 6 * (y - 96) / 54;
+    figure(cv::Range(y, y + 1), cv::Range(150, 550)).setTo(level);
+  }
+  poster.setTo(cv::Scalar(30, 60, 160), figure == 255);
+  const PosterRun run = runOver(poster);
+  const cv::Mat plated =
+      pictureOf(reconstructPlate(
+                    run, {Subject{maskOver(run, figure), std::nullopt, true}},
+                    {inkOf(cv::boundingRect(letters) + cv::Size(16, 16) - cv::Point(8, 8), hole)})
+                    .plate);
+  // Where the letters were, under the rim and beside it, the band is back.
+  const cv::Mat underRim = (letters > 0) & (figure > 0);
+  ASSERT_GT(cv::countNonZero(underRim), 200);
+  EXPECT_LE(largestError(plated(cv::Rect(0, 0, 700, 140)), truth(cv::Rect(0, 0, 700, 140))), 24);
+  EXPECT_LE(meanError(plated, truth, letters > 0), 3.0);
+}
+
 TEST(Plate, ALineSetWithinAnotherLinesStrokesIsFilledFromTheirFill) {
   // A credit in white set inside the stem of a headline's huge dark letter, over a dune: all the
   // credit's area around is the headline's strokes. Filled from that area alone, with nothing
