@@ -189,19 +189,22 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   // The plate: the fill in the holes, blended into the picture at the subjects' soft rims.
   Plate result;
   result.plate.create(H, W, CV_8UC4);
-  for (size_t p = 0; p < run.working.pixels.size(); ++p) {
-    const uint8_t* c = rgb.data + p * 3;
-    const float h = std::max(soft.data[p], allStrokes.data[p]) / 255.0f;
-    const Pixel& kept = run.working.pixels[p];
-    const Pixel blended{c[0] / 255.0f * h + kept.r * (1 - h), c[1] / 255.0f * h + kept.g * (1 - h),
-                        c[2] / 255.0f * h + kept.b * (1 - h), h + kept.a * (1 - h)};
-    uint8_t* out = result.plate.data + p * 4;
-    out[3] = toByte(blended.a);
-    const float unpremultiply = out[3] == 0 ? 0.0f : 1.0f / blended.a;
-    out[0] = toByte(blended.r * unpremultiply);
-    out[1] = toByte(blended.g * unpremultiply);
-    out[2] = toByte(blended.b * unpremultiply);
-  }
+  cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& rows) {
+    for (size_t p = size_t(rows.start) * size_t(W); p < size_t(rows.end) * size_t(W); ++p) {
+      const uint8_t* c = rgb.data + p * 3;
+      const float h = std::max(soft.data[p], allStrokes.data[p]) / 255.0f;
+      const Pixel& kept = run.working.pixels[p];
+      const Pixel blended{c[0] / 255.0f * h + kept.r * (1 - h),
+                          c[1] / 255.0f * h + kept.g * (1 - h),
+                          c[2] / 255.0f * h + kept.b * (1 - h), h + kept.a * (1 - h)};
+      uint8_t* out = result.plate.data + p * 4;
+      out[3] = toByte(blended.a);
+      const float unpremultiply = out[3] == 0 ? 0.0f : 1.0f / blended.a;
+      out[0] = toByte(blended.r * unpremultiply);
+      out[1] = toByte(blended.g * unpremultiply);
+      out[2] = toByte(blended.b * unpremultiply);
+    }
+  });
   result.fill = std::move(rgb);
   return result;
 }
