@@ -5,17 +5,19 @@
 //
 // Runs the same building blocks as posterPieces, in its order and with its memory settings, and
 // prints the seconds of each and the process's peak memory after it:
-// decoding, the working image, the subject and text models, the lines' ink, masks and extents,
-// the plate, and the pieces made and written. Model phases are marked
-// with "model". With --make, it writes a 3000 x 2000 poster to PICTURE instead: a photo of the
-// test set with a light band, two dark lines in real fonts on it and a white line over the photo.
+// decoding, the working image, the subject and text models (side by side), the lines' ink, masks
+// and extents, the plate, and the pieces made and written. Model phases are marked with "model".
+// With --make, it writes a 3000 x 2000 poster to PICTURE instead: a photo of the test set with a
+// light band, two dark lines in real fonts on it and a white line over the photo.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <opencv2/freetype.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -56,6 +58,14 @@ long peakMegabytes() {
   return 0;
 }
 
+// The processor time of all the process's threads so far, in seconds.
+double cpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 bool makePoster(const std::string& path) {
   cv::Mat poster;
   cv::resize(cv::imread(std::string(PLUMVANE_TESTDATA) + "/coffee.png"), poster, {3000, 2000}, 0, 0,
@@ -86,13 +96,16 @@ int main(int argc, char** argv) {
   struct Phase {
     const char* name;
     double seconds;
+    double cpuSeconds;
     long peakMB;
   };
   std::vector<Phase> phases;
-  auto mark = [&, last = Clock::now()](const char* phase) mutable {
+  auto mark = [&, last = Clock::now(), lastCpu = cpuSeconds()](const char* phase) mutable {
     const auto now = Clock::now();
-    phases.push_back({phase, std::chrono::duration<double>(now - last).count(), peakMegabytes()});
-    last = now;
+    const double cpu = cpuSeconds();
+    phases.push_back(
+        {phase, std::chrono::duration<double>(now - last).count(), cpu - lastCpu, peakMegabytes()});
+    last = now, lastCpu = cpu;
   };
 
   std::optional<Image> picture = decodePicture(argv[1]);
@@ -106,10 +119,11 @@ int main(int argc, char** argv) {
   const Bitmap bitmap{run.working.width, run.working.height,
                       renderRgba8(run.working, run.working.extent())};
   mark("working image");
+  std::future<std::vector<TextRegion>> lines =
+      std::async(std::launch::async, [&] { return findTextRegions(*vision, bitmap.view()); });
   const std::vector<Mask> instances = vision->subjects()->instanceMasks(bitmap.view());
-  mark("subject model");
-  const std::vector<TextRegion> regions = findTextRegions(*vision, bitmap.view());
-  mark("text model");
+  const std::vector<TextRegion> regions = lines.get();
+  mark("subject and text models");
   std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
   mark("text ink");
   SubjectMasks masks =
@@ -138,13 +152,13 @@ int main(int argc, char** argv) {
   std::printf("working image %lld x %lld, %zu subjects, %zu lines of text\n",
               static_cast<long long>(size.W), static_cast<long long>(size.H), subjects.size(),
               regions.size());
-  for (const auto& [name, seconds, peakMB] : phases) {
-    std::printf("%-18s %6.3f s  %4.1f%%  peak %5ld MB\n", name, seconds, 100 * seconds / total,
-                peakMB);
+  for (const auto& [name, seconds, cpu, peakMB] : phases) {
+    std::printf("%-18s %6.3f s  %4.1f%%  CPU %6.3f s  peak %5ld MB\n", name, seconds,
+                100 * seconds / total, cpu, peakMB);
   }
   std::printf("%-18s %6.3f s\n", "total", total);
   double models = 0;
-  for (const auto& [name, seconds, peakMB] : phases) {
+  for (const auto& [name, seconds, cpu, peakMB] : phases) {
     if (std::string(name).find("model") != std::string::npos) models += seconds;
   }
   std::printf("non-model work / model time: %.2f\n", (total - models) / models);
