@@ -121,14 +121,13 @@ int main(int argc, char** argv) {
   mark("working image");
   std::future<std::vector<TextRegion>> lines =
       std::async(std::launch::async, [&] { return findTextRegions(*vision, bitmap.view()); });
-  const std::vector<Mask> instances = vision->subjects()->instanceMasks(bitmap.view());
+  SubjectMasks found = findSubjectMasks(*vision, bitmap.view(), run);
   const std::vector<TextRegion> regions = lines.get();
   mark("subject and text models");
   std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
   mark("text ink");
-  SubjectMasks masks =
-      wholeOnFlatBackdrop(withoutLettering(subjectMasksFrom(instances, run), regions, inks, run),
-                          bitmap.view(), regions, inks, run);
+  SubjectMasks masks = wholeOnFlatBackdrop(withoutLettering(std::move(found), regions, inks, run),
+                                           bitmap.view(), regions, inks, run);
   leaveSubjectsTheirText(inks, regions, masks.subjectUnion);
   masks.subjectUnion = Image{};
   const std::vector<Subject> subjects = decideSubjects(std::move(masks.masks), run);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <opencv2/core.hpp>
 
 #include "platform/image/image_ops.h"
 #include "poster/piece_files.h"
@@ -97,16 +98,19 @@ std::vector<uint8_t> otherLinesIn(const std::vector<TextRegion>& regions, size_t
 
 std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
                                                  const std::vector<TextRegion>& regions) {
-  std::vector<std::optional<TextInk>> inks;
-  for (size_t i = 0; i < regions.size(); ++i) {
-    const Rect& rect = regions[i].rect;
-    const std::vector<uint8_t> picture = renderRgba8(run.working, rect);
-    const std::vector<uint8_t> others = otherLinesIn(regions, i);
-    std::optional<TextInk> ink =
-        findTextInk(picture.data(), int(rect.width), int(rect.height), others.data(), run.lossy);
-    if (ink) ink->rect = rect;
-    inks.push_back(std::move(ink));
-  }
+  // Each line's ink is read from its own rectangle alone: the lines are told on all cores.
+  std::vector<std::optional<TextInk>> inks(regions.size());
+  cv::parallel_for_(cv::Range(0, int(regions.size())), [&](const cv::Range& range) {
+    for (int i = range.start; i < range.end; ++i) {
+      const Rect& rect = regions[size_t(i)].rect;
+      const std::vector<uint8_t> picture = renderRgba8(run.working, rect);
+      const std::vector<uint8_t> others = otherLinesIn(regions, size_t(i));
+      std::optional<TextInk> ink =
+          findTextInk(picture.data(), int(rect.width), int(rect.height), others.data(), run.lossy);
+      if (ink) ink->rect = rect;
+      inks[size_t(i)] = std::move(ink);
+    }
+  });
   return inks;
 }
 
