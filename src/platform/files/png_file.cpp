@@ -56,6 +56,8 @@ bool encode(FILE* file, const PngPixels& pixels, const PngOptions& options, png_
   if (options.runs) {
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_compression_strategy(png, Z_RLE);
+  } else {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
   }
   png_set_IHDR(png, info, png_uint_32(pixels.width), png_uint_32(pixels.height), 8,
                pixels.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,

