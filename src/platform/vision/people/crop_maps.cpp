@@ -168,11 +168,18 @@ void believeWithin(cv::Mat& map, const std::vector<TrackedPerson>& people) {
   }
 }
 
-double litWithin(const Mask& map, const cv::Rect& crop, const cv::Rect2f& box) {
-  const cv::Rect inside = (enclosing(box) & crop) - crop.tl();
+double litWithin(const Mask& map, const cv::Rect& crop, const std::vector<cv::Rect2f>& people,
+                 size_t person) {
+  const cv::Rect inside = (enclosing(people[person]) & crop) - crop.tl();
   if (inside.empty()) return 0;
+  cv::Mat own(inside.size(), CV_8U, cv::Scalar(255));
+  for (size_t other = 0; other < people.size(); ++other) {
+    const cv::Rect shared = (enclosing(people[other]) - crop.tl()) & inside;
+    if (other != person && !shared.empty()) own(shared - inside.tl()).setTo(0);
+  }
+  if (cv::countNonZero(own) == 0) own.setTo(255);
   const cv::Mat m(map.height, map.width, CV_32F, const_cast<float*>(map.values.data()));
-  return cv::countNonZero(m(inside) >= 0.5f) / double(inside.area());
+  return cv::countNonZero((m(inside) >= 0.5f) & own) / double(cv::countNonZero(own));
 }
 
 // A crop is grown by growShare of its size beyond each border inside the picture along which its

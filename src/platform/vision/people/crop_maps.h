@@ -36,9 +36,11 @@ cv::Mat nearPeople(const std::vector<TrackedPerson>& people, const cv::Rect& are
 // The frame's map (0..1) believed more readily within people's boxes.
 void believeWithin(cv::Mat& map, const std::vector<TrackedPerson>& people);
 
-// The share of a person's box within a crop at `crop` that the crop's map (at the crop's size)
-// calls person.
-double litWithin(const Mask& map, const cv::Rect& crop, const cv::Rect2f& box);
+// The share of person `person`'s box within a crop at `crop` that the crop's map (at the crop's
+// size) calls person, counted where no other box of `people` lies (over the whole box when the
+// others cover all of it): where the boxes overlap, the others may be what the map calls person.
+double litWithin(const Mask& map, const cv::Rect& crop, const std::vector<cv::Rect2f>& people,
+                 size_t person);
 
 // Crop `self` of `crops`, grown towards its borders inside the width x height picture where its
 // map (at the crop's size) calls person where no other crop looks.
