@@ -76,9 +76,9 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   printLine("size " + std::to_string(size.W) + " " + std::to_string(size.H));
 
   // Lines of lettering found as subjects are text; the pieces are decided before the plate, so
-  // that only what a piece carries is taken off it.
-  // The lines are found on a second thread while the subjects are: neither model keeps both
-  // cores busy (the subject map is refined, the lines are read, on one core).
+  // that only what a piece carries is taken off it. The lines are found on a second thread while
+  // the subjects are: neither model keeps both cores busy (the subject map is refined, and the
+  // lines are read, on one core).
   std::future<std::vector<TextRegion>> lines =
       std::async(std::launch::async, [&] { return findTextRegions(vision, workingBitmap.view()); });
   SubjectMasks found = findSubjectMasks(vision, workingBitmap.view(), run);
