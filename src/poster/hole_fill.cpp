@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <future>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/photo.hpp>
 #include <optional>
 
 #include "poster/frequency_fill.h"
+#include "poster/hole_edges.h"
 #include "poster/patch_synthesis.h"
 
 namespace plumvane {
@@ -53,6 +55,12 @@ constexpr float texturedGrain = 1.0f;
 
 // The longer side at which the holes of subjects are filled.
 constexpr int subjectFillSide = 1000;
+// A part of a subject's hole between straight edges through it is filled from its own ground
+// when that holds at least this many pixels.
+constexpr int leastGroundOfAPart = 4096;
+// Each part is filled on the picture around it: its hole's bounds grown by this many pixels at
+// the scale of the fill.
+constexpr int partMargin = 16;
 
 // The membrane is relaxed this many sweeps at each level, and its coarsest level is at most
 // membraneBottom pixels on its longer side.
@@ -141,7 +149,7 @@ cv::Mat membrane(const cv::Mat& values, const cv::Mat& weight) {
 // mixed evenly with the membrane over it. Deep inside, what the hole hid can't be read from its
 // rim; the inpainting's lines run on straight and the membrane settles at the rim's mean, and
 // their mean is never further from the hidden colour than the two are on average.
-cv::Mat inpaintedIntoMembrane(const cv::Mat& rgb, const cv::Mat& hole) {
+cv::Mat inpaintedIntoMembrane(const cv::Mat& rgb, const cv::Mat& hole, double mixLength) {
   const cv::Mat lines = inpainted(rgb, hole);
   // The membrane needs no more detail than half the scale: it is relaxed from there down.
   cv::Mat values, weight;
@@ -152,7 +160,7 @@ cv::Mat inpaintedIntoMembrane(const cv::Mat& rgb, const cv::Mat& hole) {
   // The inpainting's share: all of it at the rim, half of it deep inside.
   cv::Mat depth;
   cv::distanceTransform(hole, depth, cv::DIST_L2, 3);
-  const float perPixel = float(-1.0 / (mixLengthShare * std::max(rgb.cols, rgb.rows)));
+  const float perPixel = float(-1.0 / mixLength);
   cv::Mat mixed = lines.clone();
   for (int y = 0; y < rgb.rows; ++y) {
     const uint8_t* inHole = hole.ptr<uint8_t>(y);
@@ -170,13 +178,14 @@ cv::Mat inpaintedIntoMembrane(const cv::Mat& rgb, const cv::Mat& hole) {
   return mixed;
 }
 
-// Fills target with fill(picture, unknown), at a reduced scale when the picture's longer side is
-// above largeSide.
-void fillWith(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int largeSide,
-              cv::Mat (*fill)(const cv::Mat&, const cv::Mat&)) {
-  const int known = int(rgb.total()) - cv::countNonZero(unknown);
-  if (cv::countNonZero(target) == 0 || known == 0) return;  // nothing to fill, or to fill from
-  const double scale = std::min(1.0, double(largeSide) / double(std::max(rgb.cols, rgb.rows)));
+using HoleFill = std::function<cv::Mat(const cv::Mat&, const cv::Mat&)>;
+
+// Fills target with fill(picture, unknown), with the picture reduced to `scale` of its size when
+// that is under 1. False when target holds pixels but there is nothing to fill them from.
+bool fillAtScale(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, double scale,
+                 const HoleFill& fill) {
+  if (cv::countNonZero(target) == 0) return true;
+  if (cv::countNonZero(unknown) == int(unknown.total())) return false;
   cv::Mat filled;
   if (scale < 1.0) {
     // A reduced pixel counts as unknown when any of the pixels it covers is.
@@ -193,6 +202,19 @@ void fillWith(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int l
   }
   if (filled.empty()) filled = fill(rgb, unknown);
   filled.copyTo(rgb, target);
+  return true;
+}
+
+// The scale at which a picture is filled so that its longer side is at most largeSide.
+double fillScale(const cv::Mat& rgb, int largeSide) {
+  return std::min(1.0, double(largeSide) / double(std::max(rgb.cols, rgb.rows)));
+}
+
+// Fills target with fill(picture, unknown), at a reduced scale when the picture's longer side is
+// above largeSide.
+void fillWith(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int largeSide,
+              const HoleFill& fill) {
+  fillAtScale(rgb, target, unknown, fillScale(rgb, largeSide), fill);
 }
 
 // The pixels that grain is not read from: the unknown ones and a clearance around them.
@@ -398,8 +420,51 @@ void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknow
     return GrainSource(ground, cv::Rect(0, 0, ground.cols, ground.rows), clearOf(unknown(around)))
                .typicalGrain() >= texturedGrain;
   });
-  fillWith(rgb, target, unknown, subjectFillSide, inpaintedIntoMembrane);
-  if (textured.get()) rgb = synthesised(rgb, target, unknown);
+  // The inpainting meets the membrane at a depth that is a share of the picture's longer side.
+  const HoleFill intoMembrane = [](const cv::Mat& picture, const cv::Mat& hole) {
+    return inpaintedIntoMembrane(picture, hole,
+                                 mixLengthShare * std::max(picture.cols, picture.rows));
+  };
+  // Where the edge of a band or a frame runs through the hole, each part of the hole between such
+  // edges is filled from the ground on its own sides of them alone, so that the edge runs on
+  // straight and neither area spreads into the other's part. A part with too little ground of its
+  // own to be filled from leaves the hole whole.
+  std::vector<std::pair<cv::Mat, cv::Mat>> parts;  // each part's hole and what it doesn't read
+  for (const cv::Mat& part : partsBetween(edgesThrough(rgb, target, unknown), rgb.size())) {
+    cv::Mat hole = target & part;
+    if (cv::countNonZero(hole) == 0) continue;
+    cv::Mat unread = unknown | ~part;
+    if (int(unread.total()) - cv::countNonZero(unread) < leastGroundOfAPart) {
+      parts.clear();
+      break;
+    }
+    parts.emplace_back(std::move(hole), std::move(unread));
+  }
+  const bool synthesise = textured.get();
+  if (parts.size() < 2) {
+    fillWith(rgb, target, unknown, subjectFillSide, intoMembrane);
+    if (synthesise) rgb = synthesised(rgb, target, unknown);
+    return;
+  }
+  // Each part is filled on the picture around it alone, at the scale and with the mixing depth of
+  // the whole picture: the fill reads no more than the hole's rim.
+  const double scale = fillScale(rgb, subjectFillSide);
+  const int reducedSide = std::max(1, int(std::max(rgb.cols, rgb.rows) * scale + 0.5));
+  const HoleFill partFill = [mixLength = mixLengthShare * reducedSide](const cv::Mat& picture,
+                                                                       const cv::Mat& hole) {
+    return inpaintedIntoMembrane(picture, hole, mixLength);
+  };
+  for (const auto& [hole, unread] : parts) {
+    const cv::Rect b = cv::boundingRect(hole);
+    const int margin = int(std::ceil(partMargin / scale));
+    const cv::Rect area = (b - cv::Point(margin, margin) + cv::Size(2 * margin, 2 * margin)) &
+                          cv::Rect(0, 0, rgb.cols, rgb.rows);
+    cv::Mat view = rgb(area);
+    if (!fillAtScale(view, hole(area), unread(area), scale, partFill)) {
+      fillAtScale(rgb, hole, unread, scale, partFill);
+    }
+  }
+  if (synthesise) rgb = synthesised(rgb, target, unknown);
 }
 
 }  // namespace plumvane

@@ -27,7 +27,9 @@ void fillStrokes(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown);
 // pixel the mean of its neighbours, solved at half the scale): closer to what the hole hid than
 // either alone. Where the ground around a hole is textured (its typical grain at least a level:
 // grass, wood, clouds), that smooth fill is only the start of the hole's synthesis from squares
-// of the ground around it (patch_synthesis.h), at the picture's own scale.
+// of the ground around it (patch_synthesis.h), at the picture's own scale. Where the straight
+// edge of a band, a frame or a horizon runs through a hole (hole_edges.h), each part of the hole
+// between such edges is filled smoothly from the ground on its own sides of them alone.
 void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown);
 
 // Gives the filled pixels of rgb where hole is non-zero the grain of the picture around them:

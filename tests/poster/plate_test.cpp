@@ -295,6 +295,31 @@ TEST(Plate, ASubjectsHoleInGrassIsGrassLikeTheGroundAroundIt) {
   EXPECT_LE(error, 30.0);
 }
 
+TEST(Plate, ABandsEdgeRunsOnStraightBehindAFigureStandingOverIt) {
+  // A figure pasted over the lower edge of a cream band above a photo, on blurred ground (filled
+  // smoothly) and on grass (synthesised). Filled from both areas at once, the blurred photo's
+  // colours ran into the band (9.5 levels off) and the cream into the hole below the edge (38.5).
+  const cv::Vec3b cream(228, 236, 242);
+  for (const auto& [name, blur] : {std::pair{"chelsea.png", 16.0}, std::pair{"dune.jpg", 0.0}}) {
+    SCOPED_TRACE(name);
+    cv::Mat truth = photo(name, {1500, 1000}, blur);
+    const int edge = 300;
+    truth(cv::Rect(0, 0, 1500, edge)).setTo(cream);
+    const BehindFigure b = behindFigure(truth, {700, edge + 40}, 220, {700, 1000}, {330, 420});
+    cv::Mat band(truth.size(), CV_8U, cv::Scalar(0)), below = band.clone();
+    band(cv::Rect(0, 0, 1500, edge)).setTo(255);
+    below(cv::Rect(0, edge, 1500, 80)).setTo(255);
+    const double inBand = meanError(b.plated, truth, b.removed & band);
+    const double belowEdge = meanError(b.plated, truth, b.removed & below);
+    std::printf("[ measure  ] %s: the band %.2f levels off, the photo below its edge %.2f\n", name,
+                inBand, belowEdge);
+    EXPECT_LE(inBand, 2.0);
+    if (blur > 0) {
+      EXPECT_LE(belowEdge, 28.0);
+    }
+  }
+}
+
 TEST(Plate, ASubjectInARingLeavesNeitherItsHaloNorScrapsOfTheRing) {
   // A photo pasted in an oval inside a ring drawn on flat colour, over the ring's lower arc, with
   // a fringe of the photo reaching 8 pixels past what the segmenter took (and so past the hole).

@@ -1,0 +1,237 @@
+#include "poster/hole_edges.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+#include <optional>
+
+namespace plumvane {
+namespace {
+
+// Edges are read with the picture's longer side at most this many pixels: a band's edge is long
+// and sharp at any scale, and the search then takes a few milliseconds.
+constexpr int edgeSide = 1000;
+// Canny's thresholds on the grey picture; edge pixels this close to an unknown one are the
+// subject's own outline or a letter's, not the ground's.
+constexpr double cannyLow = 40, cannyHigh = 120;
+constexpr int outlineClearance = 3;
+// A straight run of edge pixels at least this long (pixels at the reduced scale) is a candidate.
+constexpr int leastRun = 40;
+// On each side of the hole, the line is followed as far as half the hole's width along it (at
+// least `leastReach`), and at least `leastSupport` known pixels there, and `supportShare` of
+// them, lie on the edge.
+constexpr int leastReach = 24, leastSupport = 20;
+constexpr double supportShare = 0.8;
+// The two areas are read this many pixels off the line on either side, and `deepOffLine` pixels
+// off. Along the edge, the areas differ by at least `leastContrast` levels (in some channel), and
+// each area's colour on the two sides of the hole, and near the line and further off, differs by
+// at most `sameColourShare` of that: a band of flat colour beside a photo of wood, whose colour
+// drifts along the edge, but not a line of the wood's own grain, nor the edge of a stalk, which a
+// fill of the hole's part beside it would not carry on as a stalk.
+constexpr float offLine = 3, deepOffLine = 12;
+constexpr double leastContrast = 32, sameColourShare = 0.5;
+// At most this many edges, and two lines this close (pixels, and radians) are one edge.
+constexpr size_t mostEdges = 4;
+constexpr double sameLinePixels = 4, sameLineAngle = 0.03;
+
+bool inside(const cv::Mat& m, cv::Point p) {
+  return p.x >= 0 && p.y >= 0 && p.x < m.cols && p.y < m.rows;
+}
+
+// What the line meets along the part of it that a side of the hole offers.
+struct SideOfHole {
+  int known = 0, onEdge = 0;
+  // Sums of the colours off the line at the edge's pixels, on its left and right, near it and
+  // further off.
+  cv::Vec3d left, right, leftDeep, rightDeep;
+  std::vector<cv::Point2f> edgePixels;
+};
+
+class EdgeSearch {
+ public:
+  EdgeSearch(const cv::Mat& rgb, const cv::Mat& hole, const cv::Mat& unknown) : rgb_(rgb) {
+    cv::Mat grey;
+    cv::cvtColor(rgb, grey, cv::COLOR_RGB2GRAY);
+    cv::Canny(grey, edges_, cannyLow, cannyHigh, 3, true);
+    cv::Mat near;
+    cv::dilate(unknown, near,
+               cv::getStructuringElement(cv::MORPH_RECT,
+                                         {2 * outlineClearance + 1, 2 * outlineClearance + 1}));
+    edges_.setTo(0, near);
+    hole_ = hole;
+    unknown_ = unknown;
+  }
+
+  const cv::Mat& edges() const { return edges_; }
+
+  // The edge along the line through a and b, refitted on its edge pixels, if it runs through the
+  // hole between two areas of one colour each.
+  std::optional<EdgeThrough> through(cv::Point2f a, cv::Point2f b) const {
+    cv::Point2f d = b - a;
+    d *= float(1.0 / std::hypot(d.x, d.y));
+    // The samples along the whole line within the picture, one a pixel.
+    const float reach = float(rgb_.cols + rgb_.rows);
+    std::vector<cv::Point2f> samples;
+    for (float t = -reach; t <= reach; t += 1) {
+      const cv::Point2f q = a + d * t;
+      if (q.x >= 0 && q.y >= 0 && q.x < float(rgb_.cols) && q.y < float(rgb_.rows)) {
+        samples.push_back(q);
+      }
+    }
+    // Each run of unknown samples that holds some of the hole, with the known line either side.
+    const auto at = [](cv::Point2f q) { return cv::Point(int(q.x), int(q.y)); };
+    for (size_t i = 0; i < samples.size();) {
+      if (!unknown_.at<uint8_t>(at(samples[i]))) {
+        ++i;
+        continue;
+      }
+      size_t end = i;
+      bool inHole = false;
+      while (end < samples.size() && unknown_.at<uint8_t>(at(samples[end]))) {
+        inHole = inHole || hole_.at<uint8_t>(at(samples[end]));
+        ++end;
+      }
+      if (inHole) {
+        const int span = std::max(leastReach, int(end - i) / 2);
+        const SideOfHole before = side(samples, int(i) - 1, -1, span, d),
+                         after = side(samples, int(end), 1, span, d);
+        if (std::optional<EdgeThrough> edge = edgeOf(before, after)) return edge;
+      }
+      i = end;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  // The known samples from `from` on, `step` at a time, up to `span` of them.
+  SideOfHole side(const std::vector<cv::Point2f>& samples, int from, int step, int span,
+                  cv::Point2f d) const {
+    SideOfHole s;
+    const cv::Point2f normal(d.y, -d.x);  // to the left, looking along d
+    for (int k = from; k >= 0 && k < int(samples.size()) && s.known < span; k += step) {
+      const cv::Point q(int(samples[size_t(k)].x), int(samples[size_t(k)].y));
+      if (unknown_.at<uint8_t>(q)) continue;
+      ++s.known;
+      std::optional<cv::Point> edge;
+      for (int dy = -1; dy <= 1 && !edge; ++dy) {
+        for (int dx = -1; dx <= 1 && !edge; ++dx) {
+          const cv::Point p = q + cv::Point(dx, dy);
+          if (inside(edges_, p) && edges_.at<uint8_t>(p)) edge = p;
+        }
+      }
+      if (!edge) continue;
+      const cv::Point2f o = samples[size_t(k)];
+      const std::array<cv::Point, 4> off = {at(o + normal * offLine), at(o - normal * offLine),
+                                            at(o + normal * deepOffLine),
+                                            at(o - normal * deepOffLine)};
+      if (std::any_of(off.begin(), off.end(),
+                      [&](cv::Point p) { return !inside(rgb_, p) || unknown_.at<uint8_t>(p); })) {
+        continue;
+      }
+      ++s.onEdge;
+      s.left += cv::Vec3d(rgb_.at<cv::Vec3b>(off[0]));
+      s.right += cv::Vec3d(rgb_.at<cv::Vec3b>(off[1]));
+      s.leftDeep += cv::Vec3d(rgb_.at<cv::Vec3b>(off[2]));
+      s.rightDeep += cv::Vec3d(rgb_.at<cv::Vec3b>(off[3]));
+      s.edgePixels.emplace_back(float(edge->x), float(edge->y));
+    }
+    return s;
+  }
+
+  static cv::Point at(cv::Point2f q) { return {int(std::floor(q.x)), int(std::floor(q.y))}; }
+
+  static std::optional<EdgeThrough> edgeOf(const SideOfHole& before, const SideOfHole& after) {
+    for (const SideOfHole* s : {&before, &after}) {
+      if (s->known < leastSupport || s->onEdge < supportShare * s->known) return std::nullopt;
+    }
+    const auto largest = [](const cv::Vec3d& v) {
+      return std::max({std::abs(v[0]), std::abs(v[1]), std::abs(v[2])});
+    };
+    const double b = before.onEdge, a = after.onEdge;
+    const cv::Vec3d l1 = before.left / b, r1 = before.right / b, l2 = after.left / a,
+                    r2 = after.right / a;
+    const double contrast = std::min(largest(l1 - r1), largest(l2 - r2));
+    const double unlike =
+        std::max({largest(l1 - l2), largest(r1 - r2), largest(l1 - before.leftDeep / b),
+                  largest(r1 - before.rightDeep / b), largest(l2 - after.leftDeep / a),
+                  largest(r2 - after.rightDeep / a)});
+    if (contrast < leastContrast || unlike > sameColourShare * contrast) return std::nullopt;
+    std::vector<cv::Point2f> pixels = before.edgePixels;
+    pixels.insert(pixels.end(), after.edgePixels.begin(), after.edgePixels.end());
+    cv::Vec4f fitted;
+    cv::fitLine(pixels, fitted, cv::DIST_HUBER, 0, 0.01, 0.01);
+    return EdgeThrough{{fitted[2] + 0.5f, fitted[3] + 0.5f}, {fitted[0], fitted[1]}};
+  }
+
+  const cv::Mat& rgb_;
+  cv::Mat edges_, hole_, unknown_;
+};
+
+bool sameLine(const EdgeThrough& a, const EdgeThrough& b) {
+  const double angle = std::acos(std::min(1.0, std::abs(double(a.direction.dot(b.direction)))));
+  const cv::Point2f v = b.point - a.point;
+  const double apart = std::abs(double(a.direction.x * v.y - a.direction.y * v.x));
+  return angle < sameLineAngle && apart < sameLinePixels;
+}
+
+}  // namespace
+
+std::vector<EdgeThrough> edgesThrough(const cv::Mat& rgb, const cv::Mat& hole,
+                                      const cv::Mat& unknown) {
+  if (cv::countNonZero(hole) == 0) return {};
+  const double scale = std::min(1.0, double(edgeSide) / double(std::max(rgb.cols, rgb.rows)));
+  cv::Mat small = rgb, smallHole = hole, smallUnknown = unknown;
+  if (scale < 1.0) {
+    const cv::Size reduced(std::max(1, int(rgb.cols * scale + 0.5)),
+                           std::max(1, int(rgb.rows * scale + 0.5)));
+    cv::resize(rgb, small, reduced, 0, 0, cv::INTER_AREA);
+    cv::resize(hole, smallHole, reduced, 0, 0, cv::INTER_AREA);
+    cv::resize(unknown, smallUnknown, reduced, 0, 0, cv::INTER_AREA);
+  }
+  smallHole = smallHole > 0;
+  smallUnknown = (smallUnknown > 0) | smallHole;
+  const EdgeSearch search(small, smallHole, smallUnknown);
+  std::vector<cv::Vec4i> runs;
+  cv::HoughLinesP(search.edges(), runs, 1, CV_PI / 360, leastRun, leastRun, 2);
+  // The longest runs first: the edges of bands and frames.
+  std::sort(runs.begin(), runs.end(), [](const cv::Vec4i& a, const cv::Vec4i& b) {
+    return std::hypot(a[2] - a[0], a[3] - a[1]) > std::hypot(b[2] - b[0], b[3] - b[1]);
+  });
+  std::vector<EdgeThrough> found;
+
+  for (const cv::Vec4i& r : runs) {
+    if (found.size() == mostEdges) break;
+    std::optional<EdgeThrough> edge =
+        search.through(cv::Point2f(float(r[0]) + 0.5f, float(r[1]) + 0.5f),
+                       cv::Point2f(float(r[2]) + 0.5f, float(r[3]) + 0.5f));
+    if (!edge) continue;
+    edge->point *= float(1 / scale);
+    if (std::none_of(found.begin(), found.end(),
+                     [&](const EdgeThrough& e) { return sameLine(e, *edge); })) {
+      found.push_back(*edge);
+    }
+  }
+  return found;
+}
+
+std::vector<cv::Mat> partsBetween(const std::vector<EdgeThrough>& edges, cv::Size size) {
+  // Each pixel's sides, one bit an edge, then a part for each combination that occurs.
+  cv::Mat sides(size, CV_8U, cv::Scalar(0));
+  for (int y = 0; y < size.height; ++y) {
+    uint8_t* row = sides.ptr<uint8_t>(y);
+    for (int x = 0; x < size.width; ++x) {
+      for (size_t k = 0; k < edges.size(); ++k) {
+        if (edges[k].leftOf({float(x) + 0.5f, float(y) + 0.5f})) row[x] |= uint8_t(1u << k);
+      }
+    }
+  }
+  std::vector<cv::Mat> parts;
+  for (int combination = 0; combination < (1 << edges.size()); ++combination) {
+    cv::Mat part = sides == combination;
+    if (cv::countNonZero(part) > 0) parts.push_back(std::move(part));
+  }
+  return parts;
+}
+
+}  // namespace plumvane
