@@ -23,13 +23,14 @@ constexpr int leastRun = 40;
 // them, lie on the edge.
 constexpr int leastReach = 24, leastSupport = 20;
 constexpr double supportShare = 0.8;
-// The two areas are read this many pixels off the line on either side, and `deepOffLine` pixels
-// off. Along the edge, the areas differ by at least `leastContrast` levels (in some channel), and
-// each area's colour on the two sides of the hole, and near the line and further off, differs by
-// at most `sameColourShare` of that: a band of flat colour beside a photo of wood, whose colour
-// drifts along the edge, but not a line of the wood's own grain, nor the edge of a stalk, which a
-// fill of the hole's part beside it would not carry on as a stalk.
-constexpr float offLine = 3, deepOffLine = 12;
+// The two areas are read `offLine` pixels off the line on either side, and deeper: a quarter of
+// the hole's width along the line, at least `leastDepth` pixels. Along the edge, the areas differ
+// by at least `leastContrast` levels (in some channel), and each area's colour on the two sides of
+// the hole, and near the line and deeper, differs by at most `sameColourShare` of that: a band of
+// flat colour beside a photo of wood, whose colour drifts along the edge, but neither a line of
+// the wood's own grain nor the edge of a stalk narrower than the hole, which a fill of the hole's
+// part beside it would not carry on as a stalk.
+constexpr float offLine = 3, leastDepth = 12, depthShare = 0.25f;
 constexpr double leastContrast = 32, sameColourShare = 0.5;
 // At most this many edges, and two lines this close (pixels, and radians) are one edge.
 constexpr size_t mostEdges = 4;
@@ -54,11 +55,10 @@ class EdgeSearch {
     cv::Mat grey;
     cv::cvtColor(rgb, grey, cv::COLOR_RGB2GRAY);
     cv::Canny(grey, edges_, cannyLow, cannyHigh, 3, true);
-    cv::Mat near;
-    cv::dilate(unknown, near,
+    cv::dilate(unknown, nearUnknown_,
                cv::getStructuringElement(cv::MORPH_RECT,
                                          {2 * outlineClearance + 1, 2 * outlineClearance + 1}));
-    edges_.setTo(0, near);
+    edges_.setTo(0, nearUnknown_);
     hole_ = hole;
     unknown_ = unknown;
   }
@@ -80,7 +80,6 @@ class EdgeSearch {
       }
     }
     // Each run of unknown samples that holds some of the hole, with the known line either side.
-    const auto at = [](cv::Point2f q) { return cv::Point(int(q.x), int(q.y)); };
     for (size_t i = 0; i < samples.size();) {
       if (!unknown_.at<uint8_t>(at(samples[i]))) {
         ++i;
@@ -94,8 +93,9 @@ class EdgeSearch {
       }
       if (inHole) {
         const int span = std::max(leastReach, int(end - i) / 2);
-        const SideOfHole before = side(samples, int(i) - 1, -1, span, d),
-                         after = side(samples, int(end), 1, span, d);
+        const float deep = std::max(leastDepth, float(end - i) * depthShare);
+        const SideOfHole before = side(samples, int(i) - 1, -1, span, deep, d),
+                         after = side(samples, int(end), 1, span, deep, d);
         if (std::optional<EdgeThrough> edge = edgeOf(before, after)) return edge;
       }
       i = end;
@@ -104,14 +104,24 @@ class EdgeSearch {
   }
 
  private:
-  // The known samples from `from` on, `step` at a time, up to `span` of them.
-  SideOfHole side(const std::vector<cv::Point2f>& samples, int from, int step, int span,
+  // The known samples from `from` on, `step` at a time, up to `span` of them, with the areas
+  // read `deep` pixels off the line as well.
+  SideOfHole side(const std::vector<cv::Point2f>& samples, int from, int step, int span, float deep,
                   cv::Point2f d) const {
     SideOfHole s;
     const cv::Point2f normal(d.y, -d.x);  // to the left, looking along d
     for (int k = from; k >= 0 && k < int(samples.size()) && s.known < span; k += step) {
-      const cv::Point q(int(samples[size_t(k)].x), int(samples[size_t(k)].y));
-      if (unknown_.at<uint8_t>(q)) continue;
+      // A sample counts where an edge would have been seen (clear of the unknown pixels, whose
+      // surroundings hold no edges) and both areas can be read beside it.
+      const cv::Point2f o = samples[size_t(k)];
+      const cv::Point q = at(o);
+      const std::array<cv::Point, 4> off = {at(o + normal * offLine), at(o - normal * offLine),
+                                            at(o + normal * deep), at(o - normal * deep)};
+      if (nearUnknown_.at<uint8_t>(q) || std::any_of(off.begin(), off.end(), [&](cv::Point p) {
+            return !inside(rgb_, p) || unknown_.at<uint8_t>(p);
+          })) {
+        continue;
+      }
       ++s.known;
       std::optional<cv::Point> edge;
       for (int dy = -1; dy <= 1 && !edge; ++dy) {
@@ -121,14 +131,6 @@ class EdgeSearch {
         }
       }
       if (!edge) continue;
-      const cv::Point2f o = samples[size_t(k)];
-      const std::array<cv::Point, 4> off = {at(o + normal * offLine), at(o - normal * offLine),
-                                            at(o + normal * deepOffLine),
-                                            at(o - normal * deepOffLine)};
-      if (std::any_of(off.begin(), off.end(),
-                      [&](cv::Point p) { return !inside(rgb_, p) || unknown_.at<uint8_t>(p); })) {
-        continue;
-      }
       ++s.onEdge;
       s.left += cv::Vec3d(rgb_.at<cv::Vec3b>(off[0]));
       s.right += cv::Vec3d(rgb_.at<cv::Vec3b>(off[1]));
@@ -165,7 +167,7 @@ class EdgeSearch {
   }
 
   const cv::Mat& rgb_;
-  cv::Mat edges_, hole_, unknown_;
+  cv::Mat edges_, hole_, unknown_, nearUnknown_;
 };
 
 bool sameLine(const EdgeThrough& a, const EdgeThrough& b) {
