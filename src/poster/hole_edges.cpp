@@ -201,7 +201,6 @@ std::vector<EdgeThrough> edgesThrough(const cv::Mat& rgb, const cv::Mat& hole,
     return std::hypot(a[2] - a[0], a[3] - a[1]) > std::hypot(b[2] - b[0], b[3] - b[1]);
   });
   std::vector<EdgeThrough> found;
-
   for (const cv::Vec4i& r : runs) {
     if (found.size() == mostEdges) break;
     std::optional<EdgeThrough> edge =
@@ -218,6 +217,7 @@ std::vector<EdgeThrough> edgesThrough(const cv::Mat& rgb, const cv::Mat& hole,
 }
 
 std::vector<cv::Mat> partsBetween(const std::vector<EdgeThrough>& edges, cv::Size size) {
+  if (edges.empty()) return {};
   // Each pixel's sides, one bit an edge, then a part for each combination that occurs.
   cv::Mat sides(size, CV_8U, cv::Scalar(0));
   for (int y = 0; y < size.height; ++y) {

@@ -26,8 +26,7 @@ std::vector<EdgeThrough> edgesThrough(const cv::Mat& rgb, const cv::Mat& hole,
                                       const cv::Mat& unknown);
 
 // The parts the edges cut a picture of `size` into: for each side of every edge, the pixels on
-// those sides (8-bit masks), the empty parts left out. One part, the whole picture, when there
-// are no edges.
+// those sides (8-bit masks), the empty parts left out; none when there are no edges.
 std::vector<cv::Mat> partsBetween(const std::vector<EdgeThrough>& edges, cv::Size size);
 
 }  // namespace plumvane
