@@ -9,14 +9,11 @@
 namespace plumvane {
 namespace {
 
-// Edges are read with the picture's longer side at most this many pixels: a band's edge is long
-// and sharp at any scale, and the search then takes a few milliseconds.
-constexpr int edgeSide = 1000;
 // Canny's thresholds on the grey picture; edge pixels this close to an unknown one are the
 // subject's own outline or a letter's, not the ground's.
 constexpr double cannyLow = 40, cannyHigh = 120;
 constexpr int outlineClearance = 3;
-// A straight run of edge pixels at least this long (pixels at the reduced scale) is a candidate.
+// A straight run of edge pixels at least this long is a candidate.
 constexpr int leastRun = 40;
 // On each side of the hole, the line is followed as far as half the hole's width along it (at
 // least `leastReach`), and at least `leastSupport` known pixels there, and `supportShare` of
@@ -182,18 +179,7 @@ bool sameLine(const EdgeThrough& a, const EdgeThrough& b) {
 std::vector<EdgeThrough> edgesThrough(const cv::Mat& rgb, const cv::Mat& hole,
                                       const cv::Mat& unknown) {
   if (cv::countNonZero(hole) == 0) return {};
-  const double scale = std::min(1.0, double(edgeSide) / double(std::max(rgb.cols, rgb.rows)));
-  cv::Mat small = rgb, smallHole = hole, smallUnknown = unknown;
-  if (scale < 1.0) {
-    const cv::Size reduced(std::max(1, int(rgb.cols * scale + 0.5)),
-                           std::max(1, int(rgb.rows * scale + 0.5)));
-    cv::resize(rgb, small, reduced, 0, 0, cv::INTER_AREA);
-    cv::resize(hole, smallHole, reduced, 0, 0, cv::INTER_AREA);
-    cv::resize(unknown, smallUnknown, reduced, 0, 0, cv::INTER_AREA);
-  }
-  smallHole = smallHole > 0;
-  smallUnknown = (smallUnknown > 0) | smallHole;
-  const EdgeSearch search(small, smallHole, smallUnknown);
+  const EdgeSearch search(rgb, hole, unknown | hole);
   std::vector<cv::Vec4i> runs;
   cv::HoughLinesP(search.edges(), runs, 1, CV_PI / 360, leastRun, leastRun, 2);
   // The longest runs first: the edges of bands and frames.
@@ -207,7 +193,6 @@ std::vector<EdgeThrough> edgesThrough(const cv::Mat& rgb, const cv::Mat& hole,
         search.through(cv::Point2f(float(r[0]) + 0.5f, float(r[1]) + 0.5f),
                        cv::Point2f(float(r[2]) + 0.5f, float(r[3]) + 0.5f));
     if (!edge) continue;
-    edge->point *= float(1 / scale);
     if (std::none_of(found.begin(), found.end(),
                      [&](const EdgeThrough& e) { return sameLine(e, *edge); })) {
       found.push_back(*edge);

@@ -180,29 +180,45 @@ cv::Mat inpaintedIntoMembrane(const cv::Mat& rgb, const cv::Mat& hole, double mi
 
 using HoleFill = std::function<cv::Mat(const cv::Mat&, const cv::Mat&)>;
 
+// A picture and what of it is unknown, reduced: a reduced pixel counts as unknown when any of the
+// pixels it covers is.
+struct Reduced {
+  cv::Mat rgb, unknown;
+};
+
+// The picture and its unknown pixels at `scale` of their size; nothing at a scale of 1 or more.
+Reduced reducedTo(const cv::Mat& rgb, const cv::Mat& unknown, double scale) {
+  if (scale >= 1.0) return {};
+  const cv::Size size(std::max(1, int(rgb.cols * scale + 0.5)),
+                      std::max(1, int(rgb.rows * scale + 0.5)));
+  Reduced r;
+  cv::resize(rgb, r.rgb, size, 0, 0, cv::INTER_AREA);
+  cv::resize(unknown, r.unknown, size, 0, 0, cv::INTER_AREA);
+  r.unknown = r.unknown > 0;
+  return r;
+}
+
+// Fills target with fill(picture, unknown), on the picture as `reduced` holds it unless that is
+// nothing or its known pixels were too scattered to survive the reduction. False when there is
+// nothing to fill from.
+bool fillFrom(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, const Reduced& reduced,
+              const HoleFill& fill) {
+  if (cv::countNonZero(unknown) == int(unknown.total())) return false;
+  cv::Mat filled;
+  if (!reduced.rgb.empty() && cv::countNonZero(reduced.unknown) < int(reduced.unknown.total())) {
+    cv::resize(fill(reduced.rgb, reduced.unknown), filled, rgb.size(), 0, 0, cv::INTER_LINEAR);
+  }
+  if (filled.empty()) filled = fill(rgb, unknown);
+  filled.copyTo(rgb, target);
+  return true;
+}
+
 // Fills target with fill(picture, unknown), with the picture reduced to `scale` of its size when
 // that is under 1. False when target holds pixels but there is nothing to fill them from.
 bool fillAtScale(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, double scale,
                  const HoleFill& fill) {
   if (cv::countNonZero(target) == 0) return true;
-  if (cv::countNonZero(unknown) == int(unknown.total())) return false;
-  cv::Mat filled;
-  if (scale < 1.0) {
-    // A reduced pixel counts as unknown when any of the pixels it covers is.
-    const cv::Size reduced(std::max(1, int(rgb.cols * scale + 0.5)),
-                           std::max(1, int(rgb.rows * scale + 0.5)));
-    cv::Mat small, smallUnknown;
-    cv::resize(rgb, small, reduced, 0, 0, cv::INTER_AREA);
-    cv::resize(unknown, smallUnknown, reduced, 0, 0, cv::INTER_AREA);
-    smallUnknown = smallUnknown > 0;
-    // Known pixels too scattered to survive the reduction: fill at full scale instead.
-    if (cv::countNonZero(smallUnknown) < int(smallUnknown.total())) {
-      cv::resize(fill(small, smallUnknown), filled, rgb.size(), 0, 0, cv::INTER_LINEAR);
-    }
-  }
-  if (filled.empty()) filled = fill(rgb, unknown);
-  filled.copyTo(rgb, target);
-  return true;
+  return fillFrom(rgb, target, unknown, reducedTo(rgb, unknown, scale), fill);
 }
 
 // The scale at which a picture is filled so that its longer side is at most largeSide.
@@ -429,8 +445,20 @@ void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknow
   // edges is filled from the ground on its own sides of them alone, so that the edge runs on
   // straight and neither area spreads into the other's part. A part with too little ground of its
   // own to be filled from leaves the hole whole.
+  // The edges are read on the picture as reduced for the fill.
+  const double scale = fillScale(rgb, subjectFillSide);
+  const Reduced reduced = reducedTo(rgb, unknown, scale);
+  std::vector<EdgeThrough> edges;
+  if (reduced.rgb.empty()) {
+    edges = edgesThrough(rgb, target, unknown);
+  } else {
+    cv::Mat hole;
+    cv::resize(target, hole, reduced.rgb.size(), 0, 0, cv::INTER_AREA);
+    edges = edgesThrough(reduced.rgb, hole > 0, reduced.unknown);
+    for (EdgeThrough& e : edges) e.point *= float(1 / scale);
+  }
   std::vector<std::pair<cv::Mat, cv::Mat>> parts;  // each part's hole and what it doesn't read
-  for (const cv::Mat& part : partsBetween(edgesThrough(rgb, target, unknown), rgb.size())) {
+  for (const cv::Mat& part : partsBetween(edges, rgb.size())) {
     cv::Mat hole = target & part;
     if (cv::countNonZero(hole) == 0) continue;
     cv::Mat unread = unknown | ~part;
@@ -442,13 +470,12 @@ void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknow
   }
   const bool synthesise = textured.get();
   if (parts.size() < 2) {
-    fillWith(rgb, target, unknown, subjectFillSide, intoMembrane);
+    fillFrom(rgb, target, unknown, reduced, intoMembrane);
     if (synthesise) rgb = synthesised(rgb, target, unknown);
     return;
   }
   // Each part is filled on the picture around it alone, at the scale and with the mixing depth of
   // the whole picture: the fill reads no more than the hole's rim.
-  const double scale = fillScale(rgb, subjectFillSide);
   const int reducedSide = std::max(1, int(std::max(rgb.cols, rgb.rows) * scale + 0.5));
   const HoleFill partFill = [mixLength = mixLengthShare * reducedSide](const cv::Mat& picture,
                                                                        const cv::Mat& hole) {
