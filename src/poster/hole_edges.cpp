@@ -21,17 +21,35 @@ constexpr int leastRun = 40;
 constexpr int leastReach = 24, leastSupport = 20;
 constexpr double supportShare = 0.8;
 // The two areas are read `offLine` pixels off the line on either side, and deeper: a quarter of
-// the hole's width along the line, at least `leastDepth` pixels. Along the edge, the areas differ
-// by at least `leastContrast` levels (in some channel), and each area's colour on the two sides of
-// the hole, and near the line and deeper, differs by at most `sameColourShare` of that: a band of
-// flat colour beside a photo of wood, whose colour drifts along the edge, but neither a line of
-// the wood's own grain nor the edge of a stalk narrower than the hole, which a fill of the hole's
-// part beside it would not carry on as a stalk.
+// the hole's width along the line, at least `leastDepth` pixels. One area is of one colour: its
+// readings on both sides of the hole, near the line and deep, lie within `flatLevels` (in every
+// channel) of their mean; the other differs from that colour by at least `leastContrast` (in some
+// channel) at all four places. So a band of flat colour beside a photo is an edge, but neither a
+// line of a photo's own grain nor the edge of a stalk narrower than the hole, which a fill of the
+// hole's part beside it would not carry on as a stalk.
 constexpr float offLine = 3, leastDepth = 12, depthShare = 0.25f;
-constexpr double leastContrast = 32, sameColourShare = 0.5;
+constexpr double flatLevels = 12, leastContrast = 32;
 // At most this many edges, and two lines this close (pixels, and radians) are one edge.
 constexpr size_t mostEdges = 4;
 constexpr double sameLinePixels = 4, sameLineAngle = 0.03;
+
+// The largest difference of two colours in any channel.
+double largest(const cv::Vec3d& v) {
+  return std::max({std::abs(v[0]), std::abs(v[1]), std::abs(v[2])});
+}
+
+// An area's colour read at four places along an edge.
+using Readings = std::array<cv::Vec3d, 4>;
+
+// Whether `flat` is an area of one colour (all four readings within `flatLevels` of their mean),
+// and `other` unlike it at all four (by at least `leastContrast`).
+bool flatBeside(const Readings& flat, const Readings& other) {
+  const cv::Vec3d mean = (flat[0] + flat[1] + flat[2] + flat[3]) / 4;
+  return std::all_of(flat.begin(), flat.end(),
+                     [&](const cv::Vec3d& c) { return largest(c - mean) <= flatLevels; }) &&
+         std::all_of(other.begin(), other.end(),
+                     [&](const cv::Vec3d& c) { return largest(c - mean) >= leastContrast; });
+}
 
 bool inside(const cv::Mat& m, cv::Point p) {
   return p.x >= 0 && p.y >= 0 && p.x < m.cols && p.y < m.rows;
@@ -144,18 +162,13 @@ class EdgeSearch {
     for (const SideOfHole* s : {&before, &after}) {
       if (s->known < leastSupport || s->onEdge < supportShare * s->known) return std::nullopt;
     }
-    const auto largest = [](const cv::Vec3d& v) {
-      return std::max({std::abs(v[0]), std::abs(v[1]), std::abs(v[2])});
-    };
+    // The colours of each area: near the line and deep, before the hole and after it.
     const double b = before.onEdge, a = after.onEdge;
-    const cv::Vec3d l1 = before.left / b, r1 = before.right / b, l2 = after.left / a,
-                    r2 = after.right / a;
-    const double contrast = std::min(largest(l1 - r1), largest(l2 - r2));
-    const double unlike =
-        std::max({largest(l1 - l2), largest(r1 - r2), largest(l1 - before.leftDeep / b),
-                  largest(r1 - before.rightDeep / b), largest(l2 - after.leftDeep / a),
-                  largest(r2 - after.rightDeep / a)});
-    if (contrast < leastContrast || unlike > sameColourShare * contrast) return std::nullopt;
+    const Readings left = {before.left / b, after.left / a, before.leftDeep / b,
+                           after.leftDeep / a},
+                   right = {before.right / b, after.right / a, before.rightDeep / b,
+                            after.rightDeep / a};
+    if (!flatBeside(left, right) && !flatBeside(right, left)) return std::nullopt;
     std::vector<cv::Point2f> pixels = before.edgePixels;
     pixels.insert(pixels.end(), after.edgePixels.begin(), after.edgePixels.end());
     cv::Vec4f fitted;
