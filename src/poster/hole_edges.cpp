@@ -109,9 +109,14 @@ class EdgeSearch {
       if (inHole) {
         const int span = std::max(leastReach, int(end - i) / 2);
         const float deep = std::max(leastDepth, float(end - i) * depthShare);
+        // Where the hole reaches the picture's border along the line, the line is known on one
+        // side of it only, and that side is read for both.
         const SideOfHole before = side(samples, int(i) - 1, -1, span, deep, d),
                          after = side(samples, int(end), 1, span, deep, d);
-        if (std::optional<EdgeThrough> edge = edgeOf(before, after)) return edge;
+        const std::optional<EdgeThrough> edge = i == 0                  ? edgeOf(after, after)
+                                                : end == samples.size() ? edgeOf(before, before)
+                                                                        : edgeOf(before, after);
+        if (edge) return edge;
       }
       i = end;
     }

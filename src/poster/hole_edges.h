@@ -17,10 +17,11 @@ struct EdgeThrough {
   }
 };
 
-// The straight edges between two areas of the ground, each of one colour along the edge on both
-// sides of the hole, that run into the hole (non-zero in `hole`, which lies within `unknown`) and
-// out of it again: a subject set over the edge of a band hid a piece of that edge. Lines of
-// texture (the grain of wood, blades of grass) are not edges between two areas and are left out.
+// The straight edges between an area of one colour and ground unlike it, on both sides of the
+// hole, that run into the hole (non-zero in `hole`, which lies within `unknown`) and out of it
+// again, or on to the picture's border: a subject set over the edge of a band hid a piece of that
+// edge. Lines of texture (the grain of wood, blades of grass) are not edges between two areas and
+// are left out.
 // `rgb` is an 8-bit RGB picture, best about a thousand pixels on its longer side: a band's edge
 // is long and sharp at that scale, and the search takes a few milliseconds.
 std::vector<EdgeThrough> edgesThrough(const cv::Mat& rgb, const cv::Mat& hole,
