@@ -444,8 +444,8 @@ void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknow
   // Where the edge of a band or a frame runs through the hole, each part of the hole between such
   // edges is filled from the ground on its own sides of them alone, so that the edge runs on
   // straight and neither area spreads into the other's part. A part with too little ground of its
-  // own to be filled from leaves the hole whole.
-  // The edges are read on the picture as reduced for the fill.
+  // own to be filled from leaves the hole whole. The edges are read on the picture as reduced for
+  // the fill.
   const double scale = fillScale(rgb, subjectFillSide);
   const Reduced reduced = reducedTo(rgb, unknown, scale);
   std::vector<EdgeThrough> edges;
