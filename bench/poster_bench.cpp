@@ -132,18 +132,16 @@ int main(int argc, char** argv) {
   masks.subjectUnion = Image{};
   const std::vector<Subject> subjects = decideSubjects(std::move(masks.masks), run);
   mark("masks and extents");
-  Plate plate = reconstructPlate(run, subjects, inks);
-  mark("plate");
   // The pieces print their manifest lines: keep them out of the report.
   const int saved = dup(STDOUT_FILENO);
   const int devNull = open("/dev/null", O_WRONLY);
   dup2(devNull, STDOUT_FILENO);
-  writePieces(run, std::move(plate), subjects, regions, inks);
+  writePieces(run, subjects, regions, inks);
   std::fflush(stdout);
   dup2(saved, STDOUT_FILENO);
   close(devNull);
   close(saved);
-  mark("pieces and files");
+  mark("plate, pieces, files");
   std::filesystem::remove_all(run.outDir);
 
   double total = 0;

@@ -95,9 +95,16 @@ Plate reconstructPlate(const PosterRun& run, const std::vector<Subject>& subject
   // Down to a low coverage a subject's soft edge is all replaced: what shows through it is the
   // subject's own colour, and its old backdrop's, as much as the background's.
   soft.convertTo(soft, CV_8U, 255.0 / softEdgeLevel);
-  cv::dilate(soft, soft,
-             cv::getStructuringElement(cv::MORPH_ELLIPSE,
-                                       cv::Size(2 * subjectGrowth + 1, 2 * subjectGrowth + 1)));
+  // Grown only around the subjects: a full-size dilation with a round element is slow.
+  const cv::Rect grown = (cv::boundingRect(soft) - cv::Point(subjectGrowth, subjectGrowth) +
+                          cv::Size(2 * subjectGrowth, 2 * subjectGrowth)) &
+                         cv::Rect(0, 0, W, H);
+  if (!grown.empty()) {
+    cv::Mat area = soft(grown);
+    cv::dilate(area, area,
+               cv::getStructuringElement(cv::MORPH_ELLIPSE,
+                                         cv::Size(2 * subjectGrowth + 1, 2 * subjectGrowth + 1)));
+  }
   // The halo and scraps that cling to a hole go with it; what else stands out around it stays,
   // but is not read into it.
   cv::Mat removed = soft > 0;

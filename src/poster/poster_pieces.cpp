@@ -31,23 +31,24 @@ WorkingSize workingSize(double width, double height, int64_t maxSide) {
   return size;
 }
 
-void writePieces(const PosterRun& run, Plate plate, const std::vector<Subject>& subjects,
+void writePieces(const PosterRun& run, const std::vector<Subject>& subjects,
                  const std::vector<TextRegion>& regions,
                  const std::vector<std::optional<TextInk>>& inks) {
-  // The plate is compressed on a second thread while the subjects are cut out and written; the
-  // lines come in order, each once its file is complete.
-  std::future<std::optional<std::string>> plateFile = std::async(std::launch::async, [&] {
-    return writePng((run.outDir / "plate.png").string(),
-                    {plate.plate.data, plate.plate.cols, plate.plate.rows, 4});
+  // The subjects are cut out and their pieces written on a second thread while the plate is made
+  // and compressed: the plate's fill leaves a core idle much of the time. The lines come in
+  // order, each once its file is complete.
+  std::future<SubjectPieceFiles> subjectFiles = std::async(std::launch::async, [&] {
+    return writeSubjectPieces(run, subjects, cutOutSubjects(run, subjects));
   });
-  const SubjectPieceFiles subjectFiles =
-      writeSubjectPieces(run, subjects, cutOutSubjects(run, subjects));
-  if (const std::optional<std::string> error = plateFile.get()) {
-    fail(cantWrite("plate.png", *error));
-  }
+  Plate plate = reconstructPlate(run, subjects, inks);
+  const std::optional<std::string> plateError =
+      writePng((run.outDir / "plate.png").string(),
+               {plate.plate.data, plate.plate.cols, plate.plate.rows, 4});
+  const SubjectPieceFiles pieces = subjectFiles.get();
+  if (plateError) fail(cantWrite("plate.png", *plateError));
   printLine(plateLine(run.working.width, run.working.height));
-  for (const std::string& line : subjectFiles.lines) printLine(line);
-  if (subjectFiles.failure) fail(*subjectFiles.failure);
+  for (const std::string& line : pieces.lines) printLine(line);
+  if (pieces.failure) fail(*pieces.failure);
   plate.plate.release();  // the fill stays: the text pieces read it
   writeTextPieces(run, regions, inks, plate.fill);
 }
@@ -90,7 +91,7 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   kept.subjectUnion = Image{};
   const std::vector<Subject> subjects = decideSubjects(std::move(kept.masks), run);
 
-  writePieces(run, reconstructPlate(run, subjects, inks), subjects, regions, inks);
+  writePieces(run, subjects, regions, inks);
   printLine("done");
 }
 

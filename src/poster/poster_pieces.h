@@ -21,9 +21,9 @@ struct WorkingSize {
 };
 WorkingSize workingSize(double width, double height, int64_t maxSide);
 
-// Writes the plate, the subject pieces and the text pieces, and prints each one's manifest line
-// once its file is complete, in that order. Ends the run through fail on an error.
-void writePieces(const PosterRun& run, Plate plate, const std::vector<Subject>& subjects,
+// Makes the plate, writes it, the subject pieces and the text pieces, and prints each one's
+// manifest line once its file is complete, in that order. Ends the run through fail on an error.
+void writePieces(const PosterRun& run, const std::vector<Subject>& subjects,
                  const std::vector<TextRegion>& regions,
                  const std::vector<std::optional<TextInk>>& inks);
 
