@@ -119,13 +119,14 @@ int main(int argc, char** argv) {
   const Bitmap bitmap{run.working.width, run.working.height,
                       renderRgba8(run.working, run.working.extent())};
   mark("working image");
-  std::future<std::vector<TextRegion>> lines =
-      std::async(std::launch::async, [&] { return findTextRegions(*vision, bitmap.view()); });
+  auto lines = std::async(std::launch::async, [&] {
+    std::vector<TextRegion> regions = findTextRegions(*vision, bitmap.view());
+    std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
+    return std::make_pair(std::move(regions), std::move(inks));
+  });
   SubjectMasks found = findSubjectMasks(*vision, bitmap.view(), run);
-  const std::vector<TextRegion> regions = lines.get();
-  mark("subject and text models");
-  std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
-  mark("text ink");
+  auto [regions, inks] = lines.get();
+  mark("subject and text models, text ink");
   SubjectMasks masks = wholeOnFlatBackdrop(withoutLettering(std::move(found), regions, inks, run),
                                            bitmap.view(), regions, inks, run);
   leaveSubjectsTheirText(inks, regions, masks.subjectUnion);

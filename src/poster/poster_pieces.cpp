@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <future>
 #include <system_error>
+#include <utility>
 
 #include "platform/files/picture_file.h"
 #include "platform/image/image_ops.h"
@@ -77,14 +78,16 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   printLine("size " + std::to_string(size.W) + " " + std::to_string(size.H));
 
   // Lines of lettering found as subjects are text; the pieces are decided before the plate, so
-  // that only what a piece carries is taken off it. The lines are found on a second thread while
-  // the subjects are: neither model keeps both cores busy (the subject map is refined, and the
-  // lines are read, on one core).
-  std::future<std::vector<TextRegion>> lines =
-      std::async(std::launch::async, [&] { return findTextRegions(vision, workingBitmap.view()); });
+  // that only what a piece carries is taken off it. The lines are found, and their ink told, on a
+  // second thread while the subjects are found: neither model keeps both cores busy (the subject
+  // map is refined, and the lines are read, on one core), and the lines are done first.
+  auto lines = std::async(std::launch::async, [&] {
+    std::vector<TextRegion> regions = findTextRegions(vision, workingBitmap.view());
+    std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
+    return std::make_pair(std::move(regions), std::move(inks));
+  });
   SubjectMasks found = findSubjectMasks(vision, workingBitmap.view(), run);
-  const std::vector<TextRegion> regions = lines.get();
-  std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
+  auto [regions, inks] = lines.get();
   SubjectMasks kept = wholeOnFlatBackdrop(withoutLettering(std::move(found), regions, inks, run),
                                           workingBitmap.view(), regions, inks, run);
   leaveSubjectsTheirText(inks, regions, kept.subjectUnion);
