@@ -151,10 +151,10 @@ int main(int argc, char** argv) {
               static_cast<long long>(size.W), static_cast<long long>(size.H), subjects.size(),
               regions.size());
   for (const auto& [name, seconds, cpu, peakMB] : phases) {
-    std::printf("%-18s %6.3f s  %4.1f%%  CPU %6.3f s  peak %5ld MB\n", name, seconds,
+    std::printf("%-34s %6.3f s  %4.1f%%  CPU %6.3f s  peak %5ld MB\n", name, seconds,
                 100 * seconds / total, cpu, peakMB);
   }
-  std::printf("%-18s %6.3f s\n", "total", total);
+  std::printf("%-34s %6.3f s\n", "total", total);
   double models = 0;
   for (const auto& [name, seconds, cpu, peakMB] : phases) {
     if (std::string(name).find("model") != std::string::npos) models += seconds;
