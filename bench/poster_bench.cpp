@@ -119,11 +119,8 @@ int main(int argc, char** argv) {
   const Bitmap bitmap{run.working.width, run.working.height,
                       renderRgba8(run.working, run.working.extent())};
   mark("working image");
-  auto lines = std::async(std::launch::async, [&] {
-    std::vector<TextRegion> regions = findTextRegions(*vision, bitmap.view());
-    std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
-    return std::make_pair(std::move(regions), std::move(inks));
-  });
+  std::future<FoundLines> lines =
+      std::async(std::launch::async, [&] { return findLines(*vision, bitmap.view(), run); });
   SubjectMasks found = findSubjectMasks(*vision, bitmap.view(), run);
   auto [regions, inks] = lines.get();
   mark("subject and text models, text ink");

@@ -81,11 +81,8 @@ void posterPieces(const std::string& picturePath, const std::string& outDir, int
   // that only what a piece carries is taken off it. The lines are found, and their ink told, on a
   // second thread while the subjects are found: neither model keeps both cores busy (the subject
   // map is refined, and the lines are read, on one core), and the lines are done first.
-  auto lines = std::async(std::launch::async, [&] {
-    std::vector<TextRegion> regions = findTextRegions(vision, workingBitmap.view());
-    std::vector<std::optional<TextInk>> inks = findTextInks(run, regions);
-    return std::make_pair(std::move(regions), std::move(inks));
-  });
+  std::future<FoundLines> lines =
+      std::async(std::launch::async, [&] { return findLines(vision, workingBitmap.view(), run); });
   SubjectMasks found = findSubjectMasks(vision, workingBitmap.view(), run);
   auto [regions, inks] = lines.get();
   SubjectMasks kept = wholeOnFlatBackdrop(withoutLettering(std::move(found), regions, inks, run),

@@ -114,6 +114,13 @@ std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
   return inks;
 }
 
+FoundLines findLines(Vision& vision, const BitmapView& workingBitmap, const PosterRun& run) {
+  FoundLines found;
+  found.regions = findTextRegions(vision, workingBitmap);
+  found.inks = findTextInks(run, found.regions);
+  return found;
+}
+
 void leaveSubjectsTheirText(std::vector<std::optional<TextInk>>& inks,
                             const std::vector<TextRegion>& regions, const Image& subjectUnion) {
   for (size_t i = 0; i < regions.size(); ++i) {

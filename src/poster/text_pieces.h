@@ -19,6 +19,13 @@ namespace plumvane {
 std::vector<std::optional<TextInk>> findTextInks(const PosterRun& run,
                                                  const std::vector<TextRegion>& regions);
 
+// The lines of text of the working image and the ink of each (findTextRegions, findTextInks).
+struct FoundLines {
+  std::vector<TextRegion> regions;
+  std::vector<std::optional<TextInk>> inks;
+};
+FoundLines findLines(Vision& vision, const BitmapView& workingBitmap, const PosterRun& run);
+
 // Leaves out the ink of the regions that lie mostly on subjects (a coverage of 129 and up in
 // subjectUnion). What is left decides which regions get a piece, before the plate is made: the
 // others stay on the plate as they are.
