@@ -178,43 +178,51 @@ cv::Mat inpaintedIntoMembrane(const cv::Mat& rgb, const cv::Mat& hole, double mi
   return mixed;
 }
 
-using HoleFill = std::function<cv::Mat(const cv::Mat&, const cv::Mat&)>;
+// A fill of a picture's unknown pixels, told the scale at which it sees the picture.
+using HoleFill = std::function<cv::Mat(const cv::Mat& rgb, const cv::Mat& unknown, double scale)>;
 
-// A picture and what of it is unknown, reduced: a reduced pixel counts as unknown when any of the
-// pixels it covers is.
+// A picture and what of it is unknown, reduced to `scale` of their size: a reduced pixel counts as
+// unknown when any of the pixels it covers is.
 struct Reduced {
   cv::Mat rgb, unknown;
+  double scale = 1;
 };
+
+// A length of the picture at `scale` of its size, as the reduced picture has it.
+int scaledLength(int length, double scale) {
+  return std::max(1, int(length * scale + 0.5));
+}
 
 // The picture and its unknown pixels at `scale` of their size; nothing at a scale of 1 or more.
 Reduced reducedTo(const cv::Mat& rgb, const cv::Mat& unknown, double scale) {
   if (scale >= 1.0) return {};
-  const cv::Size size(std::max(1, int(rgb.cols * scale + 0.5)),
-                      std::max(1, int(rgb.rows * scale + 0.5)));
+  const cv::Size size(scaledLength(rgb.cols, scale), scaledLength(rgb.rows, scale));
   Reduced r;
+  r.scale = scale;
   cv::resize(rgb, r.rgb, size, 0, 0, cv::INTER_AREA);
   cv::resize(unknown, r.unknown, size, 0, 0, cv::INTER_AREA);
   r.unknown = r.unknown > 0;
   return r;
 }
 
-// Fills target with fill(picture, unknown), on the picture as `reduced` holds it unless that is
-// nothing or its known pixels were too scattered to survive the reduction. False when there is
+// Fills target with fill(picture, unknown, scale), on the picture as `reduced` holds it unless that
+// is nothing or its known pixels were too scattered to survive the reduction. False when there is
 // nothing to fill from.
 bool fillFrom(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, const Reduced& reduced,
               const HoleFill& fill) {
   if (cv::countNonZero(unknown) == int(unknown.total())) return false;
   cv::Mat filled;
   if (!reduced.rgb.empty() && cv::countNonZero(reduced.unknown) < int(reduced.unknown.total())) {
-    cv::resize(fill(reduced.rgb, reduced.unknown), filled, rgb.size(), 0, 0, cv::INTER_LINEAR);
+    cv::resize(fill(reduced.rgb, reduced.unknown, reduced.scale), filled, rgb.size(), 0, 0,
+               cv::INTER_LINEAR);
   }
-  if (filled.empty()) filled = fill(rgb, unknown);
+  if (filled.empty()) filled = fill(rgb, unknown, 1.0);
   filled.copyTo(rgb, target);
   return true;
 }
 
-// Fills target with fill(picture, unknown), with the picture reduced to `scale` of its size when
-// that is under 1. False when target holds pixels but there is nothing to fill them from.
+// Fills target with fill(picture, unknown, scale), with the picture reduced to `scale` of its size
+// when that is under 1. False when target holds pixels but there is nothing to fill them from.
 bool fillAtScale(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, double scale,
                  const HoleFill& fill) {
   if (cv::countNonZero(target) == 0) return true;
@@ -229,8 +237,10 @@ double fillScale(const cv::Mat& rgb, int largeSide) {
 // Fills target with fill(picture, unknown), at a reduced scale when the picture's longer side is
 // above largeSide.
 void fillWith(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknown, int largeSide,
-              const HoleFill& fill) {
-  fillAtScale(rgb, target, unknown, fillScale(rgb, largeSide), fill);
+              cv::Mat (*fill)(const cv::Mat&, const cv::Mat&)) {
+  fillAtScale(
+      rgb, target, unknown, fillScale(rgb, largeSide),
+      [fill](const cv::Mat& picture, const cv::Mat& hole, double) { return fill(picture, hole); });
 }
 
 // The pixels that grain is not read from: the unknown ones and a clearance around them.
@@ -436,10 +446,11 @@ void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknow
     return GrainSource(ground, cv::Rect(0, 0, ground.cols, ground.rows), clearOf(unknown(around)))
                .typicalGrain() >= texturedGrain;
   });
-  // The inpainting meets the membrane at a depth that is a share of the picture's longer side.
-  const HoleFill intoMembrane = [](const cv::Mat& picture, const cv::Mat& hole) {
-    return inpaintedIntoMembrane(picture, hole,
-                                 mixLengthShare * std::max(picture.cols, picture.rows));
+  // The inpainting meets the membrane at a depth that is a share of the whole picture's longer
+  // side, at the scale the fill sees it: a part of the hole is filled on a crop of the picture.
+  const int side = std::max(rgb.cols, rgb.rows);
+  const HoleFill intoMembrane = [side](const cv::Mat& picture, const cv::Mat& hole, double s) {
+    return inpaintedIntoMembrane(picture, hole, mixLengthShare * scaledLength(side, s));
   };
   // Where the edge of a band or a frame runs through the hole, each part of the hole between such
   // edges is filled from the ground on its own sides of them alone, so that the edge runs on
@@ -474,21 +485,16 @@ void fillSubjectHoles(cv::Mat& rgb, const cv::Mat& target, const cv::Mat& unknow
     if (synthesise) rgb = synthesised(rgb, target, unknown);
     return;
   }
-  // Each part is filled on the picture around it alone, at the scale and with the mixing depth of
-  // the whole picture: the fill reads no more than the hole's rim.
-  const int reducedSide = std::max(1, int(std::max(rgb.cols, rgb.rows) * scale + 0.5));
-  const HoleFill partFill = [mixLength = mixLengthShare * reducedSide](const cv::Mat& picture,
-                                                                       const cv::Mat& hole) {
-    return inpaintedIntoMembrane(picture, hole, mixLength);
-  };
+  // Each part is filled on the picture around it alone, at the scale of the whole picture: the
+  // fill reads no more than the hole's rim.
   for (const auto& [hole, unread] : parts) {
     const cv::Rect b = cv::boundingRect(hole);
     const int margin = int(std::ceil(partMargin / scale));
     const cv::Rect area = (b - cv::Point(margin, margin) + cv::Size(2 * margin, 2 * margin)) &
                           cv::Rect(0, 0, rgb.cols, rgb.rows);
     cv::Mat view = rgb(area);
-    if (!fillAtScale(view, hole(area), unread(area), scale, partFill)) {
-      fillAtScale(rgb, hole, unread, scale, partFill);
+    if (!fillAtScale(view, hole(area), unread(area), scale, intoMembrane)) {
+      fillAtScale(rgb, hole, unread, scale, intoMembrane);
     }
   }
   if (synthesise) rgb = synthesised(rgb, target, unknown);
