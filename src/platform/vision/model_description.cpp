@@ -52,6 +52,8 @@ ModelDescription description(const json& j) {
   d.file = requireFile(modelsDirectory() / j.at("file").get<std::string>());
   d.input = inputFormat(j.at("input"));
   d.output = j.value("output", 0);
+  if (j.contains("frames"))
+    d.framesFile = requireFile(modelsDirectory() / j.at("frames").get<std::string>());
   return d;
 }
 

@@ -49,6 +49,10 @@ std::filesystem::path optimizedModelFile(const std::filesystem::path& model);
 // std::runtime_error when the copy can't be written.
 void saveOptimizedModel(const std::filesystem::path& model);
 
+// Whether the CPU adds int8 products in 32 bits (VNNI), as ONNX Runtime's int8 kernels then do.
+// Without it they add pairs of products in 16 bits, which a model with 8-bit weights overflows.
+bool cpuSumsInt8Exactly();
+
 // A model that maps a picture to a 0..1 map, with its description.
 class SegmentationModel {
  public:

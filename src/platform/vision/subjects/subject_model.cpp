@@ -1,6 +1,7 @@
 // The subject service: a salient-object model's map, split into instances.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "platform/vision/band_cut.h"
 #include "platform/vision/mask_refinement.h"
@@ -13,7 +14,17 @@ namespace {
 
 class OnnxSubjects : public SubjectSegmenter {
  public:
-  OnnxSubjects(const ModelDescription& description, ModelUse use) : model_(description, 0, use) {}
+  // The model a run of this use asks loads at once (a video's, while the video opens): the
+  // frames' copy for a model asked repeatedly, the pictures' model for one asked once. The other
+  // loads when first asked.
+  OnnxSubjects(const ModelDescription& description, ModelUse use)
+      : description_(description), use_(use) {
+    if (use == ModelUse::repeatedly) {
+      framesModel();
+    } else {
+      picturesModel();
+    }
+  }
 
   std::vector<Mask> instanceMasks(const BitmapView& picture) override {
     const SubjectInstances instances = find(picture);
@@ -30,7 +41,9 @@ class OnnxSubjects : public SubjectSegmenter {
     return outlined(picture, *all);
   }
 
-  std::optional<Mask> modelMap(const BitmapView& frame) override { return model_.map(frame); }
+  std::optional<Mask> modelMap(const BitmapView& frame) override {
+    return framesModel().map(frame);
+  }
 
   std::optional<Mask> frameInstances(const BitmapView& frame, Mask map) override {
     std::optional<Mask> all = allInstancesMask(instancesOf(std::move(map)));
@@ -55,11 +68,30 @@ class OnnxSubjects : public SubjectSegmenter {
   }
 
   SubjectInstances find(const BitmapView& picture) {
-    std::optional<Mask> map = model_.map(picture);
+    std::optional<Mask> map = picturesModel().map(picture);
     return map ? instancesOf(std::move(*map)) : SubjectInstances{};
   }
 
-  SegmentationModel model_;
+  SegmentationModel& picturesModel() {
+    if (!pictures_) pictures_.emplace(description_, 0, use_);
+    return *pictures_;
+  }
+  // The frames' copy is quantised to int8: on a CPU that would overflow its sums, the pictures'
+  // model reads the frames too.
+  SegmentationModel& framesModel() {
+    if (description_.framesFile.empty() || !cpuSumsInt8Exactly()) return picturesModel();
+    if (!frames_) {
+      ModelDescription frames = description_;
+      frames.file = frames.framesFile;
+      frames_.emplace(frames, 0, use_);
+    }
+    return *frames_;
+  }
+
+  ModelDescription description_;
+  ModelUse use_;
+  std::optional<SegmentationModel> pictures_;
+  std::optional<SegmentationModel> frames_;
 };
 
 }  // namespace
