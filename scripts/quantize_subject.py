@@ -47,7 +47,7 @@ import sys
 
 import numpy as np
 import onnx
-from onnx import helper, numpy_helper, shape_inference, TensorProto
+from onnx import helper, numpy_helper, shape_inference
 
 OPSET = 13  # per-channel DequantizeLinear needs 13
 RANGES = "u2netp_ranges.json"  # the activations' ranges, beside this script
@@ -112,7 +112,8 @@ class Graph:
 def shapes_of(model):
     inferred = shape_inference.infer_shapes(model)
     known = {}
-    for v in list(inferred.graph.value_info) + list(inferred.graph.input) + list(inferred.graph.output):
+    g = inferred.graph
+    for v in list(g.value_info) + list(g.input) + list(g.output):
         dims = v.type.tensor_type.shape.dim
         if dims and all(d.HasField("dim_value") for d in dims):
             known[v.name] = [d.dim_value for d in dims]
@@ -194,7 +195,7 @@ def shift_channels(graph):
     it (see step 2 above)."""
     for conv_name, channel, amount in SHIFTS:
         # Looked up afresh: inserting a node below replaces the graph's node objects.
-        producer, readers = graph.producer(), graph.readers()
+        readers = graph.readers()
         nodes = {n.name: n for n in graph.g.node}
         shapes = shapes_of(graph.model)
         conv = nodes[conv_name]
@@ -204,9 +205,11 @@ def shift_channels(graph):
         # the first tensor of a join: both keep it at the same channel, shifted by the same amount.
         t = relu[0].output[0]
         chain = [r for r in readers[t] if r.op_type != "Shape"]
-        assert len(chain) == 1 and chain[0].op_type == "Resize" and attrs(chain[0])["mode"] == b"linear"
+        assert len(chain) == 1 and chain[0].op_type == "Resize"
+        assert attrs(chain[0])["mode"] == b"linear"
         join = [r for r in readers[chain[0].output[0]] if r.op_type != "Shape"]
-        assert len(join) == 1 and join[0].op_type == "Concat" and join[0].input[0] == chain[0].output[0]
+        assert len(join) == 1 and join[0].op_type == "Concat"
+        assert join[0].input[0] == chain[0].output[0]
         nxt = [r for r in readers[join[0].output[0]] if r.op_type != "Shape"]
         assert len(nxt) == 1 and nxt[0].op_type == "Conv"
         nxt = nxt[0]
@@ -236,7 +239,8 @@ def shift_channels(graph):
                 cols_out = [j for j in range(kw) if not 0 <= x + j * dx - pl < width]
                 if not rows_out and not cols_out:
                     continue
-                taps = [(i, j) for i in range(kh) for j in range(kw) if i in rows_out or j in cols_out]
+                taps = [(i, j) for i in range(kh) for j in range(kw)
+                        if i in rows_out or j in cols_out]
                 for o in range(outs):
                     correction[o, y, x] = -amount * math.fsum(w[o, channel, i, j] for i, j in taps)
         raw = nxt.output[0]
@@ -300,12 +304,10 @@ def quantize(graph, ranges):
 
     # A ReLU right after a convolution goes: its output's range, which starts at 0, clamps.
     nodes = []
-    folded = set()
     for n in g.node:
-        if n.op_type == "Relu" and n.input[0] in producer and producer[n.input[0]].op_type == "Conv" \
-                and len(readers[n.input[0]]) == 1:
-            producer[n.input[0]].output[0] = n.output[0]
-            folded.add(n.name)
+        conv = producer.get(n.input[0]) if n.op_type == "Relu" else None
+        if conv is not None and conv.op_type == "Conv" and len(readers[n.input[0]]) == 1:
+            conv.output[0] = n.output[0]
             continue
         nodes.append(n)
     graph.set_nodes(nodes)
@@ -313,8 +315,9 @@ def quantize(graph, ranges):
 
     # Which tensors become uint8, and with which parameters.
     params = {}
-    order = [g.input[0].name] + [o for n in g.node if n.name not in head for o in n.output
-                                 if n.op_type in ("Conv", "Relu", "Add", "Concat", "MaxPool", "Resize")]
+    kinds = ("Conv", "Relu", "Add", "Concat", "MaxPool", "Resize")
+    order = [g.input[0].name] + [o for n in g.node if n.name not in head and n.op_type in kinds
+                                 for o in n.output]
     for t in order:
         p = producer.get(t)
         if p is not None and p.op_type == "Add" and p.input[1] in graph.init:
@@ -336,6 +339,17 @@ def quantize(graph, ranges):
         new_nodes.append(helper.make_node("DequantizeLinear", [t + "_q", t + "_scale", t + "_zero"],
                                           [t + "_dq"], name=t + "_DQ"))
 
+    def dequantized(name, q, scale, dtype, node):
+        """Adds the integer constant q, with a scale per output channel and zero points of 0, and
+        the node that turns it back into float; returns the float tensor's name."""
+        graph.add_init(name + "_q", q)
+        graph.add_init(name + "_scale", scale)
+        graph.add_init(name + "_zero", np.zeros(q.shape[0], dtype=dtype))
+        new_nodes.append(helper.make_node(
+            "DequantizeLinear", [name + "_q", name + "_scale", name + "_zero"], [name + "_dq"],
+            name=node, axis=0))
+        return name + "_dq"
+
     if g.input[0].name in params:
         qdq(g.input[0].name)
     for n in g.node:
@@ -349,23 +363,12 @@ def quantize(graph, ranges):
             peak = np.abs(w).reshape(w.shape[0], -1).max(axis=1)
             w_scale = np.where(peak > 0, peak / np.float32(qmax), np.float32(1)).astype(np.float32)
             q = np.clip(np.round(w / w_scale[:, None, None, None]), -qmax, qmax).astype(np.int8)
-            graph.add_init(n.input[1] + "_q", q)
-            graph.add_init(n.input[1] + "_scale", w_scale)
-            graph.add_init(n.input[1] + "_zero", np.zeros(w.shape[0], dtype=np.int8))
-            new_nodes.append(helper.make_node(
-                "DequantizeLinear", [n.input[1] + "_q", n.input[1] + "_scale", n.input[1] + "_zero"],
-                [n.input[1] + "_dq"], name=n.name + "_W_DQ", axis=0))
+            n.input[1] = dequantized(n.input[1], q, w_scale, np.int8, n.name + "_W_DQ")
             b = graph.array(n.input[2]).astype(np.float64)
             b_scale = (np.float32(x_scale) * w_scale).astype(np.float32)
-            bq = np.clip(np.round(b / b_scale.astype(np.float64)), -2**31, 2**31 - 1).astype(np.int32)
-            graph.add_init(n.input[2] + "_q", bq)
-            graph.add_init(n.input[2] + "_scale", b_scale)
-            graph.add_init(n.input[2] + "_zero", np.zeros(w.shape[0], dtype=np.int32))
-            new_nodes.append(helper.make_node(
-                "DequantizeLinear", [n.input[2] + "_q", n.input[2] + "_scale", n.input[2] + "_zero"],
-                [n.input[2] + "_dq"], name=n.name + "_B_DQ", axis=0))
-            n.input[1] = n.input[1] + "_dq"
-            n.input[2] = n.input[2] + "_dq"
+            bq = np.round(b / b_scale.astype(np.float64))
+            bq = np.clip(bq, -2**31, 2**31 - 1).astype(np.int32)
+            n.input[2] = dequantized(n.input[2], bq, b_scale, np.int32, n.name + "_B_DQ")
         new_nodes.append(n)
         for o in n.output:
             if o in params:
