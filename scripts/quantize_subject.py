@@ -3,16 +3,18 @@
 
     quantize_subject.py SOURCE.onnx DEST.onnx [--edit-only]
 
+--edit-only writes the float model edited as in steps 1 and 2 below, with every activation made an
+output beside the map, for measuring the ranges (scripts/calibrate_subject).
+
 Same input, same bytes: everything here is integer work or single IEEE float32/float64
 operations on the model's own numbers and on the activation ranges of u2netp_ranges.json beside
 this script, so the output does not depend on the CPU and setup pins it by sha256. Runs with
 Debian's python3-onnx and python3-numpy alone.
 
-The ranges were measured once, not at setup (float inference's last bits differ between CPUs):
-the model edited as below (--edit-only), with every activation made an output, was run through
-ONNX Runtime on the pictures and the clips' frames the file lists, prepared as plumvane prepares
-a frame, and each range is the least and greatest value over them. Ranges clipped to a share of
-that lost more than they gained.
+The ranges are measured by scripts/calibrate_subject, by hand and not at setup (float
+inference's last bits differ between CPUs): each is the least and greatest value of the
+activation over the pictures and clips' frames the file lists. Ranges clipped to a share of that
+lost more than they gained.
 
 Steps:
 1. Shapes. The graph works out each Resize's output size at run time from Shape, Gather,
@@ -378,6 +380,17 @@ def quantize(graph, ranges):
     onnx.checker.check_model(graph.model)
 
 
+def every_output(graph):
+    """Makes every activation an output of the graph, after its own outputs."""
+    named = {o.name for o in graph.g.output}
+    for n in graph.g.node:
+        for o in n.output:
+            if o not in named:
+                output = helper.make_tensor_value_info(o, onnx.TensorProto.FLOAT, None)
+                graph.g.output.append(output)
+                named.add(o)
+
+
 def main():
     args = sys.argv[1:]
     edit_only = "--edit-only" in args
@@ -388,7 +401,9 @@ def main():
     source, dest = args
     model = onnx.load(source)
     graph = edit(model)
-    if not edit_only:
+    if edit_only:
+        every_output(graph)
+    else:
         with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), RANGES)) as f:
             ranges = json.load(f)["ranges"]
         quantize(graph, ranges)

@@ -127,6 +127,13 @@ OnnxModel::OnnxModel(const std::filesystem::path& file, int threads, ModelUse us
 
 OnnxModel::~OnnxModel() = default;
 
+const std::string& OnnxModel::inputName() const {
+  return session_->inputNames.at(0);
+}
+const std::vector<std::string>& OnnxModel::outputNames() const {
+  return session_->outputNames;
+}
+
 std::optional<std::vector<Tensor>> OnnxModel::run(const Tensor& input) {
   try {
     const auto memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);

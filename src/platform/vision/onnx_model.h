@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/image/mask.h"
@@ -33,6 +34,10 @@ class OnnxModel {
   // Runs the model on one input tensor and returns all its outputs; nothing when inference
   // fails (a failed inference is never an error of the run).
   std::optional<std::vector<Tensor>> run(const Tensor& input);
+
+  // The name of the model's input, and of its outputs in the order run() gives them.
+  const std::string& inputName() const;
+  const std::vector<std::string>& outputNames() const;
 
  private:
   struct Session;
