@@ -75,11 +75,15 @@ struct OnnxModel::Session {
 
 bool cpuSumsInt8Exactly() {
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx512vnni")) return true;
-  // AVX-VNNI, bit 4 of EAX in leaf 7's subleaf 1, usable where the system keeps AVX's registers.
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  return __builtin_cpu_supports("avx2") && __get_cpuid_count(7, 1, &eax, &ebx, &ecx, &edx) &&
-         (eax & (1u << 4)) != 0;
+  // AVX-VNNI is bit 4 of EAX in leaf 7's subleaf 1, usable where the system keeps AVX's
+  // registers. Asked once: on a virtual machine, cpuid traps to the host.
+  static const bool exactly = [] {
+    if (__builtin_cpu_supports("avx512vnni")) return true;
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __builtin_cpu_supports("avx2") && __get_cpuid_count(7, 1, &eax, &ebx, &ecx, &edx) &&
+           (eax & (1u << 4)) != 0;
+  }();
+  return exactly;
 #else
   return false;
 #endif
