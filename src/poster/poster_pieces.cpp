@@ -56,8 +56,10 @@ void writePieces(const PosterRun& run, const std::vector<Subject>& subjects,
 
 void posterPieces(const std::string& picturePath, const std::string& outDir, int64_t maxSide,
                   Vision& vision) {
-  // Poster mode makes and drops many full-size images: their memory is better reused.
+  // Poster mode makes and drops many full-size images, on its second threads too: their memory
+  // is better reused, and taken from the heap that gets huge pages.
   keepFreedMemory();
+  shareOneHeap();
   PosterRun run;
   run.outDir = outDir;
   std::error_code ignored;  // a directory that can't be made shows up in the first save

@@ -12,6 +12,10 @@ void keepFreedMemory() {
   mallopt(M_TRIM_THRESHOLD, 1 << 30);  // and freed memory stays with the process
 }
 
+void shareOneHeap() {
+  mallopt(M_ARENA_MAX, 1);
+}
+
 void restartWithHugePages(char** argv) {
   if (std::getenv("GLIBC_TUNABLES") != nullptr) return;
   if (setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1", 1) != 0) return;

@@ -11,6 +11,14 @@ namespace plumvane {
 // was 0.64 of the time and 0.87 of the memory of the arena's.
 void keepFreedMemory();
 
+// Serves every thread's allocations from the program's one heap. Otherwise glibc gives a thread
+// that allocates while another holds the heap an arena of its own, mapped in 64 MB pieces that
+// grow a page at a time and get no huge pages: the images a poster makes on its second threads
+// then cost a page fault per 4 KB (about 100,000 on a 3000 x 2000 poster, a fifth of its time on
+// a virtual machine). Takes effect for threads that have not allocated yet. Video mode, whose
+// threads allocate all the time, ran its person path slower on one heap.
+void shareOneHeap();
+
 // Starts the program once more, with the same arguments, with glibc's allocator told to ask the
 // kernel for huge pages (the glibc.malloc.hugetlb tunable, which is read only when a process
 // starts). The models touch a few hundred megabytes page by page, and on a virtual machine each
