@@ -46,10 +46,12 @@ std::vector<cv::Mat> cutOutSubjects(const PosterRun& run, const std::vector<Subj
     // colours are estimated from the background around it too.
     const Rect& e = *subjects[i].extent;
     const Rect around = intersection(outset(e, edgeMargin, edgeMargin), run.working.extent());
+    // The mask is kept as a coverage map, a quarter of a grey mask's memory: a large subject's
+    // images are the most memory the poster holds while the plate is made beside them.
     Image part = crop(run.working, around);
-    const Image partMask = crop(subjects[i].mask, around);
-    useSubjectColours(part, coverageOf(partMask));
-    const Image cutout = withAlpha(crop(std::move(part), e), crop(partMask, e), e);
+    const Mask coverage = coverageOf(crop(subjects[i].mask, around));
+    useSubjectColours(part, coverage);
+    const Image cutout = withAlpha(std::move(part), coverage, e);
     if (cutout.isEmpty()) continue;
     cutouts[i] = cv::Mat(cutout.height, cutout.width, CV_8UC4);
     const std::vector<uint8_t> bytes = renderStraightRgba8(cutout);
