@@ -1,5 +1,6 @@
 // Cutout mode from the command line, on the installed models.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -68,8 +69,9 @@ TEST(CutoutMode, CutsTheAstronautOutLoadingOnlyWhatItCallsAndLeavingTheHomeAlone
 TEST(CutoutMode, FailuresSayWhatWentWrongOnOneLineInEitherPictureMode) {
   const std::string dir = testing::freshDirectory();
   std::ofstream(dir + "/notes.txt") << "not a picture\n";
+  ASSERT_EQ(mkfifo((dir + "/pipe.png").c_str(), 0600), 0);  // refused at once, not waited on
   // In poster mode too, which has made its output folder by then.
-  for (const std::string& picture : {dir + "/missing.png", dir + "/notes.txt"}) {
+  for (const std::string& picture : {dir + "/missing.png", dir + "/notes.txt", dir + "/pipe.png"}) {
     for (const auto& args : {std::vector<std::string>{"--cutout", picture, dir + "/out.png"},
                              {"--image", picture, dir + "/pieces"}}) {
       const auto result = runPlumvane(args);

@@ -18,10 +18,11 @@ namespace plumvane {
 namespace {
 
 // The whole file, mapped read-only. Empty when the path is not a regular file that can be read.
+// It is opened without blocking: a FIFO would otherwise wait for a writer, only to be refused.
 class MappedFile {
  public:
   explicit MappedFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return;
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
