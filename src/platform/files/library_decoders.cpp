@@ -4,6 +4,7 @@
 #include <openjpeg.h>
 #include <png.h>
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <algorithm>
 #include <cstring>
@@ -127,12 +128,37 @@ cv::Mat decodePng(std::span<const uint8_t> file) {
   return pixels;
 }
 
+namespace {
+
+// The first frame of an animation as a viewer shows it: drawn on the canvas, which is
+// transparent where the frame doesn't reach. Straight alpha, as a still's.
+cv::Mat firstFrame(std::span<const uint8_t> file) {
+  WebPAnimDecoderOptions options;
+  if (!WebPAnimDecoderOptionsInit(&options)) return {};
+  options.color_mode = MODE_BGRA;
+  options.use_threads = 0;
+  const WebPData data{file.data(), file.size()};
+  const std::unique_ptr<WebPAnimDecoder, decltype(&WebPAnimDecoderDelete)> decoder(
+      WebPAnimDecoderNew(&data, &options), WebPAnimDecoderDelete);
+  WebPAnimInfo info;
+  uint8_t* canvas = nullptr;
+  int timestamp = 0;
+  if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) ||
+      !WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp)) {
+    return {};
+  }
+  return cv::Mat(int(info.canvas_height), int(info.canvas_width), CV_8UC4, canvas).clone();
+}
+
+}  // namespace
+
 cv::Mat decodeWebp(std::span<const uint8_t> file) {
   WebPBitstreamFeatures features;
   if (WebPGetFeatures(file.data(), file.size(), &features) != VP8_STATUS_OK ||
-      features.has_animation || !allowedSize(features.width, features.height)) {
+      !allowedSize(features.width, features.height)) {
     return {};
   }
+  if (features.has_animation) return firstFrame(file);
   cv::Mat pixels(features.height, features.width, features.has_alpha ? CV_8UC4 : CV_8UC3);
   const size_t size = pixels.step * size_t(pixels.rows);
   const uint8_t* decoded =

@@ -88,12 +88,12 @@ TEST_F(PictureFiles, EachFormatDecodesAsOpenCvDidAndRefusesDamage) {
       {"mono.bmp", cv::Mat()},  {"rle.bmp", cv::Mat()},    {"a.ras", bands()},
       {"pal8.ras", cv::Mat()},  {"alpha.pam", withAlpha},  {"mono.pbm", cv::Mat()},
       {"alpha.png", withAlpha}, {"deep.png", deep},        {"ya8.png", cv::Mat()},
-      {"ya8.tiff", cv::Mat()},
+      {"ya8.tiff", cv::Mat()},  {"anim.webp", bands()},
   };
   // OpenCV writes the common formats; ffmpeg and heif-enc the rest.
   const auto made = [](const std::string& name) {
-    return name == "a.ras" || name == "alpha.pam" || name == "a.gif" || name.ends_with(".heic") ||
-           name.ends_with(".avif");
+    return name == "a.ras" || name == "alpha.pam" || name == "a.gif" || name == "anim.webp" ||
+           name.ends_with(".heic") || name.ends_with(".avif");
   };
   for (const auto& [name, picture] : files) {
     if (picture.empty() || made(name)) continue;
@@ -112,7 +112,9 @@ TEST_F(PictureFiles, EachFormatDecodesAsOpenCvDidAndRefusesDamage) {
       "a.png -pix_fmt pal8 pal8.ras && " + ff + "a.png -pix_fmt bgr24 a.ras && " + ff +
       "a.png -c:v jpeg2000 -pred dwt53 a.jp2 && " + ff +
       "a.png -pix_fmt pal8 -rle 0 plain.ras && " + ff +
-      "a.png -vf \"split[a][b];[a]palettegen[p];[b][p]paletteuse=dither=none\" a.gif && " +
+      "a.png -vf \"split[a][b];[a]palettegen[p];[b][p]paletteuse=dither=none\" a.gif && " + ff +
+      "a.png -i alpha.png -filter_complex \"[0][1]concat,format=bgra\" -c:v libwebp_anim " +
+      "-lossless 1 anim.webp && " +
       "heif-enc -L -p chroma=444 a.png -o a.heic && heif-enc -A -L -p chroma=444 a.png -o a.avif " +
       "&& heif-enc -L -p chroma=444 alpha.png -o alpha.heic");
   spill(path("rle.bmp"), runLengthBmp());
