@@ -31,7 +31,9 @@ struct MaskedChannel {
 };
 
 // Decodes RLE8 or RLE4 data from `at` into palette indices, width x height, the file's first
-// row first. Pixels that the runs skip keep index 0. Nothing when the data is damaged.
+// row first. Pixels that the runs skip keep index 0. Pixels past the end of a row are dropped:
+// some writers code each row's padding too, as a player's decoder takes in its stride. Nothing
+// when the data is damaged.
 std::optional<std::vector<uint8_t>> runLengthIndices(const FileBytes& b, size_t at, int width,
                                                      int height, bool fourBits) {
   const size_t w = size_t(width), h = size_t(height);
@@ -44,8 +46,7 @@ std::optional<std::vector<uint8_t>> runLengthIndices(const FileBytes& b, size_t 
     const uint8_t value = b.data[at + 1];
     at += 2;
     if (count > 0) {  // a run of one index, or of two alternating ones in RLE4
-      if (count > w - x) return std::nullopt;
-      for (size_t i = 0; i < count; ++i) {
+      for (size_t i = 0; i < count && x < w; ++i) {
         indices[y * w + x++] = fourBits ? uint8_t(nibble(value, i)) : value;
       }
     } else if (value == 0) {  // end of the line
@@ -61,8 +62,8 @@ std::optional<std::vector<uint8_t>> runLengthIndices(const FileBytes& b, size_t 
       if (x > w) return std::nullopt;
     } else {  // `value` indices stored as they are, padded to an even number of bytes
       const size_t bytes = fourBits ? (value + 1) / 2 : value;
-      if (value > w - x || !b.has(at, bytes)) return std::nullopt;
-      for (size_t i = 0; i < value; ++i) {
+      if (!b.has(at, bytes)) return std::nullopt;
+      for (size_t i = 0; i < value && x < w; ++i) {
         indices[y * w + x++] = fourBits ? uint8_t(nibble(b.data[at + i / 2], i)) : b.data[at + i];
       }
       at += bytes + (bytes & 1);
