@@ -1,5 +1,6 @@
 #include "video/run_video.h"
 
+#include <cmath>
 #include <cstdio>
 #include <future>
 #include <memory>
@@ -40,12 +41,15 @@ cv::Mat uprightPixels(const VideoFrame& frame, int orientation, const VideoGeome
                         frame.rowBytes);
   cv::Mat pixels = upright(decoded, orientation);
   const cv::Size matte(int(geometry.W), int(geometry.H));
-  if (pixels.cols > matte.width && pixels.rows > matte.height) {
-    cv::Mat smaller;
-    cv::resize(pixels, smaller, matte, 0, 0, cv::INTER_AREA);
-    return smaller;
-  }
-  return pixels;
+  const bool larger = pixels.cols > matte.width && pixels.rows > matte.height;
+  // Frames stored with pixels that aren't square are drawn as they are shown, at the matte's
+  // size, which has the shown proportions: the models know people and things as they look.
+  const bool asShown =
+      pixels.cols == int(std::lround(geometry.W0)) && pixels.rows == int(std::lround(geometry.H0));
+  if (!larger && asShown) return pixels;
+  cv::Mat drawn;
+  cv::resize(pixels, drawn, matte, 0, 0, larger ? cv::INTER_AREA : cv::INTER_LINEAR);
+  return drawn;
 }
 
 }  // namespace

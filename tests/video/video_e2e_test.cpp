@@ -271,6 +271,24 @@ TEST_F(VideoMode, AMirrorIsNoTurn) {
   }
 }
 
+TEST_F(VideoMode, PixelsStoredNarrowAreShownWide) {
+  // The person on the left of a wide frame, stored at half the width with pixels twice as wide
+  // as tall (as widescreen PAL and HDV store theirs), and as it is shown.
+  cv::Mat frame(256, 512, CV_8UC3, cv::Scalar(128, 128, 128));
+  cv::resize(astronaut(), frame(cv::Rect(0, 0, 256, 256)), cv::Size(256, 256));
+  clipOf({frame, frame}, "shown.mp4");
+  ffmpeg("-i shown.mp4 -vf scale=256:256,setsar=2 -c:v libx264 -pix_fmt yuv420p stored.mp4");
+  const auto shown = runPlumvane({"shown.mp4", "shown", "--person"}, dir);
+  const auto stored = runPlumvane({"stored.mp4", "stored", "--person"}, dir);
+  ASSERT_EQ(stored.status, 0) << stored.err;
+  EXPECT_EQ(stored.out.substr(0, stored.out.find('\n')), "frames 2 10.0 512 256");
+  const cv::Mat want = matte("shown", 1) >= 128, got = matte("stored", 1) >= 128;
+  ASSERT_EQ(got.size(), cv::Size(512, 256));
+  // The same person, from half the pixels across (IoU 0.87 today).
+  EXPECT_GT(cv::countNonZero(want & got), 0.8 * cv::countNonZero(want | got));
+  EXPECT_EQ(cv::countNonZero(got(cv::Rect(320, 0, 192, 256))), 0);
+}
+
 TEST_F(VideoMode, HugeDeclaredFramesAreRefusedBeforeTheyAreAllocated) {
   // A raw stream's header declares 12000 x 10000 frames; a few bytes follow.
   std::ofstream(dir + "/huge.y4m") << "YUV4MPEG2 W12000 H10000 F25:1 C420jpeg\nFRAME\n"

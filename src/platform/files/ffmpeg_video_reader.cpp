@@ -194,6 +194,17 @@ class FfmpegVideoReader final : public VideoReader {
   std::unique_ptr<Streams> s_;
 };
 
+// The width the frames are shown at: stored with pixels wider or narrower than they are tall
+// (PAL and NTSC widescreen, HDV), as players show them. An aspect beyond what any format uses is
+// damage, and leaves the stored width.
+constexpr double widestPixels = 8;
+int shownWidth(int width, AVRational pixelAspect) {
+  if (pixelAspect.num <= 0 || pixelAspect.den <= 0) return width;
+  const double aspect = av_q2d(pixelAspect);
+  if (aspect > widestPixels || aspect < 1 / widestPixels) return width;
+  return std::max(1, int(std::lround(width * aspect)));
+}
+
 OpenedVideo openVideo(const std::string& path) {
   using NoVideo = VideoReader::NoVideo;
   using CannotRead = VideoReader::CannotRead;
@@ -263,8 +274,9 @@ OpenedVideo openVideo(const std::string& path) {
   VideoTrackInfo info;
   info.preferredTransform = transformOf(reinterpret_cast<const int32_t*>(
       av_stream_get_side_data(video, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
-  info.naturalWidth = video->codecpar->width;
-  info.naturalHeight = video->codecpar->height;
+  info.naturalWidth =
+      shownWidth(int(width), av_guess_sample_aspect_ratio(s->format, video, nullptr));
+  info.naturalHeight = int(height);
   if (video->avg_frame_rate.num > 0 && video->avg_frame_rate.den > 0) {
     info.nominalFrameRate = float(av_q2d(video->avg_frame_rate));
   }

@@ -28,7 +28,9 @@ struct VideoFrame {
 struct VideoTrackInfo {
   // From the display matrix without its scale: a rotation, a mirror, or both.
   AffineTransform preferredTransform;
-  int naturalWidth = 0;  // the coded size of the frames
+  // The size the frames are shown at: their coded size, wider or narrower where the file says
+  // the pixels are not square.
+  int naturalWidth = 0;
   int naturalHeight = 0;
   float nominalFrameRate = 0;  // frames per second; 0 when the file gives none
   double durationSeconds = 0;  // NaN when the file gives none
