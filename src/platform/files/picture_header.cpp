@@ -126,7 +126,7 @@ std::optional<PictureHeader> webp(const Bytes& b) {
   std::optional<PictureHeader> header;
   std::vector<uint8_t> icc;
   int orientation = 1;
-  bool lossy = false;
+  bool lossy = false, firstFrameSeen = false;
   for (size_t at = 12; b.has(at, 8);) {
     const size_t length = *b.le(at + 4, 4);
     const size_t body = at + 8;
@@ -144,6 +144,15 @@ std::optional<PictureHeader> webp(const Bytes& b) {
       if (!header) {
         header =
             sized(PictureFormat::webp, *b.le(body + 6, 2) & 0x3FFF, *b.le(body + 8, 2) & 0x3FFF);
+      }
+    } else if (b.startsWith(at, "ANMF") && !firstFrameSeen) {
+      // An animation's frame: its position and timing, then its own chunks. The picture is the
+      // first frame, stored lossily when its image is a VP8 stream.
+      firstFrameSeen = true;
+      for (size_t in = body + 16; in + 8 <= body + length && b.has(in, 8);) {
+        const size_t inner = *b.le(in + 4, 4);
+        if (b.startsWith(in, "VP8 ")) lossy = true;
+        in += 8 + inner + (inner & 1);
       }
     } else if (b.startsWith(at, "VP8L") && length >= 5 && !header) {
       const uint32_t bits = *b.le(body + 1, 4);

@@ -170,7 +170,7 @@ TEST_F(PictureFiles, EachFormatDecodesAsOpenCvDidAndRefusesDamage) {
 
 TEST_F(PictureFiles, TellsPicturesStoredLossilyFromLosslessOnes) {
   // WebP is either: its image a VP8 stream (lossy, also after an alpha chunk in the extended
-  // layout) or a lossless one.
+  // layout, or as an animation's first frame) or a lossless one.
   cv::Mat withAlpha;
   cv::cvtColor(bands(), withAlpha, cv::COLOR_BGR2BGRA);
   const std::vector<int> lossless = {cv::IMWRITE_WEBP_QUALITY, 101};
@@ -182,6 +182,9 @@ TEST_F(PictureFiles, TellsPicturesStoredLossilyFromLosslessOnes) {
   ASSERT_TRUE(cv::imwrite(path("lossless-alpha.webp"), withAlpha, lossless));
   ASSERT_TRUE(cv::imwrite(path("lossy.webp"), bands(), lossy));
   ASSERT_TRUE(cv::imwrite(path("lossy-alpha.webp"), withAlpha, lossy));
+  const std::string animation = "ffmpeg -v error -y -i a.png -i a.jpg -filter_complex concat ";
+  run(animation + "-c:v libwebp_anim -lossless 1 lossless-animation.webp && " + animation +
+      "-c:v libwebp_anim lossy-animation.webp");
   for (const auto& [name, stored] : std::map<std::string, bool>{{"a.png", false},
                                                                 {"a.jpg", true},
                                                                 {"a.tiff", false},
@@ -189,6 +192,8 @@ TEST_F(PictureFiles, TellsPicturesStoredLossilyFromLosslessOnes) {
                                                                 {"lossless-alpha.webp", false},
                                                                 {"lossy.webp", true},
                                                                 {"lossy-alpha.webp", true},
+                                                                {"lossless-animation.webp", false},
+                                                                {"lossy-animation.webp", true},
                                                                 {"missing.jpg", false}}) {
     EXPECT_EQ(storedLossily(path(name)), stored) << name;
   }
