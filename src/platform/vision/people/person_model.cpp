@@ -50,6 +50,15 @@ constexpr double fullestShare = 0.6;
 // box, which her pixels lit, and kept a map that had missed his arm and shirt. Counted so, the
 // worst tenth went from 0.669 to 0.701 and the people covered from 0.937 to 0.943, with the
 // ground lit 0.0047 (0.0041 before); the street's walkers stay as they were.
+// A person segmented alone is looked at once more in the crop's mirror image, and what either look
+// calls person is taken: where another stands close, the model that missed an outstretched arm or
+// leg in one look often sees it in the other. On the crowd (40 frames) this took the worst tenth
+// from 0.694 to 0.717, the people covered from 0.943 to 0.946, the ground lit from 0.0053 to
+// 0.0045 and the longest straight step from 90 to 73 pixels; the two lunging footballers gained
+// most (covered 0.650 to 0.697, and 0.891 to 0.906). The mean of the two looks left the worst
+// tenth at 0.670; the mirror image of every crop took it to 0.783 but lit 0.0093 of the ground,
+// with a straight step of 160 pixels. On a street the walkers covered, the matte on them and its
+// steadiness stay as they were, for a tenth more processor time.
 constexpr double faintShare = 0.25;
 constexpr float aloneEnds = 0.15f;
 // A model whose sides are free sees each crop at cropZoom times the crop's longer side, from
@@ -178,13 +187,14 @@ class OnnxPeople : public PersonSegmenter {
     }
     crops = std::move(changed);
     std::vector<Mask> maps(crops.size());
-    const auto segment = [&](const std::vector<size_t>& which) {
+    const auto segment = [&](const std::vector<size_t>& which, bool mirroredToo = false) {
       cv::parallel_for_(cv::Range(0, int(which.size())), [&](const cv::Range& range) {
         for (int i = range.start; i < range.end; ++i) {
           const size_t k = which[size_t(i)];
           const cv::Rect& r = crops[k].rect;
           const cv::Size seen = modelSizeFor(r);
           std::optional<Mask> map = segmentation_.map(viewOf(picture, r), seen.width, seen.height);
+          if (map && mirroredToo && !withMirrored(viewOf(picture, r), seen, *map)) map.reset();
           if (!map || !isSure(*map)) continue;
           const bool coarser = r.width > map->width || r.height > map->height;
           maps[k] = coarser ? refinedMask(viewOf(picture, r), *map)
@@ -230,13 +240,29 @@ class OnnxPeople : public PersonSegmenter {
     std::vector<size_t> again;
     for (Crop& c : alone) again.push_back(crops.size()), crops.push_back(std::move(c));
     maps.resize(crops.size());
-    segment(again);
+    segment(again, true);
     std::vector<CropMap> sure = std::move(kept);
     for (size_t k = 0; k < crops.size(); ++k) {
       if (!maps[k].isEmpty())
         sure.push_back({crops[k], std::move(maps[k]), stillOf(picture, crops[k].rect)});
     }
     return sure;
+  }
+
+  // Adds to a crop's map, seen at `seen`, what the model calls person in the crop's mirror image;
+  // false when inference fails.
+  bool withMirrored(const BitmapView& crop, cv::Size seen, Mask& map) {
+    const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
+                         crop.rowBytes);
+    cv::Mat mirror;
+    cv::flip(pixels, mirror, 1);
+    const BitmapView view{mirror.data, mirror.cols, mirror.rows, mirror.step, crop.order};
+    std::optional<Mask> mirrored = segmentation_.map(view, seen.width, seen.height);
+    if (!mirrored || mirrored->width != map.width || mirrored->height != map.height) return false;
+    cv::Mat m(map.height, map.width, CV_32F, map.values.data()), back;
+    cv::flip(cv::Mat(map.height, map.width, CV_32F, mirrored->values.data()), back, 1);
+    cv::max(m, back, m);
+    return true;
   }
 
   // The size the model sees a crop at: its own, or a square that follows the crop (cropZoom).
