@@ -188,14 +188,22 @@ class OnnxPeople : public PersonSegmenter {
     crops = std::move(changed);
     std::vector<Mask> maps(crops.size());
     const auto segment = [&](const std::vector<size_t>& which, bool mirroredToo = false) {
+      // Each look is a task of its own: a lone crop's two looks run side by side.
+      const size_t looks = mirroredToo ? 2 : 1;
+      std::vector<std::optional<Mask>> seen(which.size() * looks);
+      cv::parallel_for_(cv::Range(0, int(seen.size())), [&](const cv::Range& range) {
+        for (int t = range.start; t < range.end; ++t) {
+          const cv::Rect& r = crops[which[size_t(t) / looks]].rect;
+          seen[size_t(t)] = lookAt(viewOf(picture, r), modelSizeFor(r), t % looks == 1);
+        }
+      });
       cv::parallel_for_(cv::Range(0, int(which.size())), [&](const cv::Range& range) {
         for (int i = range.start; i < range.end; ++i) {
           const size_t k = which[size_t(i)];
-          const cv::Rect& r = crops[k].rect;
-          const cv::Size seen = modelSizeFor(r);
-          std::optional<Mask> map = segmentation_.map(viewOf(picture, r), seen.width, seen.height);
-          if (map && mirroredToo && !withMirrored(viewOf(picture, r), seen, *map)) map.reset();
+          std::optional<Mask>& map = seen[size_t(i) * looks];
+          if (map && mirroredToo && !addTo(*map, seen[size_t(i) * looks + 1])) map.reset();
           if (!map || !isSure(*map)) continue;
+          const cv::Rect& r = crops[k].rect;
           const bool coarser = r.width > map->width || r.height > map->height;
           maps[k] = coarser ? refinedMask(viewOf(picture, r), *map)
                             : resizedMask(*map, r.width, r.height);
@@ -249,19 +257,28 @@ class OnnxPeople : public PersonSegmenter {
     return sure;
   }
 
-  // Adds to a crop's map, seen at `seen`, what the model calls person in the crop's mirror image;
-  // false when inference fails.
-  bool withMirrored(const BitmapView& crop, cv::Size seen, Mask& map) {
+  // The model's map of a crop seen at `size`, or of its mirror image turned back.
+  std::optional<Mask> lookAt(const BitmapView& crop, cv::Size size, bool mirrored) {
+    if (!mirrored) return segmentation_.map(crop, size.width, size.height);
     const cv::Mat pixels(crop.height, crop.width, CV_8UC4, const_cast<uint8_t*>(crop.pixels),
                          crop.rowBytes);
     cv::Mat mirror;
     cv::flip(pixels, mirror, 1);
-    const BitmapView view{mirror.data, mirror.cols, mirror.rows, mirror.step, crop.order};
-    std::optional<Mask> mirrored = segmentation_.map(view, seen.width, seen.height);
-    if (!mirrored || mirrored->width != map.width || mirrored->height != map.height) return false;
-    cv::Mat m(map.height, map.width, CV_32F, map.values.data()), back;
-    cv::flip(cv::Mat(map.height, map.width, CV_32F, mirrored->values.data()), back, 1);
-    cv::max(m, back, m);
+    std::optional<Mask> map = segmentation_.map(
+        BitmapView{mirror.data, mirror.cols, mirror.rows, mirror.step, crop.order}, size.width,
+        size.height);
+    if (map) {
+      cv::Mat m(map->height, map->width, CV_32F, map->values.data());
+      cv::flip(m, m, 1);
+    }
+    return map;
+  }
+
+  // Adds to a map what another look at the same crop calls person; false when that look failed.
+  static bool addTo(Mask& map, const std::optional<Mask>& other) {
+    if (!other || other->width != map.width || other->height != map.height) return false;
+    cv::Mat m(map.height, map.width, CV_32F, map.values.data());
+    cv::max(m, cv::Mat(map.height, map.width, CV_32F, const_cast<float*>(other->values.data())), m);
     return true;
   }
 
