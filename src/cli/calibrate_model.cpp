@@ -1,8 +1,9 @@
-// plumvane_calibrate MODEL INPUT...: the least and greatest value of each of MODEL's outputs over
-// pictures and video frames, each prepared as the installed subject model's description says, as
-// the JSON that scripts/quantize_subject.py reads its activations' ranges from. MODEL is the
-// subject model with every activation made an output (scripts/calibrate_subject makes it). An
-// INPUT is a picture, or VIDEO@N for every N-th frame of a video from its first.
+// plumvane_calibrate ROLE MODEL INPUT...: the least and greatest value of each of MODEL's outputs
+// over pictures and video frames, each prepared as the installed description of the ROLE's model
+// says ("subject" or "detector", the people detector), as the JSON that the quantising scripts
+// read their activations' ranges from. MODEL is the model with every activation made an output
+// (scripts/calibrate makes it). An INPUT is a picture, or VIDEO@N for every N-th frame of a video
+// from its first.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -87,14 +88,17 @@ bool addPicture(Ranges& ranges, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: plumvane_calibrate MODEL INPUT...\n");
+  const std::string role = argc > 1 ? argv[1] : "";
+  if (argc < 4 || (role != "subject" && role != "detector")) {
+    std::fprintf(stderr, "usage: plumvane_calibrate subject|detector MODEL INPUT...\n");
     return 2;
   }
   try {
-    Ranges ranges(argv[1], loadDescription("subject").input);
+    const InputFormat format =
+        role == "subject" ? loadDescription("subject").input : loadPeopleModels().detector.input;
+    Ranges ranges(argv[2], format);
     std::string inputs;
-    for (int i = 2; i < argc; ++i) {
+    for (int i = 3; i < argc; ++i) {
       const std::string input = argv[i];
       const size_t at = input.rfind('@');
       const std::string path = at == std::string::npos ? input : input.substr(0, at);
