@@ -3,11 +3,14 @@
 # (768 x 576, 795 frames, people 60-90 pixels high), from Debian's opencv-doc package. Reports
 # the person path's and the subject path's time against a floor of ffmpeg decoding the clip and
 # writing grey PNGs, and for the person path the walkers covered, the matte's share on walkers and
-# its steadiness (plumvane_people_bench).
-#   bench/people_bench.sh [BUILD_DIR]
+# its steadiness (plumvane_people_bench). With ROUNDS, the floor and the two paths are run in
+# turn that many times, and the ratios' medians reported too: on a machine whose pace wanders,
+# one round's ratio can be off by a tenth.
+#   bench/people_bench.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
+rounds=${2:-1}
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/plumvane"
 export PLUMVANE_MODELS="${PLUMVANE_MODELS:-$root/models}"
 clip="$cache/vtest.avi"
@@ -27,11 +30,22 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 seconds() { /usr/bin/time -f %e -o "$work/time.txt" "$@" >/dev/null 2>&1; cat "$work/time.txt"; }
-floor=$(seconds ffmpeg -nostdin -loglevel error -y -i "$clip" -vf format=gray "$work/floor_%05d.png")
-rm -f "$work"/floor_*.png
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-person=$(seconds "$build/plumvane" "$clip" "$work/mattes" --person)
-subject=$(seconds "$build/plumvane" "$clip" "$work/subject")
-rm -rf "$work/subject"
-echo "floor: $floor s; person path: $person s, ratio $(ratio "$person" "$floor"); subject path: $subject s, ratio $(ratio "$subject" "$floor")"
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+: >"$work/person.txt"
+: >"$work/subject.txt"
+for round in $(seq "$rounds"); do
+  floor=$(seconds ffmpeg -nostdin -loglevel error -y -i "$clip" -vf format=gray "$work/floor_%05d.png")
+  rm -rf "$work"/floor_*.png "$work/mattes"
+  person=$(seconds "$build/plumvane" "$clip" "$work/mattes" --person)
+  subject=$(seconds "$build/plumvane" "$clip" "$work/subject")
+  rm -rf "$work/subject"
+  echo "$(ratio "$person" "$floor")" >>"$work/person.txt"
+  echo "$(ratio "$subject" "$floor")" >>"$work/subject.txt"
+  echo "floor: $floor s; person path: $person s, ratio $(tail -n 1 "$work/person.txt");" \
+    "subject path: $subject s, ratio $(tail -n 1 "$work/subject.txt")"
+done
+if [ "$rounds" -gt 1 ]; then
+  echo "median ratios over $rounds rounds: person path $(median <"$work/person.txt"), subject path $(median <"$work/subject.txt")"
+fi
 "$build/plumvane_people_bench" "$clip" "$work/mattes"

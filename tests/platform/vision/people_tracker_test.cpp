@@ -24,6 +24,23 @@ PersonBox boxAt(float x, float y, float width, float height) {
   return {{x, y, width, height}, 0.5f};
 }
 
+// A scene's first frame and the first after a cut are looked at afresh, by the detector's float
+// model; the frames of a scene whose people are followed, at its cadence, again.
+TEST(PeopleTracker, LooksAfreshAtEachSceneAndAgainWithinIt) {
+  const std::vector<uint8_t> grey(640 * 360 * 4, 128), dark(640 * 360 * 4, 20);
+  const BitmapView scene{grey.data(), 640, 360, 640 * 4, BitmapView::Order::bgra};
+  const BitmapView cut{dark.data(), 640, 360, 640 * 4, BitmapView::Order::bgra};
+  PeopleTracker tracker;
+  EXPECT_EQ(tracker.nextFrame(scene), Look::first);
+  tracker.detected({boxAt(100, 100, 40, 140)});
+  std::vector<std::optional<Look>> looks;
+  for (int f = 1; f <= 6; ++f) looks.push_back(tracker.nextFrame(scene));
+  const std::optional<Look> none;
+  EXPECT_EQ(looks, (std::vector<std::optional<Look>>{none, none, none, none, none, Look::again}));
+  tracker.detected({boxAt(100, 100, 40, 140)});
+  EXPECT_EQ(tracker.nextFrame(cut), Look::first);
+}
+
 TEST(PeopleTracker, TakesASmallWalkerFoundAgainForTheSamePerson) {
   PeopleTracker tracker;
   const int first = detectAt(tracker, {boxAt(100, 100, 20, 70), boxAt(400, 100, 40, 140)});
@@ -62,8 +79,8 @@ PersonBox unsureAt(float x, float y, float width, float height) {
 TEST(PeopleTracker, AnUnsureBoxOnlyHoldsSomeoneFollowed) {
   PeopleTracker tracker;
   detectAt(tracker, {boxAt(100, 100, 40, 140), boxAt(400, 100, 40, 140)});
-  detectAt(tracker, {boxAt(106, 100, 40, 140), unsureAt(400, 100, 40, 140),
-                     unsureAt(250, 100, 40, 140)});
+  detectAt(tracker,
+           {boxAt(106, 100, 40, 140), unsureAt(400, 100, 40, 140), unsureAt(250, 100, 40, 140)});
   // Nobody is taken on the unsure boxes: the second person was found once, and nobody was
   // expected at 250.
   ASSERT_EQ(tracker.people().size(), 1u);

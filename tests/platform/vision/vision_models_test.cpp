@@ -19,6 +19,7 @@
 #include "latin_lines.h"
 #include "platform/vision/model_files.h"
 #include "platform/vision/onnx_model.h"
+#include "platform/vision/people/people_detector.h"
 #include "platform/vision/vision.h"
 
 namespace plumvane {
@@ -431,6 +432,38 @@ TEST(SubjectModel, TheFramesCopyMapsPhotosAsTheModelDoes) {
     sum += iou;
   }
   EXPECT_GT(sum / double(photos.size()), 0.9);
+}
+
+// The people detector's int8 copy, which looks again at a video's frames, finds the people of
+// real photos where the model itself does and nobody where it finds nobody: a range measured
+// wrong, or a tidied graph that changed the sums, would lose people, add some or move their boxes.
+TEST(PeopleDetector, TheFramesCopyFindsThePeopleTheModelFinds) {
+  const PeopleModels models = loadPeopleModels();
+  if (models.detector.framesFile.empty() || !cpuSumsInt8Exactly()) {
+    GTEST_SKIP() << "the detector looks at frames itself";
+  }
+  PeopleModels framesCopy = models;
+  framesCopy.detector.file = models.detector.framesFile;
+  PeopleDetector detector(models), copy(framesCopy);
+  const auto sure = [](std::vector<PersonBox> boxes) {
+    std::erase_if(boxes, [](const PersonBox& b) { return !b.sure; });
+    return boxes;
+  };
+  size_t people = 0;
+  for (const std::string file : {"astronaut.png", "basketball1.png", "messi5.jpg", "chelsea.png",
+                                 "coffee.png", "ladybird.jpg"}) {
+    const Bitmap photo = bitmapOf(cv::imread(std::string(PLUMVANE_TESTDATA) + "/" + file));
+    const std::vector<PersonBox> a = sure(detector.find(photo.view()));
+    const std::vector<PersonBox> b = sure(copy.find(photo.view()));
+    EXPECT_EQ(b.size(), a.size()) << file;
+    for (const PersonBox& p : a) {
+      float best = 0;
+      for (const PersonBox& q : b) best = std::max(best, overlapOf(p.box, q.box));
+      EXPECT_GT(best, 0.85f) << file;
+    }
+    people += a.size();
+  }
+  EXPECT_GE(people, 7u);  // the astronaut, two players, four footballers
 }
 
 // The person model, whose sides are free, maps a photo alike at its own size and at the other

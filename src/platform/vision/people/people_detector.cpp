@@ -103,10 +103,19 @@ float overlapOf(const cv::Rect2f& a, const cv::Rect2f& b) {
 PeopleDetector::PeopleDetector(const PeopleModels& models)
     : models_(models), model_(models.detector.file) {}
 
-std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
+OnnxModel& PeopleDetector::modelFor(Look look) {
+  if (look == Look::first || models_.detector.framesFile.empty() || !cpuSumsInt8Exactly()) {
+    return model_;
+  }
+  if (!framesModel_) framesModel_.emplace(models_.detector.framesFile);
+  return *framesModel_;
+}
+
+std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture, Look look) {
   if (picture.width <= 0 || picture.height <= 0) return {};
+  OnnxModel& model = modelFor(look);
   std::vector<PersonBox> boxes;
-  if (!findIn(picture, {0, 0}, boxes)) return {};
+  if (!findIn(model, picture, {0, 0}, boxes)) return {};
   // The detector's input is square, and a picture much wider or taller than square is squeezed
   // into it: small people, squeezed and shrunk, may be missed. Unless someone near the camera
   // fills much of the picture, it is looked at once more as overlapping square tiles along its
@@ -136,13 +145,13 @@ std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
       // the first look, at a fraction of the scale, may have missed them squeezed.
       std::vector<PersonBox> inTile;
       const BitmapView view = partOf(picture, tile.x, tile.y, tile.width, tile.height);
-      if (!findIn(view, tile.tl(), inTile)) return {};
+      if (!findIn(model, view, tile.tl(), inTile)) return {};
       std::copy_if(
           inTile.begin(), inTile.end(), std::back_inserter(boxes), [&](const PersonBox& b) {
             return isSmall(b) || wholeIn(tile, b.box, picture.width, picture.height, margin);
           });
     }
-    if (!findFar(picture, boxes)) return {};
+    if (!findFar(model, picture, boxes)) return {};
   }
   return suppressed(std::move(boxes), models_.overlap);
 }
@@ -156,7 +165,8 @@ std::vector<PersonBox> PeopleDetector::find(const BitmapView& picture) {
 // the boxes of people found twice once called the grass between them person, up to its border).
 // On a crowd of 22 at 1280 x 720 (40 frames) this took the people covered from 0.83 to 0.89 and
 // the worst tenth from 0.20 to 0.48, for four more runs of the detector on each frame it looks at.
-bool PeopleDetector::findFar(const BitmapView& picture, std::vector<PersonBox>& boxes) {
+bool PeopleDetector::findFar(OnnxModel& model, const BitmapView& picture,
+                             std::vector<PersonBox>& boxes) {
   const int shorter = std::min(picture.width, picture.height);
   const float farthest = farShare * float(shorter);
   float top = float(picture.height), bottom = 0;
@@ -183,7 +193,7 @@ bool PeopleDetector::findFar(const BitmapView& picture, std::vector<PersonBox>& 
     const cv::Rect tile(x, y, side, side);
     std::vector<PersonBox> inTile;
     const BitmapView view = partOf(picture, tile.x, tile.y, tile.width, tile.height);
-    if (!findIn(view, tile.tl(), inTile)) return false;
+    if (!findIn(model, view, tile.tl(), inTile)) return false;
     std::copy_if(inTile.begin(), inTile.end(), std::back_inserter(boxes), [&](const PersonBox& b) {
       return b.box.height <= farthest &&
              wholeIn(tile, b.box, picture.width, picture.height, margin) &&
@@ -196,9 +206,10 @@ bool PeopleDetector::findFar(const BitmapView& picture, std::vector<PersonBox>& 
   return true;
 }
 
-bool PeopleDetector::findIn(const BitmapView& tile, cv::Point at, std::vector<PersonBox>& boxes) {
+bool PeopleDetector::findIn(OnnxModel& model, const BitmapView& tile, cv::Point at,
+                            std::vector<PersonBox>& boxes) {
   const InputFormat& format = models_.detector.input;
-  auto outputs = model_.run(modelInput(tile, format, format.width, format.height));
+  auto outputs = model.run(modelInput(tile, format, format.width, format.height));
   if (!outputs) return false;
   std::map<int64_t, GridOutputs> grids;  // by number of cells
   for (const Tensor& t : *outputs) {

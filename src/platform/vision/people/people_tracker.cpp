@@ -56,23 +56,25 @@ cv::Rect cropAround(const cv::Rect2f& box, int width, int height) {
   return enclosing(grown) & cv::Rect(0, 0, width, height);
 }
 
-bool PeopleTracker::nextFrame(const BitmapView& frame) {
+std::optional<Look> PeopleTracker::nextFrame(const BitmapView& frame) {
   ++frame_;
   const cv::Mat bgra(frame.height, frame.width, CV_8UC4, const_cast<uint8_t*>(frame.pixels),
                      frame.rowBytes);
   cv::Mat previous;
   std::swap(previous, thumbnail_);
   thumbnail_ = greyThumbnail(bgra, std::min(thumbnailWidth, frame.width));
-  if (frame_ == 0 || frame_ - lastDetection_ >= detectEvery ||
-      previous.size() != thumbnail_.size() || lastThumbnail_.size() != thumbnail_.size()) {
-    return true;
+  if (frame_ == 0 || previous.size() != thumbnail_.size() ||
+      lastThumbnail_.size() != thumbnail_.size() ||
+      cv::norm(thumbnail_, lastThumbnail_, cv::NORM_L1) / double(thumbnail_.total()) >
+          sharpChange) {
+    return Look::first;
   }
-  if (cv::norm(thumbnail_, lastThumbnail_, cv::NORM_L1) / double(thumbnail_.total()) >
-      sharpChange) {
-    return true;
+  if (frame_ - lastDetection_ >= detectEvery ||
+      (frame_ - lastDetection_ >= soonestDetection &&
+       movesWhereNobodyIs(previous, frame.width, frame.height))) {
+    return Look::again;
   }
-  return frame_ - lastDetection_ >= soonestDetection &&
-         movesWhereNobodyIs(previous, frame.width, frame.height);
+  return std::nullopt;
 }
 
 bool PeopleTracker::movesWhereNobodyIs(const cv::Mat& previous, int width, int height) const {

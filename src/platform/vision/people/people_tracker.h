@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <opencv2/core/mat.hpp>
+#include <optional>
 #include <vector>
 
 #include "platform/image/mask.h"
@@ -41,8 +42,8 @@ struct TrackedPerson {
 // found whole elsewhere).
 class PeopleTracker {
  public:
-  // Moves on to the next frame; true when the detector is to look at it.
-  bool nextFrame(const BitmapView& frame);
+  // Moves on to the next frame; how the detector is to look at it, or nothing when it is not.
+  std::optional<Look> nextFrame(const BitmapView& frame);
 
   // The people the detector found in the current frame.
   void detected(const std::vector<PersonBox>& found);

@@ -98,10 +98,10 @@ class OnnxPeople : public PersonSegmenter {
   }
 
   std::optional<Mask> frameMask(const BitmapView& frame) override {
-    const bool detect = tracker_.nextFrame(frame);
-    if (detect) tracker_.detected(detector_.find(frame));
+    const std::optional<Look> look = tracker_.nextFrame(frame);
+    if (look) tracker_.detected(detector_.find(frame, *look));
     ++sinceSegmented_;
-    return maskOf(frame, tracker_.people(), detect || sinceSegmented_ >= segmentEvery);
+    return maskOf(frame, tracker_.people(), look || sinceSegmented_ >= segmentEvery);
   }
 
  private:
