@@ -28,9 +28,10 @@ struct ModelDescription {
   std::filesystem::path file;  // the ONNX file, resolved against the models folder
   InputFormat input;
   int output = 0;  // which output holds the 0..1 map
-  // "frames": a copy of the model for a video's frames, taking the same input and giving the
-  // same output, quantised to int8 so that a clip takes about half the time, for maps a little
-  // less exact; empty when frames are read by `file` too.
+  // "frames": a copy of the model for a video's frames (the people detector's: for its later
+  // looks at a scene), taking the same input and giving the same output, quantised to int8 so
+  // that it runs in about half the time, a little less exact; empty when frames are read by
+  // `file` too.
   std::filesystem::path framesFile;
 };
 
