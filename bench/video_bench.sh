@@ -3,7 +3,7 @@
 #   bench/video_bench.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd)
 plumvane=$build/plumvane
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
